@@ -1,0 +1,182 @@
+// Windows half of the platform layer (part of the core in the Windows build).
+#include "app/platform.h"
+
+#include <windows.h>
+
+namespace {
+
+HANDLE fileOf(void* handle) { return static_cast<HANDLE>(handle); }
+
+}  // namespace
+
+void* pageAlloc(size_t size) {
+    if (size == 0) return nullptr;
+    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void pageFree(void* block) {
+    if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+bool mapFile(const wchar_t* path, MappedFile& file) {
+    file = MappedFile{};
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD high = 0;
+    DWORD low = GetFileSize(h, &high);
+    if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || low == 0) {
+        CloseHandle(h);
+        return false;
+    }
+    HANDLE mapping = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!mapping) {
+        CloseHandle(h);
+        return false;
+    }
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (!view) {
+        CloseHandle(mapping);
+        CloseHandle(h);
+        return false;
+    }
+    file.data = static_cast<const uint8_t*>(view);
+    file.size = low;
+    file.fileHandle = h;
+    file.mappingHandle = mapping;
+    return true;
+}
+
+void unmapFile(MappedFile& file) {
+    if (file.data) UnmapViewOfFile(file.data);
+    if (file.mappingHandle) CloseHandle(file.mappingHandle);
+    if (file.fileHandle) CloseHandle(fileOf(file.fileHandle));
+    file = MappedFile{};
+}
+
+bool pathExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool isDirectory(const wchar_t* path) {
+    DWORD a = GetFileAttributesW(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool getLastWriteTime(const wchar_t* path, FileTime& time) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(path, &fd);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    time.low = fd.ftLastWriteTime.dwLowDateTime;
+    time.high = fd.ftLastWriteTime.dwHighDateTime;
+    return true;
+}
+
+bool setLastWriteTime(const wchar_t* path, const FileTime& time) {
+    HANDLE h = CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FILETIME ft{time.low, time.high};
+    BOOL ok = SetFileTime(h, nullptr, nullptr, &ft);
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
+bool readWholeFile(const wchar_t* path, std::string& bytes) {
+    BinaryFile f;
+    if (!f.open(path, BinaryFile::ReadOnly)) return false;
+    uint64_t size = f.size();
+    bytes.assign(size_t(size), '\0');
+    return size == 0 || f.read(bytes.data(), bytes.size());
+}
+
+bool writeWholeFile(const wchar_t* path, const void* data, size_t size) {
+    BinaryFile f;
+    return f.open(path, BinaryFile::CreateTruncate) && (size == 0 || f.write(data, size));
+}
+
+bool deleteFileAt(const wchar_t* path) { return DeleteFileW(path) != FALSE; }
+
+bool createDirectoryAt(const wchar_t* path) { return CreateDirectoryW(path, nullptr) != FALSE; }
+
+bool BinaryFile::open(const wchar_t* path, Mode mode) {
+    close();
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    DWORD share = FILE_SHARE_READ;
+    switch (mode) {
+        case ReadOnly: break;
+        case ReadWriteExisting: access |= GENERIC_WRITE; break;
+        case CreateTruncate: access |= GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+        case OpenOrCreate: access |= GENERIC_WRITE; disposition = OPEN_ALWAYS; break;
+    }
+    HANDLE h = CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    handle_ = h;
+    return true;
+}
+
+void BinaryFile::close() {
+    if (handle_) CloseHandle(fileOf(handle_));
+    handle_ = nullptr;
+}
+
+bool BinaryFile::read(void* buffer, size_t size) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
+        DWORD got = 0;
+        if (!ReadFile(fileOf(handle_), p, chunk, &got, nullptr) || got == 0) return false;
+        p += got;
+        size -= got;
+    }
+    return true;
+}
+
+bool BinaryFile::write(const void* buffer, size_t size) {
+    auto* p = static_cast<const uint8_t*>(buffer);
+    while (size > 0) {
+        DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
+        DWORD put = 0;
+        if (!WriteFile(fileOf(handle_), p, chunk, &put, nullptr) || put == 0) return false;
+        p += put;
+        size -= put;
+    }
+    return true;
+}
+
+bool BinaryFile::seek(uint64_t offset) {
+    LONG high = LONG(offset >> 32);
+    DWORD r = SetFilePointer(fileOf(handle_), LONG(uint32_t(offset)), &high, FILE_BEGIN);
+    return !(r == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+}
+
+uint64_t BinaryFile::size() const {
+    DWORD high = 0;
+    DWORD low = GetFileSize(fileOf(handle_), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+    return (uint64_t(high) << 32) | low;
+}
+
+uint64_t BinaryFile::tell() const {
+    LONG high = 0;
+    DWORD low = SetFilePointer(fileOf(handle_), 0, &high, FILE_CURRENT);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return 0;
+    return (uint64_t(uint32_t(high)) << 32) | low;
+}
+
+bool BinaryFile::truncateHere() { return SetEndOfFile(fileOf(handle_)) != FALSE; }
+
+std::string wideToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring utf8ToWide(const std::string& text) {
+    if (text.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n);
+    return out;
+}

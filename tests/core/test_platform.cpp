@@ -1,0 +1,55 @@
+// The platform layer under both builds: mapping, whole-file I/O, file times, page blocks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/platform.h"
+
+namespace {
+
+std::wstring tempPath(const wchar_t* name) { return std::wstring(L"platform_test_") + name; }
+
+TEST(Platform, MapsWholeFileAndRefusesEmptyOrMissing) {
+    std::wstring path = tempPath(L"map.bin");
+    const char text[] = "0123456789";
+    ASSERT_TRUE(writeWholeFile(path.c_str(), text, 10));
+    MappedFile m;
+    ASSERT_TRUE(mapFile(path.c_str(), m));
+    EXPECT_EQ(m.size, 10u);
+    EXPECT_EQ(std::memcmp(m.data, text, 10), 0);
+    unmapFile(m);
+    EXPECT_EQ(m.data, nullptr);
+
+    std::wstring empty = tempPath(L"empty.bin");
+    ASSERT_TRUE(writeWholeFile(empty.c_str(), "", 0));
+    EXPECT_FALSE(mapFile(empty.c_str(), m));
+    EXPECT_FALSE(mapFile(tempPath(L"missing.bin").c_str(), m));
+    unmapFile(m);  // harmless on a cleared record
+    deleteFileAt(path.c_str());
+    deleteFileAt(empty.c_str());
+}
+
+TEST(Platform, LastWriteTimeRoundTripsAndPagesAreZeroed) {
+    std::wstring path = tempPath(L"time.bin");
+    ASSERT_TRUE(writeWholeFile(path.c_str(), "x", 1));
+    FileTime t = FileTime::fromValue(130000000000000000ULL);  // 2012
+    ASSERT_TRUE(setLastWriteTime(path.c_str(), t));
+    FileTime back;
+    ASSERT_TRUE(getLastWriteTime(path.c_str(), back));
+    EXPECT_EQ(back.value(), t.value());
+    deleteFileAt(path.c_str());
+
+    auto* block = static_cast<uint8_t*>(pageAlloc(1 << 16));
+    ASSERT_NE(block, nullptr);
+    for (size_t i = 0; i < (1 << 16); i += 4093) EXPECT_EQ(block[i], 0);
+    pageFree(block);
+    EXPECT_EQ(pageAlloc(0), nullptr);
+}
+
+TEST(Platform, WideUtf8RoundTrip) {
+    std::wstring text = L"画像フォルダ/a\u00e9";
+    EXPECT_EQ(utf8ToWide(wideToUtf8(text)), text);
+}
+
+}  // namespace
