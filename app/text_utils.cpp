@@ -1,0 +1,93 @@
+// "%d" numbers, date texts, folder containment and the window title.
+#include "app/text_utils.h"
+
+#include <cwchar>
+
+namespace {
+
+// Appends text to out[*used..] without passing capacity (which counts the terminator).
+void append(wchar_t* out, size_t capacity, size_t* used, const wchar_t* text) {
+    while (*text && *used + 1 < capacity) out[(*used)++] = *text++;
+    out[*used] = L'\0';
+}
+
+void appendTwoDigits(wchar_t* out, size_t capacity, size_t* used, int value) {
+    wchar_t digits[kNumberBufferSize];
+    if (value >= 0 && value < 10) {
+        digits[0] = L'0';
+        digits[1] = wchar_t(L'0' + value);
+        digits[2] = L'\0';
+    } else {
+        formatNumber(value, digits);
+    }
+    append(out, capacity, used, digits);
+}
+
+}  // namespace
+
+int formatNumber(int32_t value, wchar_t* out) {
+    // Built by hand rather than through swprintf so that INT32_MIN and every build behave alike.
+    wchar_t reversed[16];
+    int n = 0;
+    int64_t v = value;
+    bool negative = v < 0;
+    if (negative) v = -v;
+    do {
+        reversed[n++] = wchar_t(L'0' + int(v % 10));
+        v /= 10;
+    } while (v != 0);
+    int length = 0;
+    if (negative) out[length++] = L'-';
+    while (n > 0) out[length++] = reversed[--n];
+    out[length] = L'\0';
+    return length;
+}
+
+void formatDateText(const CivilTime& time, wchar_t* out, size_t capacity) {
+    if (capacity == 0) return;
+    size_t used = 0;
+    out[0] = L'\0';
+    wchar_t year[kNumberBufferSize];
+    formatNumber(time.year, year);
+    append(out, capacity, &used, year);
+    append(out, capacity, &used, L"/");
+    appendTwoDigits(out, capacity, &used, time.month);
+    append(out, capacity, &used, L"/");
+    appendTwoDigits(out, capacity, &used, time.day);
+    append(out, capacity, &used, L" ");
+    appendTwoDigits(out, capacity, &used, time.hour);
+    append(out, capacity, &used, L":");
+    appendTwoDigits(out, capacity, &used, time.minute);
+    append(out, capacity, &used, L":");
+    appendTwoDigits(out, capacity, &used, time.second);
+}
+
+bool formatFileDate(const FileTime& utc, wchar_t* out, size_t capacity) {
+    CivilTime local;
+    if (!fileTimeToLocalCivil(utc, local)) {
+        if (capacity) out[0] = L'\0';
+        return false;
+    }
+    formatDateText(local, out, capacity);
+    return true;
+}
+
+int folderContains(const wchar_t* a, const wchar_t* b) {
+    if (std::wcscmp(a, b) == 0) return 0;
+    size_t length = std::wcslen(a);
+    if (length == 0) return -1;
+    if (a[length - 1] == L'\\') return std::wcsstr(b, a) ? 1 : -1;
+    // Look for every occurrence of a that is followed by a backslash.
+    for (const wchar_t* p = std::wcsstr(b, a); p; p = std::wcsstr(p + 1, a)) {
+        if (p[length] == L'\\') return 1;
+    }
+    return -1;
+}
+
+void formatWindowTitle(int paneNumber, const wchar_t* folder, wchar_t* out, size_t capacity) {
+    if (capacity == 0) return;
+    size_t used = 0;
+    out[0] = L'\0';
+    append(out, capacity, &used, paneNumber == 2 ? L"-2- " : L"-1- ");
+    append(out, capacity, &used, folder && folder[0] ? folder : L"Pravel");
+}

@@ -1,0 +1,43 @@
+// Small text helpers shared by the whole program: "%d" numbers, the date text of file
+// facts, the folder containment test and the window title rule.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/platform.h"
+
+constexpr size_t kNumberBufferSize = 260;
+
+// Writes value with "%d" into out (a caller's buffer of kNumberBufferSize units);
+// returns the number of characters written.
+int formatNumber(int32_t value, wchar_t* out);
+
+// A broken-down local time.
+struct CivilTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// "year/mm/dd hh:mm:ss": the year in plain decimal, every other field two digits. No locale
+// formatting, so the text is the same on every system. capacity counts the terminator;
+// the text is cut to fit.
+void formatDateText(const CivilTime& time, wchar_t* out, size_t capacity);
+// The same for a file time in UTC, converted to local time first. Returns false (and an
+// empty text) when the time cannot be converted.
+bool formatFileDate(const FileTime& utc, wchar_t* out, size_t capacity);
+// UTC file time -> local broken-down time (local_time.cpp).
+bool fileTimeToLocalCivil(const FileTime& utc, CivilTime& local);
+
+// Whether path b lies in folder a: 0 when they are equal (case-sensitive), 1 when b contains
+// a followed by a backslash anywhere in it, -1 otherwise. A folder given with its trailing
+// backslash (a drive root such as "C:\") is tested as it is.
+int folderContains(const wchar_t* a, const wchar_t* b);
+
+// The main window's title: "-1- " or "-2- " followed by the folder of that pane, or by
+// "Pravel" when the folder is empty. capacity counts the terminator; cut to fit.
+void formatWindowTitle(int paneNumber, const wchar_t* folder, wchar_t* out, size_t capacity);
