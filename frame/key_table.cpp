@@ -1,0 +1,126 @@
+#include "frame/key_table.h"
+
+#include <cstring>
+
+#include "app/app_win.h"
+#include "frame/menus.h"
+
+namespace {
+AcceleratorTable defaultTable() {
+    AcceleratorTable t;
+    fillDefaultAccelerators(t);
+    return t;
+}
+AcceleratorTable g_live = defaultTable();
+
+uint32_t readLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void writeLe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
+}
+}  // namespace
+
+void fillDefaultAccelerators(AcceleratorTable& table) {
+    for (int i = 0; i < kCommandCount; ++i) {
+        table.entries[i].fVirt = kCommands[i].defaultFlags;
+        table.entries[i].key = kCommands[i].defaultKey;
+        table.entries[i].cmd = kCommands[i].id;
+    }
+}
+
+bool mergeAcceleratorRecord(AcceleratorTable& table, const uint8_t* record, size_t size) {
+    if (!record || size != kAccelRecordSize) return false;
+    for (int s = 0; s < kCommandCount; ++s) {
+        const uint8_t* e = record + s * 12;
+        uint32_t flags = readLe32(e), key = readLe32(e + 4), command = readLe32(e + 8);
+        for (auto& entry : table.entries) {
+            if (uint32_t(entry.cmd & 0xFFFF) != command) continue;
+            if (flags > 15) flags = 1;
+            if (key > 255) key = 0;
+            entry.fVirt = BYTE(flags);
+            entry.key = WORD(key);
+            break;
+        }
+    }
+    return true;
+}
+
+void packAcceleratorRecord(const AcceleratorTable& table, uint8_t out[kAccelRecordSize]) {
+    for (int i = 0; i < kCommandCount; ++i) {
+        uint8_t* e = out + i * 12;
+        writeLe32(e, table.entries[i].fVirt);
+        writeLe32(e + 4, table.entries[i].key);
+        writeLe32(e + 8, table.entries[i].cmd);
+    }
+}
+
+const wchar_t* shortcutKeyLabel(const ACCEL& entry) { return keyLabel(entry.key); }
+
+const wchar_t* shortcutModifierLabel(const ACCEL& entry) {
+    // A modifier without a key is no shortcut: show nothing rather than a dangling "Ctrl+".
+    if (!*keyLabel(entry.key)) return L"";
+    return modifierLabel(entry.fVirt & 0x0F);
+}
+
+std::wstring shortcutText(const ACCEL& entry) {
+    return std::wstring(shortcutModifierLabel(entry)) + shortcutKeyLabel(entry);
+}
+
+bool readAcceleratorRecord(const wchar_t* iniPath, AcceleratorTable& table) {
+    fillDefaultAccelerators(table);
+    if (!iniPath || !*iniPath) return false;
+    uint8_t record[kAccelRecordSize];
+    std::memset(record, 0, sizeof record);
+    // Fails on a missing key, a different size or a bad checksum: the defaults stand.
+    if (!GetPrivateProfileStructW(L"Akey", L"SaveKey", record, UINT(sizeof record), iniPath)) return false;
+    return mergeAcceleratorRecord(table, record, sizeof record);
+}
+
+bool writeAcceleratorRecord(const wchar_t* iniPath, const AcceleratorTable& table) {
+    if (!iniPath || !*iniPath) return false;
+    uint8_t record[kAccelRecordSize];
+    packAcceleratorRecord(table, record);
+    WritePrivateProfileStringW(L"Akey", nullptr, nullptr, iniPath);
+    return WritePrivateProfileStructW(L"Akey", L"SaveKey", record, UINT(sizeof record), iniPath) != FALSE;
+}
+
+const AcceleratorTable& liveAccelerators() { return g_live; }
+HACCEL acceleratorHandle() { return g_accelerators; }
+
+void setLiveAccelerators(const AcceleratorTable& table) {
+    g_live = table;
+    ACCEL copy[kCommandCount];
+    std::memcpy(copy, table.entries, sizeof copy);
+    HACCEL fresh = CreateAcceleratorTableW(copy, kCommandCount);
+    HACCEL old = g_accelerators;
+    g_accelerators = fresh;
+    if (old) DestroyAcceleratorTable(old);
+}
+
+void loadAccelerators(const wchar_t* iniPath) {
+    AcceleratorTable table;
+    readAcceleratorRecord(iniPath, table);
+    setLiveAccelerators(table);
+}
+
+void saveAccelerators(const wchar_t* iniPath) {
+    writeAcceleratorRecord(iniPath, g_live);
+    HACCEL old = g_accelerators;
+    g_accelerators = nullptr;
+    if (old) DestroyAcceleratorTable(old);
+}
+
+void applyAccelerators(const AcceleratorTable& table) {
+    setLiveAccelerators(table);
+    rebuildMenus();
+}
+
+// Start-up and shutdown of the application core call these through its hooks.
+namespace {
+const bool g_hooksSet = [] {
+    g_loadAcceleratorsHook = [] { loadAccelerators(settingsFilePath()); };
+    g_saveAcceleratorsHook = [] { saveAccelerators(settingsFilePath()); };
+    return true;
+}();
+}  // namespace

@@ -1,0 +1,73 @@
+// The seven owner-drawn popup menus of the main window, inside one hidden holder menu, with the
+// shortcut labels of the accelerator table, and the rules that enable and check their items.
+#pragma once
+
+#include <windows.h>
+
+#include "frame/command_table.h"
+#include "frame/pending_commands.h"
+
+enum MenuPosition : int {
+    MenuPosFile = 0,
+    MenuPosView = 1,
+    MenuPosTools = 2,
+    MenuPosHelp = 3,
+    MenuPosColumns = 4,
+    MenuPosThumbContext = 5,
+    MenuPosTreeContext = 6,
+    MenuPosCount = 7
+};
+
+// Builds the holder and the popup menus from the live accelerator table and the tools.
+void buildMenus();
+void destroyMenus();
+// After key customisation: destroy and build again (no-op before the first build).
+void rebuildMenus();
+// After the tools ("APP0".., "AN0"..) changed: empties and refills both tools submenus.
+void rebuildToolSubmenus();
+HMENU popupMenu(int position);
+HMENU holderMenu();
+
+// Drawing objects and the menu font (start-up; the colours and font again on WM_SETTINGCHANGE).
+void createMenuDrawingObjects();
+void refreshMenuMetrics();
+void deleteMenuDrawingObjects();
+HBRUSH selectionBrush();
+HPEN selectionPen();
+HBRUSH checkBrush();
+HPEN checkPen();
+HBRUSH barBrush();
+constexpr COLORREF kBarColour = RGB(236, 236, 240);
+
+// Owner-draw handlers for WM_MEASUREITEM / WM_DRAWITEM of ODT_MENU items, and WM_MENUCHAR.
+void menuMeasureItem(MEASUREITEMSTRUCT* mis);
+void menuDrawItem(const DRAWITEMSTRUCT* dis);
+LRESULT menuChar(wchar_t ch, HMENU menu);
+
+// Inputs of the enabling rules.
+struct MenuRuleInputs {
+    PaneSnapshot active;
+    bool activeBusy = false;
+    bool otherBusy = false;
+    bool sameFolder = false;  // both panes show the same folder
+    bool viewerExists = false;
+    bool viewerHelpExists = false;
+    bool anyTool = false;
+    bool autoTree = false;
+    int split = 1;
+    bool textArea = true;
+    int hiddenMask = 2;
+    TreeMenuState tree;
+};
+struct MenuItemState {
+    bool enabled;
+    bool checked;
+};
+// The state of item `id` in the popup at `position`; false when no rule touches it.
+bool menuItemState(int position, CommandId id, const MenuRuleInputs& in, MenuItemState& out);
+// The rule inputs from the program's current state.
+MenuRuleInputs currentMenuRuleInputs();
+// WM_INITMENUPOPUP: sets the states of every item of `menu` (one of the seven popups).
+void prepareMenu(HMENU menu);
+// Same with explicit inputs (tests).
+void prepareMenuWith(HMENU menu, const MenuRuleInputs& in);

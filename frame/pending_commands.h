@@ -1,0 +1,57 @@
+// Entry points that the main window calls for work owned by other subsystems (thumbnail panes,
+// folder tree, file operations, dialogs). Each one has a do-nothing body in
+// pending_commands.cpp until its owner supplies the real one; the owner replaces the body there
+// (or deletes it and defines the function in its own file).
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+
+// What the menus need to know about a thumbnail pane.
+struct PaneSnapshot {
+    bool hasItems = false;       // the pane has an item array
+    int selected = 0;            // selected count
+    int total = 0;               // item count
+    int32_t selectedFormat = 0;  // ImageFormat of the one selected item (when selected == 1)
+    bool selectedHasText = false;  // the one selected item carries text data (Exif / PNG text)
+    const wchar_t* folder = nullptr;  // folder shown, nullptr or "" for none
+};
+// Fills `out` for pane 0 or 1; false (and a cleared record) when the pane is not known.
+bool queryPaneSnapshot(int pane, PaneSnapshot& out);
+// The pane's base (scrolling) window, or nullptr before the pane exists.
+HWND paneBaseWindow(int pane);
+// Sets the pane's stored scroll position to 0 before a listing with the reset flag.
+void resetPanePosition(int pane);
+// The cell size of both panes changed (image cell width and height in pixels).
+void setPaneCellSize(int cellWidth, int cellHeight);
+
+// Folder tree.
+struct TreeMenuState {
+    bool canRegister = false, canUnregister = false;
+    bool selectionIsFileFolder = false;  // a file-system folder that is no system folder
+    bool selectionInBusyPane = false;    // is or contains a folder shown by a busy pane
+};
+bool queryTreeMenuState(TreeMenuState& out);
+void folderTreeCommand(int commandId);          // 5500 .. 5530
+void folderTreeSelectActivePaneFolder();        // code 141
+void folderTreeDragBegins(bool autoTreeWasOn);  // code 142
+
+// Dialogs and file operations (all run on the main thread; the caller sets the modal flag).
+void showFileInfoDialog(HWND owner);
+void showCommentDialog(HWND owner);
+void showTextDataDialog(HWND owner);
+void showFileProperties(HWND owner);
+void deleteSelectedFiles(HWND owner);
+void renameSelectedFile(HWND owner);
+void showWallpaperDialog(HWND owner);
+bool showDisplayInfoDialog(HWND owner);  // true when closed with OK
+void showOptionsDialog(HWND owner);
+bool showAboutBox(HWND owner);           // false when it could not be created
+void openSelectionInViewer(HWND owner, const wchar_t* option);  // "/v", "/s", "/f"
+void startSlideShow(HWND owner);
+void openSelectionWithAssociation(HWND owner);
+void runExternalTool(HWND owner, int toolIndex);  // 0 .. 7
+void showViewerOptions(HWND owner);
+void showProgramHelp(HWND owner);
+void showViewerHelp(HWND owner);
+void runDoubleClickAction(HWND owner, int pane);  // code 122
