@@ -55,10 +55,11 @@ int maskWidth(uint32_t mask) {
 bool convertMasked(const uint8_t* source, size_t sourceBytes, int depth, uint32_t redMask, uint32_t greenMask,
                    uint32_t blueMask, int32_t width, int32_t height, uint8_t* target, uint32_t targetStride) {
     const int wb = maskWidth(blueMask);
+    if (wb == 32) return false;
     const int wg = maskWidth(greenMask >> wb);
     const int shiftRed = wb + wg;
     const int wr = maskWidth(shiftRed < 32 ? redMask >> shiftRed : 0);
-    if (wb == 32 || wg == 32 || wr == 32) return false;
+    if (wg == 32 || wr == 32) return false;
     const uint64_t maxBlue = (uint64_t(1) << wb) - 1;
     const uint64_t maxGreen = (uint64_t(1) << wg) - 1;
     const uint64_t maxRed = (uint64_t(1) << wr) - 1;
