@@ -164,3 +164,7 @@ inline uint32_t crc32Of(const uint8_t* data, size_t size) { return crc32Update(0
 
 // Image error codes 1..24 and their Japanese messages (UTF-16); null outside 1..24.
 const wchar_t* imageErrorMessage(int32_t code);
+// Windows only (image_error_box_win.cpp): shows that message in a box titled "Error" with
+// the error icon, brought to the foreground; codes outside 1..24 show nothing.
+// ownerWindow is an HWND.
+void showImageError(void* ownerWindow, int32_t code);

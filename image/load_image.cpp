@@ -1,0 +1,107 @@
+// The loader dispatch: sniff the file, run its decoder (or the image plug-ins), bring the
+// result to 24 bits per pixel and leave the facts of the load in g_loadInfo.
+#include "image/decoded_image.h"
+
+LoadInfo g_loadInfo;
+PluginLoader g_pluginLoader = nullptr;
+
+namespace {
+
+DecodedImage* runDecoder(ImageFormat format, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                         DecodeCounters& counters) {
+    switch (format) {
+        case FormatBmp: return decodeBmp(path, counters);
+        case FormatPng: {
+            PngOptions options;  // composite onto white, display gamma 2.2
+            options.blendTable = blendTable();
+            return decodePng(path, options, counters);
+        }
+        case FormatJpeg:
+            // A reduced-scale decode only when the caller names a complete target size.
+            if (targetWidth == 0 || targetHeight == 0) targetWidth = targetHeight = 0;
+            return decodeJpeg(path, targetWidth, targetHeight, counters);
+        case FormatTiff: return decodeTiff(path, counters);
+        case FormatGif: return decodeGif(path, counters);
+        default: return nullptr;
+    }
+}
+
+void releasePixels(DecodedImage& image) {
+    pageFree(image.pixels);
+    image.pixels = nullptr;
+}
+
+// Brings the record's pixels to 24 bits. On failure no pixel buffer is left behind.
+bool convertTo24(DecodedImage& image) {
+    if (image.header.biBitCount == 24) return true;
+    DepthConversion conversion;
+    conversion.width = image.header.biWidth;
+    conversion.height = image.header.biHeight;
+    conversion.sourceDepth = image.header.biBitCount;
+    conversion.targetDepth = 24;
+    computeLayout(conversion);
+    uint8_t* target = conversion.width > 0 && conversion.height > 0
+                          ? static_cast<uint8_t*>(pageAlloc(conversion.targetImageSize))
+                          : nullptr;
+    if (!target) {
+        releasePixels(image);
+        return false;
+    }
+    conversion.sourcePalette = image.palette;
+    conversion.sourcePixels = image.pixels;
+    conversion.targetPixels = target;
+    if (!convertDepth(conversion)) {
+        pageFree(target);
+        releasePixels(image);
+        return false;
+    }
+    pageFree(image.pixels);
+    image.pixels = target;
+    image.header.biBitCount = 24;
+    return true;
+}
+
+}  // namespace
+
+bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, uint8_t* decodedFlag) {
+    g_loadInfo.commentCount = 0;
+    g_loadInfo.metaCount = 0;
+    g_loadInfo.interlaced = 0;
+    if (!path || !pathExists(path)) return false;
+
+    const ImageFormat format = sniffImageFormat(path);
+    if (format == FormatEmpty) return false;
+
+    DecodeCounters counters;
+    DecodedImage* image = nullptr;
+    if (format != FormatUnknown) image = runDecoder(format, path, targetWidth, targetHeight, counters);
+    if (!image && g_pluginLoader) {
+        counters = DecodeCounters{};
+        image = g_pluginLoader(path, counters);
+        // Only the size counts for a plug-in image; it reports no comments or text.
+        counters.interlaced = counters.metaCount = counters.commentCount = 0;
+    }
+    if (!image) return false;
+    if (!image->pixels || !convertTo24(*image)) {
+        releasePixels(*image);
+        return false;
+    }
+
+    // Everything is committed only now, so a failed load leaves the counters at 0.
+    g_loadInfo.current = image;
+    g_loadInfo.fileWidth = counters.fileWidth;
+    g_loadInfo.fileHeight = counters.fileHeight;
+    g_loadInfo.interlaced = counters.interlaced;
+    g_loadInfo.metaCount = counters.metaCount;
+    g_loadInfo.commentCount = counters.commentCount;
+    g_loadInfo.fileSize = image->fileSize;
+    g_loadInfo.format = image->format;
+    g_loadInfo.sourceDepth = image->sourceDepth;
+    g_loadInfo.width = image->header.biWidth;
+    g_loadInfo.height = image->header.biHeight;
+    FileTime written;
+    if (!getLastWriteTime(path, written)) written = FileTime{};
+    g_loadInfo.lastWriteTime = written;
+    if (decodedFlag) *decodedFlag = 1;
+    return true;
+}
