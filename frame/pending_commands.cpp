@@ -36,3 +36,7 @@ void showViewerOptions(HWND) {}
 void showProgramHelp(HWND) {}
 void showViewerHelp(HWND) {}
 void runDoubleClickAction(HWND, int) {}
+
+void createFolderTreeContents(HWND) {}
+void layoutFolderTreeContents(HWND, int, int, int) {}
+bool folderTreePaneMessage(HWND, UINT, WPARAM, LPARAM, LRESULT*) { return false; }

@@ -55,3 +55,14 @@ void showViewerOptions(HWND owner);
 void showProgramHelp(HWND owner);
 void showViewerHelp(HWND owner);
 void runDoubleClickAction(HWND owner, int pane);  // code 122
+
+// Contents of the folder tree pane (its base window, "Pravel_trbase_class", belongs to the
+// frame). Called once after the base window exists, to create the tree control and the
+// pane's own controls below it.
+void createFolderTreeContents(HWND treePane);
+// The base window's size changed: place the controls in the bottom strip of `stripHeight`
+// pixels (the tree control above it is sized by the frame).
+void layoutFolderTreeContents(HWND treePane, int width, int height, int stripHeight);
+// Every other message of the base window (tree notifications, drag and drop, custom draw);
+// return true with *result set when handled.
+bool folderTreePaneMessage(HWND treePane, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);

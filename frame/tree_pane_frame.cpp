@@ -1,0 +1,73 @@
+#include "frame/tree_pane_frame.h"
+
+#include <commctrl.h>
+
+#include "app/app_win.h"
+#include "frame/frame_layout.h"
+#include "frame/frame_state.h"
+#include "frame/main_window.h"
+#include "frame/pending_commands.h"
+
+namespace {
+const bool g_procSet = [] {
+    g_windowClassProcs[ClassTreeBase] = treePaneBaseProc;
+    return true;
+}();
+}  // namespace
+
+HWND createTreePaneBase(HWND client) {
+    HWND pane = CreateWindowExW(0, windowClassName(ClassTreeBase), L"",
+                                WS_CHILD | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, client,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+    g_frame.treePane = pane;
+    if (pane) createFolderTreeContents(pane);
+    return pane;
+}
+
+void placeTreePane(int clientHeight) {
+    if (!g_frame.treePane) return;
+    const FrameBox r = treePaneRect(clientHeight, g_settings.treeWidth, g_sizeFrameX, g_sizeFrameY);
+    SetWindowPos(g_frame.treePane, nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void showTreePane(bool show) {
+    if (!g_frame.treePane) return;
+    g_treePaneShown.store(show ? 1 : 0);
+    if (show) SetWindowPos(g_frame.treePane, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    else ShowWindow(g_frame.treePane, SW_HIDE);
+}
+
+LRESULT CALLBACK treePaneBaseProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_GETMINMAXINFO: {
+        auto* mm = reinterpret_cast<MINMAXINFO*>(lParam);
+        mm->ptMinTrackSize.x = kTreePaneMinWidth;
+        mm->ptMaxTrackSize.x = kTreePaneMaxWidth;
+        return 0;
+    }
+    case WM_SIZE: {
+        const int w = LOWORD(lParam), h = HIWORD(lParam);
+        if (w > 0) g_settings.treeWidth = w;
+        if (HWND tree = FindWindowExW(hwnd, nullptr, WC_TREEVIEWW, nullptr)) {
+            const int th = h > kTreePaneToolsHeight ? h - kTreePaneToolsHeight : 0;
+            SetWindowPos(tree, nullptr, 0, 0, w, th, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        layoutFolderTreeContents(hwnd, w, h, kTreePaneToolsHeight);
+        layoutClientArea();
+        if (g_settings.thumbSplit == 0 && g_clientWindow) RedrawWindow(g_clientWindow, nullptr, nullptr,
+                                                                        RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        break;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
+        if (g_mainWindow) SetFocus(g_mainWindow);
+        break;
+    default: break;
+    }
+    LRESULT result = 0;
+    if (folderTreePaneMessage(hwnd, msg, wParam, lParam, &result)) return result;
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
