@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine for building, testing and running Pravel. Idempotent and quiet
+# when everything is already in place; every stage that does work prints one line and logs its
+# commands to build/setup.log.
+#
+#   packages   : i386 architecture, compilers, Wine, Xvfb, ImageMagick, fonts, reference libraries
+#   deps       : Debian's libjpeg-turbo source cross-built static (SIMD on) for i686 and x86_64
+#                into build/deps/<arch>/{include,lib/libjpeg.a}
+#   wineprefix : build/wineprefix, a 64-bit Wine prefix with the Japanese UI fonts mapped to IPAGothic
+#   testdata   : conformance suites and real photographs in build/testdata (tools/fetch-testdata.sh)
+#   sample     : build/sample, the sample folder for ./run.sh (tools/make-sample.sh)
+#
+# Usage: tools/setup.sh [STAGE...]   (default: every stage, in the order above)
+# Must run as root when packages are missing; afterwards any user may run it.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+B="$here/build"
+mkdir -p "$B"
+LOG="$B/setup.log"
+export DEBIAN_FRONTEND=noninteractive
+
+say() { echo "setup: $*"; }
+die() { echo "setup: ERROR: $*" >&2; [ -f "$LOG" ] && tail -n 40 "$LOG" >&2; exit 1; }
+# run CMD...: logged, silent on success, the log's tail on failure.
+run() { echo "+ $*" >>"$LOG"; "$@" >>"$LOG" 2>&1 || die "failed: $*"; }
+
+# One set-up at a time per tree (engineers and test runs share build/).
+exec 9>"$B/.setup.lock"
+flock 9
+
+# ------------------------------------------------------------------------------------ packages
+PACKAGES=(
+  # Windows cross compilers and the Windows zlib
+  mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm
+  # Wine (32-bit where the kernel runs 32-bit processes, 64-bit everywhere), display, screenshots
+  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
+  # native build, tests, fuzzers, benchmarks
+  g++ cmake ninja-build pkg-config googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+  zlib1g-dev libjpeg62-turbo-dev libpng-dev libspng-dev libgif-dev libtiff-dev
+  # reference tools and test-data handling
+  libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils
+  util-linux ca-certificates
+)
+
+apt_updated=0
+apt_update() {
+  [ "$apt_updated" = 1 ] && return 0
+  run apt-get update -q
+  apt_updated=1
+}
+
+need_root() {
+  [ "$(id -u)" = 0 ] || die "$1 needs root (run tools/setup.sh as root once)"
+}
+
+stage_packages() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    need_root "adding the i386 architecture"
+    say "adding the i386 architecture"
+    run dpkg --add-architecture i386
+    apt_updated=0
+    apt_update
+  fi
+  local missing=() p
+  for p in "${PACKAGES[@]}"; do
+    if [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null)" != "ii " ]; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  need_root "installing ${missing[*]}"
+  say "installing ${missing[*]}"
+  apt_update
+  run apt-get install -y -q "${missing[@]}"
+}
+
+# Source packages need a deb-src entry; mirror the deb entries of the Debian sources file.
+ensure_deb_src() {
+  if grep -qsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
+       /etc/apt/sources.list.d/*.list 2>/dev/null; then
+    if apt-cache showsrc libjpeg-turbo 2>/dev/null | grep -q '^Package:'; then return 0; fi
+    need_root "reading source package lists"
+    apt_updated=0; apt_update; return 0
+  fi
+  need_root "adding a deb-src entry"
+  local src=/etc/apt/sources.list.d/debian.sources
+  [ -f "$src" ] || die "no $src to mirror a deb-src entry from"
+  say "adding deb-src entries mirroring $src"
+  sed -E 's/^Types:[[:space:]]*deb[[:space:]]*$/Types: deb-src/' "$src" \
+    >/etc/apt/sources.list.d/pravel-deb-src.sources
+  apt_updated=0
+  apt_update
+}
+
+# fetch_source PKG: Debian source package PKG unpacked into build/src/PKG (the download is kept
+# in build/src/dl). Prints the unpacked folder.
+fetch_source() {
+  local pkg="$1" dir="$B/src/$1"
+  if [ -f "$dir/.unpacked" ]; then echo "$dir"; return 0; fi
+  ensure_deb_src >&2
+  mkdir -p "$B/src/dl/$pkg"
+  if ! ls "$B/src/dl/$pkg"/*.dsc >/dev/null 2>&1; then
+    say "downloading the $pkg source package" >&2
+    (cd "$B/src/dl/$pkg" && run apt-get source --download-only -q "$pkg")
+  fi
+  local dsc
+  dsc="$(ls "$B/src/dl/$pkg"/*.dsc | head -n 1)"
+  rm -rf "$dir" "$dir.tmp"
+  run dpkg-source --no-check -x "$dsc" "$dir.tmp"
+  touch "$dir.tmp/.unpacked"
+  mv "$dir.tmp" "$dir"
+  echo "$dir"
+}
+
+# ---------------------------------------------------------------------------- libjpeg-turbo
+build_libjpeg() {
+  local arch="$1" toolchain="$2" out="$B/deps/$1"
+  [ -f "$out/lib/libjpeg.a" ] && [ -f "$out/include/jpeglib.h" ] && return 0
+  local srcdir
+  srcdir="$(fetch_source libjpeg-turbo)"
+  say "building libjpeg-turbo for $arch"
+  local bdir="$B/src/libjpeg-turbo-build-$arch"
+  rm -rf "$bdir"
+  run cmake -S "$srcdir" -B "$bdir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=ON -DREQUIRE_SIMD=ON \
+    -DCMAKE_INSTALL_PREFIX="$out"
+  run cmake --build "$bdir" --target jpeg-static
+  # Only the library and the four public headers: the tools are not needed.
+  local tmp="$out.tmp"
+  rm -rf "$tmp"
+  mkdir -p "$tmp/include" "$tmp/lib"
+  cp "$bdir/libjpeg.a" "$tmp/lib/libjpeg.a"
+  cp "$srcdir/jpeglib.h" "$srcdir/jmorecfg.h" "$srcdir/jerror.h" "$bdir/jconfig.h" "$tmp/include/"
+  rm -rf "$out"
+  mv "$tmp" "$out"
+  rm -rf "$bdir"
+}
+
+stage_deps() {
+  build_libjpeg i686 mingw-i686.cmake
+  build_libjpeg x86_64 mingw-x86_64.cmake
+}
+
+# ------------------------------------------------------------------------------- Wine prefix
+WINE64=/usr/lib/wine/wine64
+WINESRV=/usr/lib/wine/wineserver
+
+write_font_reg() {
+  # UTF-16 so that the Japanese face names survive.
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+    local f
+    for f in "MS UI Gothic" "MS Shell Dlg" "MS Shell Dlg 2" "MS Gothic" "MS PGothic" \
+             "ＭＳ ゴシック" "ＭＳ Ｐゴシック" "ＭＳ UI Gothic"; do
+      printf '"%s"="IPAGothic"\r\n' "$f"
+    done
+    printf '\r\n'
+  } | iconv -f UTF-8 -t UTF-16 >"$1"
+}
+
+stage_wineprefix() {
+  local pfx="$B/wineprefix"
+  [ -f "$pfx/.pravel-ready" ] && return 0
+  say "creating the Wine prefix build/wineprefix"
+  (
+    export WINEPREFIX="$pfx" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset WINELOADER WINESERVER
+    # shellcheck source=tools/xvfb.sh
+    . "$here/tools/xvfb.sh"
+    pravel_start_xvfb
+    run "$WINE64" wineboot --init
+    run "$WINESRV" -w
+    write_font_reg "$B/wine-fonts.reg"
+    run "$WINE64" regedit /S "$(winepath_of "$B/wine-fonts.reg")"
+    run "$WINESRV" -w
+  )
+  grep -q 'IPAGothic' "$pfx/user.reg" || die "the font replacements did not reach $pfx/user.reg"
+  touch "$pfx/.pravel-ready"
+}
+
+# Unix path -> Z:\ path (Wine maps / to Z:).
+winepath_of() { echo "Z:$1" | tr '/' '\\'; }
+
+# -------------------------------------------------------------------------- test data, sample
+stage_testdata() {
+  if [ -x "$here/tools/fetch-testdata.sh" ]; then
+    . "$here/tools/fetch-testdata.sh"
+    fetch_testdata
+  fi
+}
+
+stage_sample() {
+  if [ -f "$here/tools/make-sample.sh" ]; then
+    . "$here/tools/make-sample.sh"
+    make_sample
+  fi
+}
+
+stages=("$@")
+[ ${#stages[@]} -eq 0 ] && stages=(packages deps wineprefix testdata sample)
+for s in "${stages[@]}"; do
+  case "$s" in
+    packages|deps|wineprefix|testdata|sample) "stage_$s" ;;
+    *) die "unknown stage $s" ;;
+  esac
+done
