@@ -1,0 +1,126 @@
+// A pane's load of one folder without any window: list the folder's image files, open its
+// cache, take each thumbnail from the cache or decode and fit it, run the second pass when
+// the cache was made for a smaller cell, and rewrite the cache when anything was decoded.
+// The thumbnail panes and `pravel-probe thumbs` run the same code; the pane supplies the
+// image lock, keeps the thumbnails and pumps its messages between files through the hooks.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image/decoded_image.h"
+#include "thumbs/thumbnail_cache.h"
+#include "thumbs/thumbnail_item.h"
+#include "thumbs/thumbnail_scaling.h"
+
+constexpr size_t kMaxFolderItems = 50000;
+
+// File-type filter: 0 all types (and any unknown value), 1 BMP, 2 PNG, 3 JPEG, 4 TIFF, 5 GIF.
+// The extensions it lists, each with its dot (".jpg").
+std::vector<std::wstring> filterExtensions(int32_t filter);
+
+// Lists folder's image files: for each extension of the filter (then, for filter 0 and
+// unknown values, each plug-in extension, given as ".ext" or "*.ext") the files matching
+// "*<ext>"; folders and files whose attributes share a bit with hiddenMask are skipped, and
+// a file is kept only when its extension from the last dot is exactly as long as the
+// pattern's (the short-name match of ".jpe" must not bring in "a.jpeg"). Returns all names
+// in list-box order (compareListNames); the caller keeps at most kMaxFolderItems.
+std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t filter, uint32_t hiddenMask,
+                                          const std::vector<std::wstring>& pluginExtensions = {});
+
+// One finished thumbnail as a pane item holds it.
+struct ThumbnailData {
+    BitmapInfoHeader header;        // with palette0: the item's 44-byte bitmap information
+    PaletteEntry palette0;
+    uint8_t* pixels = nullptr;      // page block (pageFree); belongs to whoever holds the data
+    ThumbnailFacts facts;           // lastWriteTime .. interlaced
+    int32_t thumbWidth = 0;         // size of the pixels
+    int32_t thumbHeight = 0;
+    int32_t displayWidth = 0;       // drawing size in the cell
+    int32_t displayHeight = 0;
+    bool cacheAvailable = false;    // the folder had a usable cache when it was loaded
+};
+
+enum class ThumbnailSource { Failed, Cache, Decoded };
+
+// One file, the image lock held by the caller: from table (when open and current for the
+// file), otherwise through loadImage with the cell as decode target (setting *decodedFlag);
+// then makeThumbnail with cacheTooSmall. On success out receives the pixels and facts
+// (out.cacheAvailable = table is open). A file that fails leaves nothing allocated.
+ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& name, const std::wstring& path,
+                                  int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, uint8_t* decodedFlag,
+                                  ThumbnailData& out);
+
+// Moves g_loadInfo's current thumbnail (after makeThumbnail) into out.
+void takeLoadedThumbnail(const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
+
+// A pane item from a finished thumbnail: bitmap information, pixels (the item takes them),
+// facts, sizes and cacheAvailable; the name is set when name is given (the second pass
+// keeps it). The item's old pixels are not touched: free them first when replacing.
+void fillThumbnailItem(ThumbnailItem& item, ThumbnailData& data, const wchar_t* name);
+// What the cache write needs of a pane item.
+CacheItemView cacheViewOf(const ThumbnailItem& item);
+
+struct FolderLoadSettings {
+    int32_t cellWidth = 148;   // "ThImgW"
+    int32_t cellHeight = 111;  // "ThImgH"
+    bool useCache = true;      // "UseCache"
+    std::wstring cacheFolder;  // the cache folder beside the settings file
+    int32_t filter = 0;
+    uint32_t hiddenMask = 2;   // "Hidden"
+    std::vector<std::wstring> pluginExtensions;
+};
+
+// Every hook may be left empty.
+struct FolderLoadHooks {
+    // The image lock around enumeration, cache opening, each file and the cache write.
+    std::function<void()> lock;
+    std::function<void()> unlock;
+    // After the enumeration (lock released), with the number of names kept (at most
+    // kMaxFolderItems, never 0). Return false to give up (the pane could not allocate its
+    // items); the load then ends with stop code 0 and nothing else happens.
+    std::function<bool(size_t names)> listed;
+    // A thumbnail is ready (lock held). First pass: slot is the next free item (filled items
+    // are packed at the front in list order); second pass (replaced = true): the slot whose
+    // old pixels it replaces (the receiver frees them). The receiver takes data.pixels;
+    // name is the file's name without its folder.
+    std::function<void(size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced)> itemReady;
+    // After every file of either pass, lock released: the pane pumps its messages here.
+    // filesDone counts the files of the current pass. A nonzero result (205, 206) stops the
+    // load and becomes its stop code.
+    std::function<int(size_t filesDone, bool secondPass)> afterFile;
+    // Before the cache write (lock released), when one will happen: the pane shows "Save".
+    std::function<void()> beforeWrite;
+    // The cache write reads the items through this (lock held): fill view for slot.
+    std::function<void(size_t slot, CacheItemView& view)> itemForCache;
+};
+
+struct FolderLoadStats {
+    size_t listed = 0;      // names found by the enumeration
+    size_t kept = 0;        // names loaded (at most kMaxFolderItems)
+    size_t shown = 0;       // items filled
+    size_t fromCache = 0;   // first-pass thumbnails taken from the cache
+    size_t decoded = 0;     // first-pass thumbnails decoded
+    size_t failed = 0;      // names left out
+    size_t refreshed = 0;   // items replaced by the second pass
+    bool cacheOpened = false;
+    bool cacheTooSmall = false;
+    bool secondPass = false;
+    bool cacheWriteAttempted = false;
+    bool cacheWritten = false;  // false after an attempt: the pane shows message row 10
+    uint32_t cacheRecords = 0;
+    int stopCode = 0;
+    // Wall time of each phase, milliseconds.
+    double enumerateMs = 0, openCacheMs = 0, firstPassMs = 0, secondPassMs = 0, writeCacheMs = 0, totalMs = 0;
+};
+
+// Runs the whole load of folder. Returns the stop code: 0 when it ran to its end (or
+// found nothing, or `listed` gave up), otherwise what afterFile returned or the value of
+// *stop (checked after every file). Items are delivered through the hooks; the summary
+// goes to stats.
+int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
+                         FolderLoadStats& stats, const std::atomic<int>* stop = nullptr);
