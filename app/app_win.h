@@ -9,7 +9,6 @@
 
 // ---------------------------------------------------------------- process state
 extern HINSTANCE g_instance;
-extern HANDLE g_privateHeap;       // 64 KiB initial, growable; see privateHeapAlloc
 extern HFONT g_uiFont;             // "MS UI Gothic", height -12, weight 400, Shift-JIS
 extern HWND g_mainWindow;
 extern HACCEL g_accelerators;      // the live accelerator table (shared by all three loops)
@@ -22,12 +21,6 @@ extern HHOOK g_mainMouseHook;
 extern HHOOK g_mainKeyboardHook;
 extern HANDLE g_paneThreads[2];
 extern HWND g_paneWindows[2];      // each pane's outer window, as reported by code 100/101
-extern HHOOK g_paneMouseHooks[2];  // kept by each pane thread; shutdown removes a stuck pane's
-extern HHOOK g_paneKeyboardHooks[2];
-
-// Zero-filled blocks from the private heap (small records, cache and tree working buffers).
-void* privateHeapAlloc(size_t size);
-void privateHeapFree(void* block);
 
 // Re-reads the sizing-frame metrics and the "not allowed" cursor (start-up and
 // WM_SETTINGCHANGE).
@@ -86,9 +79,10 @@ bool onPaneReady(int paneIndex, HWND paneWindow);
 void openCommandLinePath();
 // Opens a path as a command-line argument is opened (WM_COPYDATA, dropped files).
 void openPath(const wchar_t* path);
-// WM_CLOSE: runs the whole shutdown sequence; the caller then lets DefWindowProcW destroy
-// the window.
-void shutdownApplication(HWND mainWindow);
+// WM_CLOSE: runs the whole shutdown sequence. Returns true when the caller should now let
+// DefWindowProcW destroy the window; false when a shutdown is already under way (a close
+// message that arrived while it waits), which the caller then swallows.
+bool shutdownApplication(HWND mainWindow);
 // Sets the main window title: "-1- " or "-2- " and the active pane's folder, or "Pravel".
 void refreshWindowTitle();
 // Shows message id of the table with the main window as owner (code 150 from a pane).

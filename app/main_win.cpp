@@ -1,0 +1,8 @@
+// Program entry.
+#include <windows.h>
+
+#include "app/app_win.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
+    return runApplication(instance, showCommand);
+}

@@ -1,0 +1,367 @@
+// Start and stop of the process: entry sequence, the single-instance hand-over, the main
+// loop, the pane-thread handshake and the shutdown order.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "app/app_win.h"
+#include "app/html_help.h"
+#include "app/image_lock.h"
+#include "app/messages.h"
+#include "app/private_heap.h"
+#include "app/text_utils.h"
+#include "app/thread_messages.h"
+#include "frame/main_window.h"
+#include "image/decoded_image.h"
+#include "thumbs/cache_compaction.h"
+#include "thumbs/pane.h"
+
+HINSTANCE g_instance = nullptr;
+HFONT g_uiFont = nullptr;
+HWND g_mainWindow = nullptr;
+HACCEL g_accelerators = nullptr;
+HDC g_scalingDC = nullptr;
+HCURSOR g_appCursors[4] = {};
+HCURSOR g_notAllowedCursor = nullptr;
+int g_sizeFrameX = 4;
+int g_sizeFrameY = 4;
+HHOOK g_mainMouseHook = nullptr;
+HHOOK g_mainKeyboardHook = nullptr;
+HANDLE g_paneThreads[2] = {};
+HWND g_paneWindows[2] = {};
+
+void (*g_loadAcceleratorsHook)() = nullptr;
+void (*g_saveAcceleratorsHook)() = nullptr;
+HOOKPROC g_mainMouseHookProc = nullptr;
+HOOKPROC g_mainKeyboardHookProc = nullptr;
+void (*g_openPathHook)(const wchar_t* path) = nullptr;
+
+namespace {
+
+constexpr wchar_t kMainClass[] = L"Pravel_main_class";
+constexpr DWORD kPaneStopWaitMs = 1000;
+
+wchar_t g_commandLinePath[kPathCapacity];
+bool g_paneReported[2];
+bool g_commandLineOpened = false;
+bool g_shutdownStarted = false;
+
+LRESULT CALLBACK passOnHook(int code, WPARAM wParam, LPARAM lParam) {
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+int platformLevelOfSystem() {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version)) return 0;
+#pragma GCC diagnostic pop
+    return platformLevelFor(version.dwMajorVersion, version.dwMinorVersion);
+}
+
+// A path as an absolute long path of at most 259 characters; false when it does not fit.
+// (An argument relative to this process's working folder would mean another folder to the
+// instance that receives it, so it is made absolute first.)
+bool expandToLongPath(const wchar_t* argument, wchar_t* out) {
+    out[0] = L'\0';
+    wchar_t full[kPathCapacity];
+    DWORD n = GetFullPathNameW(argument, kPathCapacity, full, nullptr);
+    if (n == 0 || n >= DWORD(kPathCapacity)) return false;
+    n = GetLongPathNameW(full, out, kPathCapacity);
+    if (n > 0 && n < DWORD(kPathCapacity)) return true;
+    std::wmemcpy(out, full, std::wcslen(full) + 1);  // not there (yet): keep the full path
+    return true;
+}
+
+// The first command-line argument, expanded; false when there is none usable.
+bool firstArgument(wchar_t* out) {
+    out[0] = L'\0';
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return false;
+    bool ok = argc >= 2 && argv[1][0] && expandToLongPath(argv[1], out);
+    LocalFree(argv);
+    return ok;
+}
+
+void handOverToFirstInstance(HWND first, const wchar_t* path) {
+    if (IsIconic(first)) ShowWindow(first, SW_RESTORE);
+    SetForegroundWindow(first);
+    if (!path || !path[0]) return;
+    COPYDATASTRUCT data;
+    data.dwData = 0;
+    data.cbData = DWORD((std::wcslen(path) + 1) * sizeof(wchar_t));
+    data.lpData = const_cast<wchar_t*>(path);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 30000, &result);
+}
+
+bool initialiseFirstInstance(int showCommand) {
+    readSystemMetrics();
+    loadSettings();
+    if (g_loadAcceleratorsHook) {
+        g_loadAcceleratorsHook();
+    } else {
+        g_accelerators = createDefaultAccelerators();
+    }
+    registerWindowClasses(g_instance);
+
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
+                     ICC_UPDOWN_CLASS | ICC_COOL_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    DWORD thread = GetCurrentThreadId();
+    g_mainMouseHook = SetWindowsHookExW(WH_MOUSE, g_mainMouseHookProc ? g_mainMouseHookProc : passOnHook, nullptr, thread);
+    g_mainKeyboardHook =
+        SetWindowsHookExW(WH_KEYBOARD, g_mainKeyboardHookProc ? g_mainKeyboardHookProc : passOnHook, nullptr, thread);
+
+    g_paneBusy[0] = PaneIdle;
+    g_paneBusy[1] = PaneIdle;
+
+    if (!createMainWindow(showCommand)) return false;
+
+    // The PNG decoder takes its inflate memory from the private heap itself.
+    blendTable();
+    HDC screen = GetDC(g_mainWindow);
+    g_scalingDC = CreateCompatibleDC(screen);
+    ReleaseDC(g_mainWindow, screen);
+    if (!g_scalingDC) showMessage(g_mainWindow, MsgMemoryFailed);
+
+    initImageLock();
+
+    g_paneThreads[0] = CreateThread(nullptr, 0, paneThread1, nullptr, 0, nullptr);
+    g_paneThreads[1] = CreateThread(nullptr, 0, paneThread2, nullptr, 0, nullptr);
+    return true;
+}
+
+void sendStop(HWND paneWindow) {
+    if (!paneWindow || !IsWindow(paneWindow)) return;
+    // Synchronous, but bounded: a pane thread that does not pump messages must not hang
+    // the exit; it is terminated after the wait below.
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(paneWindow, WM_APP, CodeEndThread, 0, SMTO_NORMAL, kPaneStopWaitMs, &result);
+}
+
+bool waitOrTerminate(HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
+    if (!thread) return false;
+    bool terminated = false;
+    if (WaitForSingleObject(thread, waitMs) == WAIT_TIMEOUT) {
+        if (mouseHook && *mouseHook) {
+            UnhookWindowsHookEx(*mouseHook);
+            *mouseHook = nullptr;
+        }
+        TerminateThread(thread, 0);
+        WaitForSingleObject(thread, 5000);  // termination is asynchronous; its items are freed next
+        terminated = true;
+    }
+    CloseHandle(thread);
+    return terminated;
+}
+
+}  // namespace
+
+void readSystemMetrics() {
+    g_sizeFrameX = GetSystemMetrics(SM_CXSIZEFRAME);
+    g_sizeFrameY = GetSystemMetrics(SM_CYSIZEFRAME);
+    g_notAllowedCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32648));  // IDC_NO
+}
+
+HACCEL createDefaultAccelerators() {
+    ACCEL table[] = {
+        {FVIRTKEY, VK_DELETE, 5020}, {FVIRTKEY | FCONTROL, 'A', 5040}, {FVIRTKEY, VK_F5, 5160},
+        {FVIRTKEY, VK_ESCAPE, 5161}, {FVIRTKEY, VK_HOME, 5710},        {FVIRTKEY, VK_END, 5711},
+        {FVIRTKEY, VK_PRIOR, 5712},  {FVIRTKEY, VK_NEXT, 5713},        {FVIRTKEY, VK_UP, 5714},
+        {FVIRTKEY, VK_DOWN, 5715},   {FVIRTKEY, VK_TAB, 5720},
+    };
+    return CreateAcceleratorTableW(table, int(sizeof(table) / sizeof(table[0])));
+}
+
+int runMessageLoop() {
+    MSG msg;
+    for (;;) {
+        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) return int(msg.wParam);
+        if (got == -1) return 0;
+        if (!g_modalFlag && g_accelerators && g_mainWindow &&
+            TranslateAcceleratorW(g_mainWindow, g_accelerators, &msg)) {
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+LRESULT onCopyData(HWND mainWindow, const COPYDATASTRUCT* data) {
+    if (!data || data->dwData != 0 || !data->lpData || data->cbData < sizeof(wchar_t)) return FALSE;
+    if (anyPaneBusy()) return TRUE;  // a hand-over while a pane loads or writes is ignored
+    // Take at most 260 units and insist on a terminator inside them: an over-long or
+    // unterminated block is refused rather than cut to another path.
+    size_t units = data->cbData / sizeof(wchar_t);
+    if (units > size_t(kPathCapacity)) units = kPathCapacity;
+    wchar_t path[kPathCapacity];
+    std::memcpy(path, data->lpData, units * sizeof(wchar_t));
+    if (!std::wmemchr(path, L'\0', units)) return FALSE;
+    openPath(path);
+    return TRUE;
+}
+
+bool onPaneReady(int paneIndex, HWND paneWindow) {
+    if (paneIndex < 0 || paneIndex > 1) return false;
+    g_paneWindows[paneIndex] = paneWindow;
+    g_paneReported[paneIndex] = true;
+    if (!g_paneReported[0] || !g_paneReported[1] || g_commandLineOpened) return false;
+    g_commandLineOpened = true;
+    return true;
+}
+
+void openCommandLinePath() {
+    if (g_commandLinePath[0]) openPath(g_commandLinePath);
+}
+
+void openPath(const wchar_t* path) {
+    if (!path || !path[0] || std::wcslen(path) >= size_t(kPathCapacity)) return;
+    if (g_openPathHook) {
+        g_openPathHook(path);
+        return;
+    }
+    // Without the folder tree: list the folder (or a file's folder) in the active pane.
+    wchar_t folder[kPathCapacity];
+    std::wmemcpy(folder, path, std::wcslen(path) + 1);
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        wchar_t* slash = std::wcsrchr(folder, L'\\');
+        if (!slash) return;
+        if (slash > folder && slash[-1] == L':') slash[1] = L'\0';  // keep "C:\"
+        else *slash = L'\0';
+    }
+    int active = g_activePane == 1 ? 1 : 0;
+    std::wmemcpy(g_panes[active].folder, folder, std::wcslen(folder) + 1);
+    if (HWND pane = g_paneWindows[active]) {
+        PostMessageW(pane, WM_APP, CodeClear, 1);
+        PostMessageW(pane, WM_APP, CodeLoadFolder, 1);
+    }
+    refreshWindowTitle();
+}
+
+void refreshWindowTitle() {
+    if (!g_mainWindow) return;
+    int active = g_activePane == 1 ? 1 : 0;
+    wchar_t title[kPathCapacity + 8];
+    formatWindowTitle(active + 1, g_panes[active].folder, title, sizeof(title) / sizeof(title[0]));
+    SetWindowTextW(g_mainWindow, title);
+}
+
+void onShowMessage(LPARAM id) {
+    ModalScope modal;
+    showMessage(g_mainWindow, int(id));
+}
+
+bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
+    sendStop(paneWindow);
+    return waitOrTerminate(thread, mouseHook, waitMs);
+}
+
+int closeViewerWindows() {
+    int sent = 0;
+    // A viewer that keeps its window open despite the close message is given up on after
+    // a bounded number of rounds.
+    for (int round = 0; round < 64; ++round) {
+        HWND viewer = FindWindowW(L"Dorna_vwin_class", nullptr);
+        HWND viewerEx = FindWindowW(L"Dorna Ex_vwin_class", nullptr);
+        if (!viewer && !viewerEx) break;
+        DWORD_PTR result = 0;
+        if (viewer) {
+            SendMessageTimeoutW(viewer, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 30000, &result);
+            ++sent;
+        }
+        if (viewerEx) {
+            SendMessageTimeoutW(viewerEx, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 30000, &result);
+            ++sent;
+        }
+    }
+    return sent;
+}
+
+bool shutdownApplication(HWND mainWindow) {
+    if (g_shutdownStarted) return false;
+    g_shutdownStarted = true;
+
+    if (g_mainKeyboardHook) UnhookWindowsHookEx(g_mainKeyboardHook);
+    g_mainKeyboardHook = nullptr;
+    if (g_mainMouseHook) UnhookWindowsHookEx(g_mainMouseHook);
+    g_mainMouseHook = nullptr;
+
+    for (int i = 0; i < 2; ++i) sendStop(g_paneWindows[i] ? g_paneWindows[i] : g_panes[i].outerWindow);
+    for (int i = 0; i < 2; ++i) {
+        waitOrTerminate(g_paneThreads[i], &g_panes[i].mouseHook, kPaneStopWaitMs);
+        g_paneThreads[i] = nullptr;
+        g_paneWindows[i] = nullptr;
+    }
+
+    deleteImageLock();
+    if (g_settings.subClose) closeViewerWindows();
+    if (g_scalingDC) DeleteDC(g_scalingDC);
+    g_scalingDC = nullptr;
+
+    if (g_saveAcceleratorsHook) {
+        g_saveAcceleratorsHook();
+    } else if (g_accelerators) {
+        DestroyAcceleratorTable(g_accelerators);
+    }
+    g_accelerators = nullptr;
+    freeFrameResources();
+
+    freePaneItems(g_panes[0]);
+    freePaneItems(g_panes[1]);
+    if (g_settings.cacheOptimise) optimiseCacheIndex(cacheFolderPath());
+
+    MainPlacement placement;
+    WINDOWPLACEMENT wp = {};
+    wp.length = sizeof(wp);
+    if (GetWindowPlacement(mainWindow, &wp)) {
+        placement.x = wp.rcNormalPosition.left;
+        placement.y = wp.rcNormalPosition.top;
+        placement.w = wp.rcNormalPosition.right - wp.rcNormalPosition.left;
+        placement.h = wp.rcNormalPosition.bottom - wp.rcNormalPosition.top;
+    }
+    saveSettings(placement);
+    return true;
+}
+
+int runApplication(HINSTANCE instance, int showCommand) {
+    g_instance = instance;
+    if (!createPrivateHeap()) return 0;
+    g_platformLevel = platformLevelOfSystem();
+    g_uiFont = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS UI Gothic");
+    initHtmlHelp();
+
+    int exitCode = 0;
+    if (g_platformLevel == 0 || !locateSettingsFile()) {
+        showErrorBox(nullptr, messageText(MsgRunFailed));
+    } else if (HWND first = FindWindowW(kMainClass, nullptr)) {
+        wchar_t path[kPathCapacity];
+        handOverToFirstInstance(first, firstArgument(path) ? path : nullptr);
+    } else {
+        firstArgument(g_commandLinePath);
+        // COM comes up before any window: the folder tree uses the shell's folder objects
+        // while the main window is created.
+        HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (initialiseFirstInstance(showCommand)) exitCode = runMessageLoop();
+        if (SUCCEEDED(com)) CoUninitialize();
+    }
+
+    uninitHtmlHelp();
+    if (g_uiFont) DeleteObject(g_uiFont);
+    g_uiFont = nullptr;
+    destroyPrivateHeap();
+    return exitCode;
+}

@@ -1,0 +1,53 @@
+// The window classes of the main window, the folder tree pane and the thumbnail panes.
+#include "app/app_win.h"
+
+WNDPROC g_windowClassProcs[WindowClassCount] = {};
+
+namespace {
+
+struct ClassRow {
+    const wchar_t* name;
+    bool buttonFaceBackground;
+    bool applicationIcon;
+};
+
+const ClassRow kClasses[WindowClassCount] = {
+    {L"Pravel_main_class", true, true},
+    {L"Pravel_client_class", false, false},
+    {L"Pravel_trbase_class", true, false},
+    {L"Pravel_bswin1_class", false, false},
+    {L"Pravel_bswin2_class", false, false},
+    {L"Pravel_base1_class", false, false},
+    {L"Pravel_base2_class", false, false},
+    {L"Pravel_thimg1_class", false, false},
+    {L"Pravel_thimg2_class", false, false},
+    {L"Pravel_thtxt1_class", false, false},
+    {L"Pravel_thtxt2_class", false, false},
+};
+
+}  // namespace
+
+const wchar_t* windowClassName(WindowClassId id) {
+    return id >= 0 && id < WindowClassCount ? kClasses[id].name : L"";
+}
+
+bool registerWindowClasses(HINSTANCE instance) {
+    bool ok = true;
+    for (int i = 0; i < WindowClassCount; ++i) {
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof(wc);
+        wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+        wc.lpfnWndProc = g_windowClassProcs[i] ? g_windowClassProcs[i] : DefWindowProcW;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+        wc.hbrBackground = kClasses[i].buttonFaceBackground ? reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1) : nullptr;
+        if (kClasses[i].applicationIcon) {
+            wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(100));
+            wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(100), IMAGE_ICON,
+                                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+        }
+        wc.lpszClassName = kClasses[i].name;
+        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ok = false;
+    }
+    return ok;
+}
