@@ -1,0 +1,391 @@
+// The cache files: numbering, lookups and staleness, damaged and oversized indexes, damaged
+// data files, and the exact bytes written (the same in every build).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "thumb_test_support.h"
+#include "thumbs/thumbnail_cache.h"
+
+namespace {
+
+using thumbtest::makePixels;
+using thumbtest::scratchFolder;
+
+std::string readAll(const std::wstring& path) {
+    std::string bytes;
+    readWholeFile(path.c_str(), bytes);
+    return bytes;
+}
+
+CacheLocation locationIn(const std::wstring& name, int32_t w = 148, int32_t h = 111) {
+    CacheLocation location;
+    location.folder = scratchFolder(name);
+    location.cellWidth = w;
+    location.cellHeight = h;
+    return location;
+}
+
+// An index with the given records (path, number, cell width, cell height).
+struct IndexRecordSpec {
+    std::wstring path;
+    uint32_t number;
+    int32_t w, h;
+};
+void writeIndex(const CacheLocation& location, const std::vector<IndexRecordSpec>& records, uint32_t count) {
+    std::string bytes(kCacheHeaderSize + records.size() * kIndexRecordSize, '\0');
+    auto* p = reinterpret_cast<uint8_t*>(bytes.data());
+    writeLe32(p, kCacheFormatMark);
+    writeLe32(p + 4, count);
+    for (size_t i = 0; i < records.size(); ++i) {
+        uint8_t* r = p + kCacheHeaderSize + i * kIndexRecordSize;
+        encodeCacheName(records[i].path, r);
+        writeLe32(r + kIndexNumberOffset, records[i].number);
+        writeLe32(r + kIndexCellWidthOffset, uint32_t(records[i].w));
+        writeLe32(r + kIndexCellHeightOffset, uint32_t(records[i].h));
+    }
+    ASSERT_TRUE(writeWholeFile(cacheIndexPath(location).c_str(), bytes.data(), bytes.size()));
+}
+
+// The records of an index: (path, number, w, h).
+std::vector<IndexRecordSpec> readIndex(const CacheLocation& location) {
+    const std::string bytes = readAll(cacheIndexPath(location));
+    std::vector<IndexRecordSpec> records;
+    if (bytes.size() < 8) return records;
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    EXPECT_EQ(readLe32(p), kCacheFormatMark);
+    const uint32_t count = readLe32(p + 4);
+    EXPECT_EQ(bytes.size(), kCacheHeaderSize + size_t(count) * kIndexRecordSize);
+    for (uint32_t i = 0; i < count && kCacheHeaderSize + (i + 1) * kIndexRecordSize <= bytes.size(); ++i) {
+        const uint8_t* r = p + kCacheHeaderSize + size_t(i) * kIndexRecordSize;
+        records.push_back({decodeCacheName(r), readLe32(r + kIndexNumberOffset), int32_t(readLe32(r + kIndexCellWidthOffset)),
+                           int32_t(readLe32(r + kIndexCellHeightOffset))});
+    }
+    return records;
+}
+
+// Owned thumbnails to store.
+struct TestItem {
+    std::wstring name;
+    ThumbnailFacts facts;
+    int32_t w, h;
+    uint8_t* pixels;
+};
+struct TestItems {
+    std::vector<TestItem> items;
+    ~TestItems() {
+        for (auto& i : items) pageFree(i.pixels);
+    }
+    void add(const std::wstring& name, int32_t w, int32_t h, uint32_t seed, FileTime time = FileTime::fromValue(0)) {
+        TestItem item;
+        item.name = name;
+        item.facts.lastWriteTime = time;
+        item.facts.fileWidth = w * 10;
+        item.facts.fileHeight = h * 10;
+        item.facts.fileSize = 1000 + seed;
+        item.facts.format = int32_t(seed % 6);
+        item.facts.sourceDepth = 24;
+        item.facts.commentCount = int32_t(seed % 3);
+        item.facts.metaCount = int32_t(seed % 2);
+        item.facts.interlaced = int32_t(seed & 1);
+        item.w = w;
+        item.h = h;
+        item.pixels = makePixels(w, h, [seed](int x, int y) {
+            return uint32_t((x * 3 + seed) & 0xFF) | (uint32_t((y * 5 + seed * 7) & 0xFF) << 8) | (uint32_t((x + y) & 0xFF) << 16);
+        });
+        items.push_back(item);
+    }
+    std::vector<CacheItemView> views() const {
+        std::vector<CacheItemView> v;
+        for (const auto& i : items) {
+            CacheItemView view;
+            view.name = i.name.c_str();
+            view.facts = i.facts;
+            view.thumbWidth = i.w;
+            view.thumbHeight = i.h;
+            view.pixels = i.pixels;
+            v.push_back(view);
+        }
+        return v;
+    }
+};
+
+bool write(const CacheLocation& location, const std::wstring& folder, const TestItems& items, uint32_t* written = nullptr) {
+    const std::vector<CacheItemView> views = items.views();
+    return writeFolderCache(location, folder, views.data(), views.size(), written);
+}
+
+// ---------------------------------------------------------------- index
+
+TEST(CacheIndex, NumbersFoldersFromTheFirstFreeNumber) {
+    CacheLocation location = locationIn(L"numbering");
+    std::wstring dataPath;
+    ASSERT_TRUE(registerFolder(location, L"C:\\photos\\one", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
+    ASSERT_EQ(readIndex(location).size(), 1u);
+    ASSERT_TRUE(registerFolder(location, L"C:\\photos\\two", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000001));
+
+    // The same folder again keeps its number and takes the current cell size.
+    location.cellWidth = 200;
+    location.cellHeight = 150;
+    ASSERT_TRUE(registerFolder(location, L"C:\\photos\\one", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
+    auto records = readIndex(location);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].w, 200);
+    EXPECT_EQ(records[0].h, 150);
+    EXPECT_EQ(records[1].w, 148);
+    // Folder paths are matched exactly, letter case included.
+    ASSERT_TRUE(registerFolder(location, L"C:\\Photos\\one", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000002));
+}
+
+TEST(CacheIndex, ReusesGapsAndSkipsDeletedMarks) {
+    CacheLocation location = locationIn(L"gap");
+    writeIndex(location, {{L"a", 10000000, 148, 111}, {L"b", 10000002, 148, 111}}, 2);
+    std::wstring dataPath;
+    ASSERT_TRUE(registerFolder(location, L"c", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000001));
+    ASSERT_TRUE(registerFolder(location, L"d", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000003));
+    auto records = readIndex(location);
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2].path, L"c");
+    EXPECT_EQ(records[3].number, 10000003u);
+
+    // A record marked 0 by the maintenance dialog holds no number.
+    writeIndex(location, {{L"a", 0, 148, 111}, {L"b", 10000001, 148, 111}}, 2);
+    ASSERT_TRUE(registerFolder(location, L"e", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
+}
+
+TEST(CacheIndex, BrokenIndexIsReplacedOversizedOneRefused) {
+    CacheLocation location = locationIn(L"broken");
+    ASSERT_TRUE(writeWholeFile(cacheIndexPath(location).c_str(), "\0\0\xC8\0", 4));
+    std::wstring dataPath;
+    ASSERT_TRUE(registerFolder(location, L"D:\\new", dataPath));
+    EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
+    auto records = readIndex(location);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].path, L"D:\\new");
+
+    // A wrong mark is replaced too.
+    writeIndex(location, {{L"x", 10000005, 148, 111}}, 1);
+    std::string bytes = readAll(cacheIndexPath(location));
+    bytes[0] = 1;
+    writeWholeFile(cacheIndexPath(location).c_str(), bytes.data(), bytes.size());
+    ASSERT_TRUE(registerFolder(location, L"y", dataPath));
+    EXPECT_EQ(readIndex(location).size(), 1u);
+
+    // Count 1,000,001: no reads, no writes, and the index stays as it was.
+    writeIndex(location, {{L"big", 10000000, 148, 111}}, kCacheMaxCount + 1);
+    writeWholeFile(cacheDataPath(location, 10000000).c_str(), "x", 1);
+    const std::string before = readAll(cacheIndexPath(location));
+    FolderDataLookup lookup;
+    EXPECT_FALSE(findFolderData(location, L"big", lookup));
+    FolderCache table;
+    bool larger = false, smaller = false;
+    EXPECT_FALSE(openFolderCache(location, L"big", table, larger, smaller));
+    EXPECT_FALSE(registerFolder(location, L"big", dataPath));
+    TestItems items;
+    items.add(L"a.bmp", 40, 30, 1);
+    EXPECT_FALSE(write(location, L"big", items));
+    EXPECT_EQ(readAll(cacheIndexPath(location)), before);
+    // Exactly 1,000,000 is still an index (its single record is found).
+    writeIndex(location, {{L"big", 10000000, 148, 111}}, kCacheMaxCount);
+    EXPECT_TRUE(findFolderData(location, L"big", lookup));
+}
+
+TEST(CacheIndex, CellSizeFlags) {
+    CacheLocation location = locationIn(L"flags");
+    writeIndex(location, {{L"f", 10000000, 148, 111}}, 1);
+    writeWholeFile(cacheDataPath(location, 10000000).c_str(), "x", 1);
+    struct Case {
+        int32_t w, h;
+        bool larger, smaller;
+    } cases[] = {{148, 111, false, false}, {200, 150, false, true}, {100, 80, true, false}, {120, 150, true, true}, {148, 112, false, true}};
+    for (const Case& c : cases) {
+        location.cellWidth = c.w;
+        location.cellHeight = c.h;
+        FolderDataLookup lookup;
+        EXPECT_TRUE(findFolderData(location, L"f", lookup));
+        EXPECT_EQ(lookup.decodedFlag, c.larger) << c.w << "x" << c.h;
+        EXPECT_EQ(lookup.cacheTooSmall, c.smaller) << c.w << "x" << c.h;
+    }
+    // Without its data file the folder has no data.
+    deleteFileAt(cacheDataPath(location, 10000000).c_str());
+    FolderDataLookup lookup;
+    EXPECT_FALSE(findFolderData(location, L"f", lookup));
+}
+
+// ---------------------------------------------------------------- data files
+
+TEST(CacheData, LookupIsExactAndHonoursLastWriteTime) {
+    CacheLocation location = locationIn(L"cache_lookup");
+    const std::wstring folder = scratchFolder(L"lookup_files");
+    const FileTime t1 = FileTime::fromValue(130000000000000000ULL);
+    const FileTime t2 = FileTime::fromValue(130000000010000000ULL);
+    for (const wchar_t* n : {L"a.bmp", L"b.bmp", L"Photo.JPG"}) {
+        ASSERT_TRUE(writeWholeFile(joinPath(folder, n).c_str(), "x", 1));
+        ASSERT_TRUE(setLastWriteTime(joinPath(folder, n).c_str(), t1));
+    }
+    TestItems items;
+    items.add(L"a.bmp", 148, 111, 1, t1);
+    items.add(L"b.bmp", 60, 100, 2, t1);
+    items.add(L"Photo.JPG", 148, 99, 3, t1);
+    uint32_t written = 0;
+    ASSERT_TRUE(write(location, folder, items, &written));
+    EXPECT_EQ(written, 3u);
+
+    FolderCache table;
+    bool larger = false, smaller = false;
+    ASSERT_TRUE(openFolderCache(location, folder, table, larger, smaller));
+    EXPECT_EQ(table.count(), 3u);
+
+    auto take = [&](const wchar_t* name) {
+        const bool ok = takeFromCache(table, name, joinPath(folder, name), 148, 111);
+        if (ok) {
+            pageFree(g_loadInfo.current->pixels);
+            g_loadInfo.current->pixels = nullptr;
+        }
+        return ok;
+    };
+    ASSERT_TRUE(takeFromCache(table, L"b.bmp", joinPath(folder, L"b.bmp"), 148, 111));
+    EXPECT_EQ(g_loadInfo.width, 60);
+    EXPECT_EQ(g_loadInfo.height, 100);
+    EXPECT_EQ(g_loadInfo.fileWidth, 600);
+    EXPECT_EQ(g_loadInfo.fileSize, 1002u);
+    EXPECT_EQ(g_loadInfo.format, 2);
+    EXPECT_EQ(g_loadInfo.commentCount, 2);
+    EXPECT_EQ(g_loadInfo.lastWriteTime.value(), t1.value());
+    // The pixels are the stored ones, give or take the JPEG rounding.
+    long error = 0;
+    const uint8_t* got = g_loadInfo.current->pixels;
+    const uint8_t* want = items.items[1].pixels;
+    for (size_t k = 0; k < rowStride24(60) * 100; ++k) error += std::abs(int(got[k]) - int(want[k]));
+    EXPECT_LT(double(error) / (rowStride24(60) * 100), 4.0);
+    pageFree(g_loadInfo.current->pixels);
+    g_loadInfo.current->pixels = nullptr;
+
+    EXPECT_TRUE(take(L"a.bmp"));
+    EXPECT_FALSE(take(L"A.bmp"));      // letter case differs (the file is found on Windows)
+    EXPECT_FALSE(take(L"photo.jpg"));
+    EXPECT_TRUE(take(L"Photo.JPG"));
+    // Renamed: the new name has no record, the old one no file.
+    ASSERT_EQ(std::rename(wideToUtf8(joinPath(folder, L"b.bmp")).c_str(), wideToUtf8(joinPath(folder, L"c.bmp")).c_str()), 0);
+    EXPECT_FALSE(take(L"c.bmp"));
+    EXPECT_FALSE(take(L"b.bmp"));
+    // Touched: stale.
+    ASSERT_TRUE(setLastWriteTime(joinPath(folder, L"a.bmp").c_str(), t2));
+    EXPECT_FALSE(take(L"a.bmp"));
+}
+
+TEST(CacheData, ReducedDecodeForMuchSmallerCells) {
+    CacheLocation location = locationIn(L"cache_reduced", 400, 300);
+    const std::wstring folder = scratchFolder(L"reduced_files");
+    ASSERT_TRUE(writeWholeFile(joinPath(folder, L"big.png").c_str(), "x", 1));
+    FileTime t;
+    ASSERT_TRUE(getLastWriteTime(joinPath(folder, L"big.png").c_str(), t));
+    TestItems items;
+    items.add(L"big.png", 400, 300, 9, t);
+    ASSERT_TRUE(write(location, folder, items));
+    location.cellWidth = 100;
+    location.cellHeight = 75;
+    FolderCache table;
+    bool larger = false, smaller = false;
+    ASSERT_TRUE(openFolderCache(location, folder, table, larger, smaller));
+    EXPECT_TRUE(larger);
+    ASSERT_TRUE(takeFromCache(table, L"big.png", joinPath(folder, L"big.png"), 100, 75));
+    EXPECT_EQ(g_loadInfo.width, 100);  // decoded at 1/4
+    EXPECT_EQ(g_loadInfo.height, 75);
+    EXPECT_EQ(g_loadInfo.fileWidth, 4000);
+    pageFree(g_loadInfo.current->pixels);
+    g_loadInfo.current->pixels = nullptr;
+}
+
+TEST(CacheData, DamagedDataFilesGiveNoCache) {
+    CacheLocation location = locationIn(L"cache_damaged");
+    TestItems items;
+    items.add(L"one.bmp", 30, 20, 1);
+    items.add(L"two.bmp", 25, 40, 2);
+    ASSERT_TRUE(write(location, L"F:\\damaged", items));
+    const std::wstring dataPath = cacheDataPath(location, 10000000);
+    const std::string good = readAll(dataPath);
+    FolderCache table;
+    bool larger = false, smaller = false;
+    ASSERT_TRUE(openFolderCache(location, L"F:\\damaged", table, larger, smaller));
+    EXPECT_EQ(table.count(), 2u);
+
+    // Every truncation, one extra byte, a count too high or low, a stream size that runs past
+    // the end, a name without terminator: no table, and never a read past the block.
+    std::vector<std::string> damaged;
+    for (size_t cut = 0; cut < good.size(); cut += (cut < 600 ? 1 : 7)) damaged.push_back(good.substr(0, cut));
+    damaged.push_back(good + '\0');
+    for (uint32_t count : {0u, 1u, 3u, 0xFFFFFFFFu}) {
+        std::string s = good;
+        writeLe32(reinterpret_cast<uint8_t*>(s.data()) + 4, count);
+        damaged.push_back(s);
+    }
+    {
+        std::string s = good;
+        writeLe32(reinterpret_cast<uint8_t*>(s.data()) + 8 + kDataStreamSizeOffset, 0x7FFFFFF0u);
+        damaged.push_back(s);
+        s = good;
+        for (size_t k = 0; k < kCacheNameBytes; ++k) s[8 + k] = 'a';
+        damaged.push_back(s);
+    }
+    for (const std::string& bytes : damaged) {
+        writeWholeFile(dataPath.c_str(), bytes.data(), bytes.size());
+        EXPECT_FALSE(openFolderCache(location, L"F:\\damaged", table, larger, smaller)) << "size " << bytes.size();
+        EXPECT_FALSE(table.isOpen());
+    }
+}
+
+TEST(CacheData, StreamsThatDoNotFitAreLeftOut) {
+    // A 1 x 1 thumbnail's raw size (4 bytes) cannot hold any JPEG stream.
+    CacheLocation location = locationIn(L"cache_overflow");
+    TestItems items;
+    items.add(L"tiny.bmp", 1, 1, 1);
+    items.add(L"fine.bmp", 64, 48, 2);
+    items.add(L"tiny2.bmp", 2, 1, 3);
+    uint32_t written = 99;
+    ASSERT_TRUE(write(location, L"G:\\o", items, &written));
+    EXPECT_EQ(written, 1u);
+    FolderCache table;
+    bool larger = false, smaller = false;
+    ASSERT_TRUE(openFolderCache(location, L"G:\\o", table, larger, smaller));
+    ASSERT_EQ(table.count(), 1u);
+    EXPECT_EQ(decodeCacheName(table.recordHeader(0)), L"fine.bmp");
+}
+
+// The exact bytes of both files for fixed inputs: the same natively and in the Windows build
+// (little-endian fields, UTF-16 names including a character outside the BMP, zero padding).
+TEST(CacheData, WritesTheSameBytesInEveryBuild) {
+    CacheLocation location = locationIn(L"cache_golden");
+    TestItems items;
+    items.add(L"IMG_0001.JPG", 148, 111, 1, FileTime::fromValue(0x01D0000012345678ULL));
+    items.add(L"写真 \U0001F600.png", 83, 111, 2, FileTime::fromValue(0x01D0000087654321ULL));
+    items.add(L"z.gif", 17, 9, 3, FileTime::fromValue(1));
+    ASSERT_TRUE(write(location, L"C:\\Users\\宮\\Pictures", items));
+    const std::string index = readAll(cacheIndexPath(location));
+    const std::string data = readAll(cacheDataPath(location, 10000000));
+    ASSERT_EQ(index.size(), 540u);
+    const auto* d = reinterpret_cast<const uint8_t*>(data.data());
+    // Name with a surrogate pair: "写真 " then D83D DE00.
+    EXPECT_EQ(readLe32(d + 4), 3u);
+    const size_t second = 8 + kDataRecordHeaderSize + readLe32(d + 8 + kDataStreamSizeOffset);
+    EXPECT_EQ(decodeCacheName(d + second), L"写真 \U0001F600.png");
+    EXPECT_EQ(d[second + 6], 0x3D);
+    EXPECT_EQ(d[second + 7], 0xD8);
+    const uint32_t indexCrc = crc32Of(reinterpret_cast<const uint8_t*>(index.data()), index.size());
+    const uint32_t dataCrc = crc32Of(d, data.size());
+    std::printf("index crc %08x, data crc %08x (%zu bytes)\n", unsigned(indexCrc), unsigned(dataCrc), data.size());
+    EXPECT_EQ(indexCrc, 0x7e033c61u);
+    EXPECT_EQ(dataCrc, 0x6832d149u);
+}
+
+}  // namespace
