@@ -3,7 +3,7 @@
 int defaultFrameX(const RECT& work) { return (int(work.right - work.left) - 800) / 2; }
 int defaultFrameY(const RECT& work) { return (int(work.bottom - work.top) - 600) / 2; }
 
-FrameBox openingFrameBox(const RECT& primaryWork, int x, int y, int w, int h, NearestWorkAreaFn nearest) {
+FrameBox openingFrameRect(const RECT& primaryWork, int x, int y, int w, int h, NearestWorkAreaFn nearest) {
     FrameBox r{x + int(primaryWork.left), y + int(primaryWork.top), w, h};
     RECT want{r.x, r.y, r.x + r.w, r.y + r.h};
     RECT work;

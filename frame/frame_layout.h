@@ -18,7 +18,7 @@ int defaultFrameY(const RECT& primaryWork);
 
 // The opening rectangle: stored x/y are relative to the primary work area; the result is moved
 // and shrunk into the work area of the nearest monitor when it is not wholly inside it.
-FrameBox openingFrameBox(const RECT& primaryWork, int x, int y, int w, int h, NearestWorkAreaFn nearest);
+FrameBox openingFrameRect(const RECT& primaryWork, int x, int y, int w, int h, NearestWorkAreaFn nearest);
 // The system's answer for nearestWorkArea (MonitorFromRect + GetMonitorInfo).
 bool systemNearestWorkArea(const RECT& rect, RECT& work);
 
