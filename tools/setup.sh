@@ -13,6 +13,7 @@
 # Usage: tools/setup.sh [STAGE...]   (default: every stage, in the order above)
 # Must run as root when packages are missing; afterwards any user may run it.
 set -euo pipefail
+shopt -s inherit_errexit
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 B="$here/build"
@@ -21,7 +22,7 @@ LOG="$B/setup.log"
 export DEBIAN_FRONTEND=noninteractive
 
 say() { echo "setup: $*"; }
-die() { echo "setup: ERROR: $*" >&2; [ -f "$LOG" ] && tail -n 40 "$LOG" >&2; exit 1; }
+die() { echo "setup: ERROR: $*" >&2; [ -f "$LOG" ] && tail -n 15 "$LOG" >&2; exit 1; }
 # run CMD...: logged, silent on success, the log's tail on failure.
 run() { echo "+ $*" >>"$LOG"; "$@" >>"$LOG" 2>&1 || die "failed: $*"; }
 
@@ -102,7 +103,17 @@ fetch_source() {
   mkdir -p "$B/src/dl/$pkg"
   if ! ls "$B/src/dl/$pkg"/*.dsc >/dev/null 2>&1; then
     say "downloading the $pkg source package" >&2
-    (cd "$B/src/dl/$pkg" && run apt-get source --download-only -q "$pkg")
+    # The newest version first; a security update's source can be missing from the archive,
+    # then an older version of the same release does.
+    local v ok=0
+    for v in "" $(apt-cache showsrc "$pkg" 2>/dev/null | sed -n 's/^Version: //p'); do
+      rm -f "$B/src/dl/$pkg"/*
+      echo "+ apt-get source --download-only $pkg${v:+=$v}" >>"$LOG"
+      if (cd "$B/src/dl/$pkg" && apt-get source --download-only -q "$pkg${v:+=$v}") >>"$LOG" 2>&1; then
+        ok=1; break
+      fi
+    done
+    [ "$ok" = 1 ] || die "could not download the $pkg source package"
   fi
   local dsc
   dsc="$(ls "$B/src/dl/$pkg"/*.dsc | head -n 1)"
@@ -186,7 +197,7 @@ winepath_of() { echo "Z:$1" | tr '/' '\\'; }
 
 # -------------------------------------------------------------------------- test data, sample
 stage_testdata() {
-  if [ -x "$here/tools/fetch-testdata.sh" ]; then
+  if [ -f "$here/tools/fetch-testdata.sh" ]; then
     . "$here/tools/fetch-testdata.sh"
     fetch_testdata
   fi
