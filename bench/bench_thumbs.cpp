@@ -1,0 +1,386 @@
+// Thumbnail loading against its peers, on the same real photographs in the same run:
+//  - cold load (no cache: enumerate, decode, fit, write the cache) against vipsthumbnail
+//    making same-size thumbnails of the same files in one process, and against bare
+//    libjpeg-turbo scaled decodes of the same JPEG files (the floor);
+//  - warm load (every thumbnail from the cache) against the cold load;
+//  - the resampler against the half-scale JPEG decode it follows;
+//  - a folder of 10,000 cached thumbnails: opening its cache, and the whole warm load.
+// The ratios are printed after the table.
+//
+//   build: cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRAVEL_BENCH=ON
+//          cmake --build build/bench --target bench_thumbs
+//   run:   build/bench/bench/bench_thumbs
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <jpeglib.h>
+}
+
+#include "app/platform.h"
+#include "image/jpeg_codec.h"
+#include "thumbs/folder_loader.h"
+#include "thumbs/resampler.h"
+#include "thumbs/thumbnail_cache.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kPhotos = fs::path(PRAVEL_TESTDATA) / "photos";
+const fs::path kWork = fs::path(PRAVEL_SOURCE_DIR) / "build" / "bench-thumbs";
+constexpr int32_t kCellW = 148, kCellH = 111;
+
+bool isJpeg(const fs::path& p) {
+    const std::string e = p.extension().string();
+    return e == ".jpg" || e == ".jpeg" || e == ".JPG";
+}
+bool isImage(const fs::path& p) { return isJpeg(p) || p.extension() == ".png"; }
+
+// The photographs (all, or the JPEG ones) as a folder of links, so that each set is a folder.
+fs::path photoSet(bool jpegOnly) {
+    const fs::path dir = kWork / (jpegOnly ? "jpeg" : "all");
+    if (fs::exists(dir)) return dir;
+    fs::create_directories(dir);
+    for (const auto& e : fs::directory_iterator(kPhotos))
+        if (isImage(e.path()) && (!jpegOnly || isJpeg(e.path()))) fs::create_symlink(e.path(), dir / e.path().filename());
+    return dir;
+}
+
+std::vector<fs::path> filesOf(const fs::path& dir) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (isImage(e.path())) files.push_back(e.path());
+    return files;
+}
+
+void clearFolder(const fs::path& dir) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+}
+
+// A pane stand-in that keeps the thumbnails for the cache write.
+struct Keeper {
+    std::vector<ThumbnailItem> items;
+    FolderLoadHooks hooks;
+    Keeper() {
+        hooks.listed = [this](size_t n) {
+            release();
+            items.assign(n, ThumbnailItem{});
+            return true;
+        };
+        hooks.itemReady = [this](size_t slot, const std::wstring& name, ThumbnailData& d, bool replaced) {
+            if (replaced) pageFree(items[slot].pixels);
+            fillThumbnailItem(items[slot], d, name.c_str());
+        };
+        hooks.itemForCache = [this](size_t slot, CacheItemView& v) { v = cacheViewOf(items[slot]); };
+    }
+    ~Keeper() { release(); }
+    void release() {
+        for (auto& i : items) pageFree(i.pixels);
+        items.clear();
+    }
+};
+
+FolderLoadStats loadOnce(const fs::path& folder, const fs::path& cache, bool useCache) {
+    FolderLoadSettings settings;
+    settings.cellWidth = kCellW;
+    settings.cellHeight = kCellH;
+    settings.useCache = useCache;
+    settings.cacheFolder = utf8ToWide(cache.string());
+    Keeper keeper;
+    FolderLoadStats stats;
+    loadFolderThumbnails(utf8ToWide(folder.string()), settings, keeper.hooks, stats);
+    return stats;
+}
+
+bool havePhotos(benchmark::State& state) {
+    if (fs::exists(kPhotos) && !filesOf(kPhotos).empty()) return true;
+    state.SkipWithError("no build/testdata/photos (tools/setup.sh)");
+    return false;
+}
+
+// ---------------------------------------------------------------- cold and warm loads
+
+void coldLoad(benchmark::State& state, bool jpegOnly, bool writeCache) {
+    if (!havePhotos(state)) return;
+    const fs::path folder = photoSet(jpegOnly);
+    const fs::path cache = kWork / "cache-cold";
+    size_t shown = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        clearFolder(cache);
+        state.ResumeTiming();
+        const FolderLoadStats s = loadOnce(folder, cache, writeCache);
+        shown = s.shown;
+        if (s.decoded != s.shown || s.failed) state.SkipWithError("some photographs did not decode");
+    }
+    state.counters["files"] = double(shown);
+}
+
+void warmLoad(benchmark::State& state, bool jpegOnly) {
+    if (!havePhotos(state)) return;
+    const fs::path folder = photoSet(jpegOnly);
+    const fs::path cache = kWork / "cache-warm";
+    clearFolder(cache);
+    loadOnce(folder, cache, true);
+    for (auto _ : state) {
+        const FolderLoadStats s = loadOnce(folder, cache, true);
+        if (s.decoded != 0 || s.fromCache != s.shown) state.SkipWithError("the warm load decoded files");
+    }
+}
+
+void vipsThumbnail(benchmark::State& state, bool jpegOnly) {
+    if (!havePhotos(state)) return;
+    if (std::system("command -v vipsthumbnail >/dev/null 2>&1") != 0) {
+        state.SkipWithError("vipsthumbnail not installed (libvips-tools)");
+        return;
+    }
+    const fs::path folder = photoSet(jpegOnly);
+    const fs::path out = kWork / "vips-out";
+    std::string command = "vipsthumbnail --size " + std::to_string(kCellW) + "x" + std::to_string(kCellH) + " -o '" +
+                          (out / "%s.jpg[Q=80]").string() + "'";
+    for (const fs::path& f : filesOf(folder)) command += " '" + f.string() + "'";
+    for (auto _ : state) {
+        state.PauseTiming();
+        clearFolder(out);
+        state.ResumeTiming();
+        if (std::system(command.c_str()) != 0) state.SkipWithError("vipsthumbnail failed");
+    }
+}
+
+// The floor: each JPEG read and decoded by libjpeg-turbo at the scale the loader picks,
+// nothing else (no fitting, no cache).
+void scaledDecodeFloor(benchmark::State& state) {
+    if (!havePhotos(state)) return;
+    const std::vector<fs::path> files = filesOf(photoSet(true));
+    std::vector<uint8_t> rows;
+    for (auto _ : state) {
+        for (const fs::path& f : files) {
+            MappedFile m;
+            if (!mapFile(utf8ToWide(f.string()).c_str(), m)) continue;
+            jpeg_decompress_struct cinfo;
+            jpeg_error_mgr err;
+            cinfo.err = jpeg_std_error(&err);
+            jpeg_create_decompress(&cinfo);
+            jpeg_mem_src(&cinfo, m.data, m.size);
+            jpeg_read_header(&cinfo, TRUE);
+            cinfo.scale_num = 1;
+            cinfo.scale_denom = unsigned(jpegScaleDenominator(int32_t(cinfo.image_width), int32_t(cinfo.image_height), kCellW, kCellH));
+            cinfo.out_color_space = JCS_EXT_BGR;
+            jpeg_start_decompress(&cinfo);
+            const size_t stride = rowStride24(int32_t(cinfo.output_width));
+            rows.resize(stride * cinfo.output_height);
+            while (cinfo.output_scanline < cinfo.output_height) {
+                JSAMPROW row = rows.data() + stride * cinfo.output_scanline;
+                jpeg_read_scanlines(&cinfo, &row, 1);
+            }
+            jpeg_finish_decompress(&cinfo);
+            jpeg_destroy_decompress(&cinfo);
+            unmapFile(m);
+            benchmark::DoNotOptimize(rows.data());
+        }
+    }
+}
+
+// ---------------------------------------------------------------- resampler vs decode
+
+std::string g_bigJpeg;  // a large photograph, loaded once
+bool loadBigJpeg() {
+    if (!g_bigJpeg.empty()) return true;
+    const fs::path p = kPhotos / "ukui-the-mouse.jpg";  // 3840 x 2400
+    return readWholeFile(utf8ToWide(p.string()).c_str(), g_bigJpeg) && !g_bigJpeg.empty();
+}
+
+void halfScaleDecode(benchmark::State& state) {
+    if (!loadBigJpeg()) {
+        state.SkipWithError("photo missing");
+        return;
+    }
+    for (auto _ : state) {
+        DecodeCounters c;
+        DecodedImage* image = decodeJpegMemory(reinterpret_cast<const uint8_t*>(g_bigJpeg.data()), g_bigJpeg.size(), 1920, 1200, c);
+        if (!image) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        state.counters["width"] = image->header.biWidth;
+        pageFree(image->pixels);
+        image->pixels = nullptr;
+    }
+}
+
+void resampleHalfScaleResult(benchmark::State& state) {
+    if (!loadBigJpeg()) {
+        state.SkipWithError("photo missing");
+        return;
+    }
+    DecodeCounters c;
+    DecodedImage* image = decodeJpegMemory(reinterpret_cast<const uint8_t*>(g_bigJpeg.data()), g_bigJpeg.size(), 1920, 1200, c);
+    if (!image) {
+        state.SkipWithError("decode failed");
+        return;
+    }
+    const int32_t w = image->header.biWidth, h = image->header.biHeight;
+    const DisplaySize d = fitToCell(w, h, kCellW, kCellH);
+    std::vector<uint8_t> out(rowStride24(d.width) * size_t(d.height));
+    for (auto _ : state) {
+        resampleArea24(image->pixels, w, h, out.data(), d.width, d.height);
+        benchmark::DoNotOptimize(out.data());
+    }
+    pageFree(image->pixels);
+    image->pixels = nullptr;
+}
+
+void resample2000x1500(benchmark::State& state) {
+    const int32_t w = 2000, h = 1500;
+    std::vector<uint8_t> src(rowStride24(w) * h);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i * 2654435761u >> 24);
+    std::vector<uint8_t> out(rowStride24(148) * 111);
+    for (auto _ : state) {
+        resampleArea24(src.data(), w, h, out.data(), 148, 111);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+// ---------------------------------------------------------------- 10,000 cached thumbnails
+
+constexpr int kMany = 10000;
+
+// A folder of 10,000 (one-byte) files and a cache holding a 148 x 111 thumbnail of a real
+// photograph for each, current for every file; made once.
+bool prepareMany(fs::path& folder, fs::path& cache) {
+    folder = kWork / "many";
+    cache = kWork / "cache-many";
+    if (fs::exists(kWork / "many.ready")) return true;
+    if (!loadBigJpeg()) return false;
+    clearFolder(folder);
+    clearFolder(cache);
+    DecodeCounters c;
+    DecodedImage* image = decodeJpegMemory(reinterpret_cast<const uint8_t*>(g_bigJpeg.data()), g_bigJpeg.size(), kCellW, kCellH, c);
+    if (!image) return false;
+    LoadInfo info;
+    info.width = image->header.biWidth;
+    info.height = image->header.biHeight;
+    info.fileWidth = c.fileWidth;
+    info.fileHeight = c.fileHeight;
+    info.current = image;
+    DisplaySize d;
+    if (!makeThumbnail(info, kCellW, kCellH, false, d)) return false;
+    const FileTime when = FileTime::fromValue(132000000000000000ULL);
+    std::vector<std::wstring> names(kMany);
+    std::vector<CacheItemView> views(kMany);
+    for (int i = 0; i < kMany; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%05d.JPG", i);
+        names[size_t(i)] = utf8ToWide(name);
+        const std::wstring path = utf8ToWide((folder / name).string());
+        writeWholeFile(path.c_str(), "x", 1);
+        setLastWriteTime(path.c_str(), when);
+        CacheItemView& v = views[size_t(i)];
+        v.name = names[size_t(i)].c_str();
+        v.facts.lastWriteTime = when;
+        v.facts.fileWidth = c.fileWidth;
+        v.facts.fileHeight = c.fileHeight;
+        v.facts.format = 3;
+        v.facts.sourceDepth = 24;
+        v.thumbWidth = info.width;
+        v.thumbHeight = info.height;
+        v.pixels = image->pixels;
+    }
+    const CacheLocation location{utf8ToWide(cache.string()), kCellW, kCellH};
+    const bool ok = writeFolderCache(location, utf8ToWide(folder.string()), views.data(), views.size());
+    pageFree(image->pixels);
+    image->pixels = nullptr;
+    if (ok) writeWholeFile(utf8ToWide((kWork / "many.ready").string()).c_str(), "", 0);
+    return ok;
+}
+
+void openManyCache(benchmark::State& state) {
+    fs::path folder, cache;
+    if (!prepareMany(folder, cache)) {
+        state.SkipWithError("could not prepare the 10,000-file folder");
+        return;
+    }
+    const CacheLocation location{utf8ToWide(cache.string()), kCellW, kCellH};
+    for (auto _ : state) {
+        FolderCache table;
+        bool larger = false, smaller = false;
+        if (!openFolderCache(location, utf8ToWide(folder.string()), table, larger, smaller) || table.count() != kMany)
+            state.SkipWithError("cache did not open");
+    }
+}
+
+void warmLoadMany(benchmark::State& state) {
+    fs::path folder, cache;
+    if (!prepareMany(folder, cache)) {
+        state.SkipWithError("could not prepare the 10,000-file folder");
+        return;
+    }
+    for (auto _ : state) {
+        const FolderLoadStats s = loadOnce(folder, cache, true);
+        if (s.fromCache != size_t(kMany)) state.SkipWithError("not every thumbnail came from the cache");
+    }
+}
+
+BENCHMARK_CAPTURE(coldLoad, jpeg, true, true)->Name("cold_load/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(coldLoad, jpeg_nocache, true, false)->Name("cold_load_no_write/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(vipsThumbnail, jpeg, true)->Name("vipsthumbnail/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(scaledDecodeFloor)->Name("libjpeg_scaled_decode/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(warmLoad, jpeg, true)->Name("warm_load/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK_CAPTURE(coldLoad, all, false, true)->Name("cold_load/all")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK_CAPTURE(vipsThumbnail, all, false)->Name("vipsthumbnail/all")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK_CAPTURE(warmLoad, all, false)->Name("warm_load/all")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(halfScaleDecode)->Name("jpeg_half_scale_decode/3840x2400")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(resampleHalfScaleResult)->Name("resample/1920x1200_to_cell")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(resample2000x1500)->Name("resample/2000x1500_to_148x111")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(openManyCache)->Name("open_cache/10000")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(warmLoadMany)->Name("warm_load/10000")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Keeps every result's real time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> ms;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs)
+            if (!r.error_occurred && r.iterations > 0)
+                ms[r.benchmark_name()] = r.real_accumulated_time * 1000.0 / double(r.iterations);
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+void ratio(const RatioReporter& r, const char* what, const std::string& a, const std::string& b, const char* goal) {
+    const auto ia = r.ms.find(a), ib = r.ms.find(b);
+    if (ia == r.ms.end() || ib == r.ms.end()) return;
+    std::printf("  %-44s %8.2f   (%s %.1f ms / %s %.1f ms; goal %s)\n", what, ia->second / ib->second, a.c_str(),
+                ia->second, b.c_str(), ib->second, goal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nratios:\n");
+    ratio(reporter, "cold load / vipsthumbnail (JPEG)", "cold_load/jpeg/iterations:3/real_time", "vipsthumbnail/jpeg/iterations:3/real_time", "<= 1");
+    ratio(reporter, "cold load / vipsthumbnail (JPEG+PNG)", "cold_load/all/iterations:2/real_time", "vipsthumbnail/all/iterations:2/real_time", "<= 1");
+    ratio(reporter, "cold load / bare scaled decode (JPEG)", "cold_load/jpeg/iterations:3/real_time", "libjpeg_scaled_decode/jpeg/iterations:3/real_time", "<= 1.3");
+    ratio(reporter, "cold load without cache write / floor", "cold_load_no_write/jpeg/iterations:3/real_time", "libjpeg_scaled_decode/jpeg/iterations:3/real_time", "<= 1.3");
+    ratio(reporter, "cold / warm load (JPEG)", "cold_load/jpeg/iterations:3/real_time", "warm_load/jpeg/iterations:10/real_time", ">= 20");
+    ratio(reporter, "cold / warm load (JPEG+PNG)", "cold_load/all/iterations:2/real_time", "warm_load/all/iterations:10/real_time", ">= 20");
+    ratio(reporter, "resample / half-scale decode", "resample/1920x1200_to_cell/real_time", "jpeg_half_scale_decode/3840x2400/real_time", "well under 1");
+    ratio(reporter, "resample 2000x1500 / half-scale decode", "resample/2000x1500_to_148x111/real_time", "jpeg_half_scale_decode/3840x2400/real_time", "well under 1");
+    const auto open = reporter.ms.find("open_cache/10000/iterations:5/real_time");
+    const auto many = reporter.ms.find("warm_load/10000/iterations:3/real_time");
+    if (open != reporter.ms.end()) std::printf("  %-44s %8.1f ms (goal < 1000)\n", "10,000 cached thumbnails: open", open->second);
+    if (many != reporter.ms.end()) std::printf("  %-44s %8.1f ms\n", "10,000 cached thumbnails: whole warm load", many->second);
+    benchmark::Shutdown();
+    return 0;
+}
