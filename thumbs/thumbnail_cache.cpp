@@ -296,6 +296,23 @@ bool openFolderCache(const CacheLocation& location, const std::wstring& folderPa
     return true;
 }
 
+bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table) {
+    table.release();
+    if (!bytes || size < kCacheHeaderSize || size > 0x7FFFFFFFu || readLe32(bytes) != kCacheFormatMark) return false;
+    const uint32_t count = readLe32(bytes + 4);
+    const size_t contents = size - kCacheHeaderSize;
+    if (count > contents / kDataRecordHeaderSize) return false;
+    const size_t total = size_t(count) * 4u + contents;
+    auto* block = static_cast<uint8_t*>(pageAlloc(total ? total : 1));
+    if (!block) return false;
+    if (contents) std::memcpy(block + size_t(count) * 4u, bytes + kCacheHeaderSize, contents);
+    if (!table.adopt(block, contents, count)) {
+        pageFree(block);
+        return false;
+    }
+    return true;
+}
+
 bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
                    int32_t cellWidth, int32_t cellHeight) {
     const int64_t found = table.find(fileName);

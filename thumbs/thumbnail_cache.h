@@ -137,6 +137,9 @@ private:
 bool openFolderCache(const CacheLocation& location, const std::wstring& folderPath, FolderCache& table,
                      bool& decodedFlag, bool& cacheTooSmall);
 
+// The same from a data file's bytes already in memory (header included); copies them.
+bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table);
+
 // Takes fileName's thumbnail from the table when its record is current (the file's
 // last-write time equals the stored one) and its stream decodes to the stored size:
 // fills g_loadInfo as the dispatch would (facts from the record, width/height from the
