@@ -13,9 +13,8 @@ namespace {
 
 constexpr int32_t kMaxScreenSide = 25000;
 constexpr uint32_t kDictionarySize = 4096;
-// Extra bytes behind the LZW input and the index buffer, so the bit reader can load
-// 8 bytes at a time and string copies can move 8 bytes at a time without a bounds test
-// per byte.
+// Extra bytes behind the index buffer, so string copies can move 8 bytes at a time
+// without a bounds test per byte.
 constexpr size_t kSlack = 16;
 
 enum : int32_t { kErrMemory = 1, kErrScreenSize = 2, kErrUnknownBlock = 4, kErrMalformed = 6 };
@@ -43,9 +42,7 @@ struct GifState {
     int32_t disposal = 0;
     int32_t delay = 0;
     bool commentSeen = false;
-    uint8_t* lzwData = nullptr;  // concatenated sub-blocks (+ kSlack zero bytes)
-    size_t lzwSize = 0;
-    uint8_t* indices = nullptr;  // width * height (+ kSlack)
+    const uint8_t* lzwBlocks = nullptr;  // the image data sub-blocks, in the file
     int32_t error = 0;
 };
 
@@ -132,88 +129,101 @@ bool readExtension(GifState& s) {
     return false;
 }
 
-// Concatenates the image data sub-blocks into s.lzwData.
-bool gatherImageData(GifState& s) {
+// Walks the image data sub-blocks up to the zero-length terminator; false when one runs
+// past the end of the file or there are no data at all.
+bool checkImageData(GifState& s) {
+    s.lzwBlocks = s.cursor;
     size_t total = 0;
-    const uint8_t* p = s.cursor;
     for (;;) {
-        if (p >= s.end) return false;
-        uint8_t length = *p++;
+        if (s.cursor >= s.end) return false;
+        const uint8_t length = *s.cursor++;
         if (length == 0) break;
-        if (length > size_t(s.end - p)) return false;
+        if (length > remaining(s)) return false;
         total += length;
-        p += length;
-    }
-    if (total == 0) return false;
-    s.lzwData = static_cast<uint8_t*>(pageAlloc(total + kSlack));
-    if (!s.lzwData) {
-        s.error = kErrMemory;
-        return false;
-    }
-    uint8_t* out = s.lzwData;
-    for (;;) {
-        uint8_t length = *s.cursor++;
-        if (length == 0) break;
-        std::memcpy(out, s.cursor, length);
-        out += length;
         s.cursor += length;
     }
-    s.lzwSize = total;
-    return true;
+    return total != 0;
 }
 
-// Decodes s.lzwData into out[0..total). Stops at the end code, when the data are used
-// up, when a string would not fit, or at a code beyond the next free entry (invalid
-// data); indices not produced stay 0. out has kSlack writable bytes behind total.
-void decodeLzw(const uint8_t* data, size_t dataSize, int minCodeSize, uint8_t* out, uint32_t total) {
+// LSB-first bit reader over the data sub-blocks in place (already checked to lie within
+// the file and to end with a terminator).
+struct BlockBits {
+    const uint8_t* in;
+    size_t blockLeft = 0;
+    bool ended = false;
+    uint64_t buffer = 0;
+    uint32_t count = 0;
+
+    explicit BlockBits(const uint8_t* blocks) : in(blocks) {}
+
+    void refill() {
+        if (blockLeft >= 8) {
+            // Eight bytes of the current block: take as many whole bytes as fit. The bits
+            // of the partly taken byte are ORed in again, identically, next time.
+            buffer |= load64le(in) << count;
+            const uint32_t taken = (63 - count) >> 3;
+            in += taken;
+            blockLeft -= taken;
+            count |= 56;
+            return;
+        }
+        while (count <= 56) {
+            if (blockLeft == 0) {
+                if (ended) return;
+                const uint8_t length = *in++;
+                if (length == 0) {
+                    ended = true;
+                    return;
+                }
+                blockLeft = length;
+            }
+            buffer |= uint64_t(*in++) << count;
+            count += 8;
+            --blockLeft;
+        }
+    }
+};
+
+// Decodes the LZW data into out[0..total), the image rows one after the other. Stops at
+// the end code, when the data are used up, when a string would not fit, or at a code
+// beyond the next free entry (invalid data); indices not produced stay 0. out must have
+// kSlack writable bytes behind total.
+void decodeLzw(const uint8_t* blocks, int minCodeSize, uint8_t* out, uint32_t total) {
     const uint32_t clearCode = 1u << minCodeSize;
     const uint32_t endCode = clearCode + 1;
     uint32_t nextFree = clearCode + 2;
     uint32_t codeSize = minCodeSize + 1;
     uint32_t mask = (1u << codeSize) - 1;
-
-    const uint64_t totalBits = uint64_t(dataSize) * 8;
-    uint64_t consumedBits = 0;
-    const uint8_t* in = data;
-    uint64_t bitBuffer = 0;
-    uint32_t bitCount = 0;
+    BlockBits bits(blocks);
 
     uint32_t pos = 0;
     bool havePrevious = false;
     uint32_t previousPos = 0, previousLength = 0;
 
     for (;;) {
-        if (consumedBits + codeSize > totalBits) break;
-        if (bitCount < codeSize) {
-            // in never passes data + dataSize + 8: at most 8 bytes are taken beyond the
-            // bits already consumed, and the total-bits test above stops first.
-            bitBuffer |= load64le(in) << bitCount;
-            in += (63 - bitCount) >> 3;
-            bitCount |= 56;
+        if (bits.count < codeSize) {
+            bits.refill();
+            if (bits.count < codeSize) break;  // data used up
         }
-        uint32_t code = uint32_t(bitBuffer) & mask;
-        bitBuffer >>= codeSize;
-        bitCount -= codeSize;
-        consumedBits += codeSize;
-
-        if (code == clearCode) {
-            codeSize = minCodeSize + 1;
-            mask = (1u << codeSize) - 1;
-            nextFree = clearCode + 2;
-            havePrevious = false;
-            continue;
-        }
-        if (code == endCode) break;
+        const uint32_t code = uint32_t(bits.buffer) & mask;
+        bits.buffer >>= codeSize;
+        bits.count -= codeSize;
 
         uint32_t length;
         if (code < clearCode) {
             if (pos >= total) break;
             out[pos] = uint8_t(code);
             length = 1;
-        } else if (code < nextFree) {
+        } else if (code > endCode && code < nextFree) {
             length = g_entryLength[code];
             if (length > total - pos) break;
             copyString(out + pos, out + g_entryOffset[code], length);
+        } else if (code == clearCode) {
+            codeSize = minCodeSize + 1;
+            mask = (1u << codeSize) - 1;
+            nextFree = clearCode + 2;
+            havePrevious = false;
+            continue;
         } else if (code == nextFree && havePrevious) {
             // The code being defined: the previous string and its own first byte.
             length = previousLength + 1;
@@ -221,7 +231,7 @@ void decodeLzw(const uint8_t* data, size_t dataSize, int minCodeSize, uint8_t* o
             copyString(out + pos, out + previousPos, previousLength);
             out[pos + previousLength] = out[previousPos];
         } else {
-            break;  // beyond the next free entry, or no string to extend: invalid data
+            break;  // end code, or beyond the next free entry / nothing to extend: invalid data
         }
 
         if (havePrevious && nextFree < kDictionarySize) {
@@ -258,42 +268,77 @@ int32_t interlacedSourceRow(int32_t i, int32_t h) {
     }
 }
 
-bool renderScreen(GifState& s) {
-    Rgb* active = s.hasLocalTable ? s.localTable : s.globalTable;
-    if (s.transparent) {
-        active[s.transparentIndex] = s.hasGlobalTable ? s.globalTable[s.backgroundIndex] : Rgb{255, 255, 255};
-    }
-    for (int k = 0; k < 256; ++k) {
-        g_gif.palette[k].blue = active[k].b;
-        g_gif.palette[k].green = active[k].g;
-        g_gif.palette[k].red = active[k].r;
-        g_gif.palette[k].reserved = 0;
-    }
-
-    const size_t stride = (size_t(s.screenWidth) + 3) & ~size_t(3);
-    uint8_t* pixels = static_cast<uint8_t*>(pageAlloc(stride * size_t(s.screenHeight)));
-    if (!pixels) {
+// Puts the rows of an interlaced image, decoded one after the other at the start of
+// pixels, into display order in place by following the cycles of the row permutation.
+bool deinterlaceInPlace(GifState& s, uint8_t* pixels) {
+    const size_t w = size_t(s.width);
+    const int32_t h = s.height;
+    uint8_t* scratch = static_cast<uint8_t*>(pageAlloc(w + size_t(h)));
+    if (!scratch) {
         s.error = kErrMemory;
         return false;
     }
-    const uint8_t bg = s.backgroundIndex;
-    const size_t right = size_t(s.left) + size_t(s.width);
-    for (int32_t y = 0; y < s.screenHeight; ++y) {
-        // Screen row y (from the top) is buffer row screenHeight - 1 - y.
-        uint8_t* row = pixels + stride * size_t(s.screenHeight - 1 - y);
-        const int32_t imageRow = y - s.top;
-        if (imageRow < 0 || imageRow >= s.height || s.width == 0) {
-            if (bg) std::memset(row, bg, size_t(s.screenWidth));
-            continue;
+    uint8_t* done = scratch + w;
+    for (int32_t start = 0; start < h; ++start) {
+        if (done[start]) continue;
+        std::memcpy(scratch, pixels + w * size_t(start), w);
+        int32_t row = start;
+        for (;;) {
+            done[row] = 1;
+            const int32_t from = interlacedSourceRow(row, h);
+            if (from == start) {
+                std::memcpy(pixels + w * size_t(row), scratch, w);
+                break;
+            }
+            std::memcpy(pixels + w * size_t(row), pixels + w * size_t(from), w);
+            row = from;
         }
-        const int32_t sourceRow = s.interlaced ? interlacedSourceRow(imageRow, s.height) : imageRow;
-        if (bg) {
-            std::memset(row, bg, size_t(s.left));
-            std::memset(row + right, bg, size_t(s.screenWidth) - right);
-        }
-        std::memcpy(row + s.left, s.indices + size_t(sourceRow) * size_t(s.width), size_t(s.width));
     }
-    g_gif.pixels = pixels;
+    pageFree(scratch);
+    return true;
+}
+
+// The image was decoded into the start of the screen buffer, its rows one after the other
+// in display order. Moves them to their place on the screen, fills the background around
+// them, and turns the buffer bottom-up.
+bool layOutScreen(GifState& s, uint8_t* pixels, size_t stride) {
+    const size_t w = size_t(s.width), sw = size_t(s.screenWidth);
+    const int32_t sh = s.screenHeight;
+    const uint8_t bg = s.backgroundIndex;
+    const bool inPlace = stride == w && s.left == 0 && s.top == 0;
+    if (!inPlace) {
+        // Last row first: a row's place is never below where it was decoded, so no row is
+        // overwritten before it has moved.
+        for (int32_t y = s.height - 1; y >= 0; --y) {
+            std::memmove(pixels + stride * size_t(s.top + y) + size_t(s.left), pixels + w * size_t(y), w);
+        }
+    }
+    const size_t right = size_t(s.left) + w;
+    for (int32_t y = 0; y < sh; ++y) {
+        uint8_t* row = pixels + stride * size_t(y);
+        if (y < s.top || y >= s.top + s.height || w == 0) {
+            std::memset(row, bg, sw);
+        } else if (!inPlace) {
+            std::memset(row, bg, size_t(s.left));
+            std::memset(row + right, bg, sw - right);
+        }
+        if (!inPlace) std::memset(row + sw, 0, stride - sw);
+    }
+    if (sh > 1) {
+        uint8_t* swap = static_cast<uint8_t*>(pageAlloc(stride));
+        if (!swap) {
+            s.error = kErrMemory;
+            return false;
+        }
+        for (int32_t y = 0; y < sh / 2; ++y) {
+            uint8_t* a = pixels + stride * size_t(y);
+            uint8_t* b = pixels + stride * size_t(sh - 1 - y);
+            std::memcpy(swap, a, stride);
+            std::memcpy(a, b, stride);
+            std::memcpy(b, swap, stride);
+        }
+        pageFree(swap);
+    }
     return true;
 }
 
@@ -324,17 +369,31 @@ bool readImage(GifState& s) {
     if (s.cursor >= s.end) return false;
     const int minCodeSize = *s.cursor++;
     if (minCodeSize < 2 || minCodeSize > 8) return false;
-    if (!gatherImageData(s)) return false;
+    if (!checkImageData(s)) return false;
+    s.error = 0;
 
-    const size_t count = size_t(s.width) * size_t(s.height);
-    s.indices = static_cast<uint8_t*>(pageAlloc(count + kSlack));
-    if (!s.indices) {
+    Rgb* active = s.hasLocalTable ? s.localTable : s.globalTable;
+    if (s.transparent) {
+        active[s.transparentIndex] = s.hasGlobalTable ? s.globalTable[s.backgroundIndex] : Rgb{255, 255, 255};
+    }
+    for (int k = 0; k < 256; ++k) g_gif.palette[k] = PaletteEntry{active[k].b, active[k].g, active[k].r, 0};
+
+    // The screen buffer doubles as the index buffer: the image (never larger than the
+    // screen) is decoded into its start and then laid out in place.
+    const size_t stride = (size_t(s.screenWidth) + 3) & ~size_t(3);
+    uint8_t* pixels = static_cast<uint8_t*>(pageAlloc(stride * size_t(s.screenHeight) + kSlack));
+    if (!pixels) {
         s.error = kErrMemory;
         return false;
     }
-    decodeLzw(s.lzwData, s.lzwSize, minCodeSize, s.indices, uint32_t(count));
-    s.error = 0;
-    return renderScreen(s);
+    const size_t count = size_t(s.width) * size_t(s.height);
+    decodeLzw(s.lzwBlocks, minCodeSize, pixels, uint32_t(count));
+    if ((s.interlaced && s.height > 1 && !deinterlaceInPlace(s, pixels)) || !layOutScreen(s, pixels, stride)) {
+        pageFree(pixels);
+        return false;
+    }
+    g_gif.pixels = pixels;
+    return true;
 }
 
 bool decodeBlocks(GifState& s) {
@@ -387,13 +446,6 @@ bool decodeBlocks(GifState& s) {
     }
 }
 
-void releaseScratch(GifState& s) {
-    pageFree(s.lzwData);
-    s.lzwData = nullptr;
-    pageFree(s.indices);
-    s.indices = nullptr;
-}
-
 }  // namespace
 
 DecodedImage& gifRecord() { return g_gif; }
@@ -406,9 +458,7 @@ DecodedImage* decodeGifMemory(const uint8_t* data, size_t size, DecodeCounters& 
     s.cursor = data;
     s.end = data + size;
 
-    const bool ok = decodeBlocks(s);
-    releaseScratch(s);
-    if (!ok) {
+    if (!decodeBlocks(s)) {
         pageFree(g_gif.pixels);
         g_gif.pixels = nullptr;
         g_gif.errorCode = s.error ? s.error : kErrMalformed;

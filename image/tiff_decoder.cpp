@@ -8,6 +8,7 @@
 // never as "offset + count <= size", which wraps in the 32-bit build.
 #include "image/tiff_decoder.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -348,7 +349,33 @@ void convertRow4(const uint8_t* src, uint8_t* dst, uint32_t width) {
 }
 
 void convertRowRgb8(const uint8_t* __restrict src, uint8_t* __restrict dst, uint32_t width) {
-    for (uint32_t x = 0; x < width; ++x, src += 3, dst += 3) {
+    // Four pixels (12 bytes) per step through three 32-bit words: the samples move within
+    // the words with shifts and masks instead of twelve byte loads and stores.
+    uint32_t x = 0;
+    for (; x + 4 <= width; x += 4, src += 12, dst += 12) {
+        uint32_t a, b, c;  // r0 g0 b0 r1 | g1 b1 r2 g2 | b2 r3 g3 b3 (little-endian words)
+        std::memcpy(&a, src, 4);
+        std::memcpy(&b, src + 4, 4);
+        std::memcpy(&c, src + 8, 4);
+        if constexpr (std::endian::native == std::endian::big) {
+            a = __builtin_bswap32(a);
+            b = __builtin_bswap32(b);
+            c = __builtin_bswap32(c);
+        }
+        // b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3
+        uint32_t p = ((a >> 16) & 0xFF) | (a & 0xFF00) | ((a & 0xFF) << 16) | ((b & 0xFF00) << 16);
+        uint32_t q = (b & 0xFF) | ((a >> 16) & 0xFF00) | ((c & 0xFF) << 16) | (b & 0xFF000000);
+        uint32_t r = ((b >> 16) & 0xFF) | ((c >> 16) & 0xFF00) | (c & 0xFF0000) | ((c & 0xFF00) << 16);
+        if constexpr (std::endian::native == std::endian::big) {
+            p = __builtin_bswap32(p);
+            q = __builtin_bswap32(q);
+            r = __builtin_bswap32(r);
+        }
+        std::memcpy(dst, &p, 4);
+        std::memcpy(dst + 4, &q, 4);
+        std::memcpy(dst + 8, &r, 4);
+    }
+    for (; x < width; ++x, src += 3, dst += 3) {
         dst[0] = src[2];
         dst[1] = src[1];
         dst[2] = src[0];

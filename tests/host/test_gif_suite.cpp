@@ -35,7 +35,7 @@ std::vector<fs::path> suiteFiles() {
     std::vector<fs::path> files;
     const fs::path dir = fs::path(PRAVEL_TESTDATA) / "giflib";
     std::error_code ec;
-    for (auto& e : fs::directory_iterator(dir, ec)) {
+    for (auto& e : fs::recursive_directory_iterator(dir, ec)) {
         if (e.path().extension() == ".gif") files.push_back(e.path());
     }
     std::sort(files.begin(), files.end());

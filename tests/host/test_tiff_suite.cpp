@@ -128,7 +128,7 @@ fs::path generatedFolder() {
         std::error_code ec;
         fs::remove_all(dir, ec);
     });
-    const fs::path source = fs::path(PRAVEL_TESTDATA) / "giflib" / "porsche.gif";
+    const fs::path source = fs::path(PRAVEL_TESTDATA) / "giflib" / "pic" / "porsche.gif";
     const std::string in = fs::exists(source) ? "'" + source.string() + "[0]'" : "rose:";
     struct Job {
         const char* name;
@@ -161,7 +161,7 @@ fs::path generatedFolder() {
 std::vector<fs::path> suiteFiles(bool withGenerated) {
     std::vector<fs::path> files;
     std::error_code ec;
-    for (auto& e : fs::directory_iterator(fs::path(PRAVEL_TESTDATA) / "tiff", ec)) {
+    for (auto& e : fs::recursive_directory_iterator(fs::path(PRAVEL_TESTDATA) / "tiff", ec)) {
         const auto ext = e.path().extension();
         if (ext == ".tif" || ext == ".tiff") files.push_back(e.path());
     }
