@@ -63,6 +63,10 @@ stage_packages() {
     apt_updated=0
     apt_update
   fi
+  # One query for the common case (everything installed), one per package otherwise.
+  local n
+  n=$(dpkg-query -W -f='${db:Status-Abbrev}\n' "${PACKAGES[@]}" 2>/dev/null | grep -c '^ii ' || true)
+  [ "$n" -eq ${#PACKAGES[@]} ] && return 0
   local missing=() p
   for p in "${PACKAGES[@]}"; do
     if [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null)" != "ii " ]; then

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Everything from a fresh clone: set-up, the three builds, then every test in ONE CTest run,
+# whose summary is the last thing printed. Exit status non-zero on any failure.
+#
+#   build/host   native core, unit tests, fuzz replays (AddressSanitizer + UBSan)
+#   build/win64  x86_64 Windows build: program and all tests, run under 64-bit Wine
+#   build/win    i686 Windows build, the shipped Pravel.exe; its tests run too where the kernel
+#                runs 32-bit processes (otherwise only the program and the tools are built)
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$here"
+started=$(date +%s)
+step() { echo "== $* ($(($(date +%s) - started)) s)"; }
+
+step "set-up"
+tools/setup.sh
+
+# 32-bit Windows programs need 32-bit Linux processes (the plain wine loader is one).
+run32=0
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then run32=1; fi
+
+configure() {
+  local dir="$1"; shift
+  cmake -S "$here" -B "$here/build/$dir" -G Ninja "$@" >"$here/build/$dir.configure.log" 2>&1 || {
+    cat "$here/build/$dir.configure.log"; echo "test.sh: configuring build/$dir failed" >&2; exit 1; }
+}
+build() {
+  local dir="$1"; shift
+  cmake --build "$here/build/$dir" -j2 "$@" || { echo "test.sh: building build/$dir failed" >&2; exit 1; }
+}
+
+step "build/host"
+mkdir -p build
+configure host -DPRAVEL_SANITIZE=ON
+build host
+
+step "build/win64"
+configure win64 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake"
+build win64
+
+step "build/win (i686)"
+configure win -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake"
+if [ "$run32" = 1 ]; then
+  build win
+else
+  targets=(pravel_core pravel_win)
+  [ -f app/main_win.cpp ] && targets+=(Pravel)
+  compgen -G "tools/probe/*.cpp" >/dev/null && targets+=(pravel-probe)
+  [ -f tools/ctl/pravel_ctl.cpp ] && targets+=(pravel-ctl)
+  build win --target "${targets[@]}"
+fi
+
+# One CTest run over all builds.
+dirs='"host" "win64"'
+[ "$run32" = 1 ] && dirs="$dirs \"win\""
+cat >build/CTestTestfile.cmake <<EOF
+# Written by test.sh: runs the tests of every build in one CTest invocation.
+subdirs($dirs)
+EOF
+
+if [ -z "${DISPLAY:-}" ]; then
+  # shellcheck source=tools/xvfb.sh
+  . tools/xvfb.sh
+  pravel_start_xvfb
+fi
+step "tests (32-bit Windows tests: $([ "$run32" = 1 ] && echo yes || echo "no, this kernel refuses 32-bit processes"))"
+set +e
+ctest --test-dir build --output-on-failure -j2 </dev/null
+rc=$?
+exit $rc
