@@ -49,3 +49,27 @@ CommentRewrite rewriteCommentInMemory(const uint8_t* data, size_t size, ImageFor
 // source is never written. errorCode (optional) receives 5 on failure, whatever the cause.
 CommentRewrite rewriteWithComment(const wchar_t* source, const wchar_t* target, ImageFormat format, const char* text,
                                   size_t textSize, int32_t& count, int32_t* errorCode = nullptr);
+
+// ---- Saving a comment into the image file (Windows only, comment_save_win.cpp).
+// The new version is written to a temporary file; the image file goes to the recycle bin
+// and the temporary file is copied to its place. The previous file always survives, in
+// place or in the recycle bin; when the new version cannot be put in place it is kept in
+// the temporary file (its path is then added to the message).
+struct CommentSaveOutcome {
+    bool changed = false;   // the image file now holds the new comment
+    int32_t count = 0;      // with changed: +1 added, 0 replaced, -1 removed
+    std::wstring message;   // what to tell the user; empty when all went well or nothing changed
+    std::wstring keptFile;  // the temporary file left behind with the new version, or empty
+};
+
+// Test hook: called with the temporary file's path between the rewrite into it and the
+// recycling of the image file (a file can vanish or change there). Null in the program.
+using CommentSaveHook = void (*)(void* context, const wchar_t* tempPath);
+
+// Saves text (UTF-16, at most 10000 units looked at) as the comment of the JPEG or PNG
+// image file at path, without showing anything.
+CommentSaveOutcome saveCommentToFile(const wchar_t* path, ImageFormat format, const wchar_t* text,
+                                     CommentSaveHook afterRewrite = nullptr, void* hookContext = nullptr);
+// The comment view's save: saveCommentToFile, then its message (if any) in the error box
+// with ownerWindow (an HWND) as owner. Returns the outcome for the caller's item counters.
+CommentSaveOutcome saveComment(void* ownerWindow, const wchar_t* path, ImageFormat format, const wchar_t* text);
