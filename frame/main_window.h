@@ -7,12 +7,27 @@ extern HWND g_clientWindow;  // id 310, child of the frame, parent of the tree p
 
 // Places, creates and shows the frame for the given show request; returns it (null on failure).
 HWND createMainWindow(int showCommand);
-// Places the tree pane and lays out the thumbnail panes for a client area of W x H.
+// Lays out the thumbnail panes for a client area of W x H.
 void layoutPanes(int clientWidth, int clientHeight);
 // Lays out for the client window's current size.
 void layoutClientArea();
 // Shutdown: frees the menus and GDI objects of the frame (after the accelerators are saved).
 void freeFrameResources();
+
+// "ThSplit" n (1, 2 or 0 for both): nothing when it is already n; otherwise lays out again and
+// activates the pane that is now alone.
+void setSplit(int n);
+// Inverts "AutoTree": pins and shows the tree pane, or hides it.
+void toggleAutoTree();
+// Lists a pane again (takes over the size fields first); `both` also refreshes the other pane.
+void refreshPane(bool reset, int pane, bool both);
+// Column-count command: thumbnail size for n columns of the active pane, then a refresh.
+void applyColumnCount(int columns);
+
+// The command handler (menu, tool bar, accelerator and control notifications).
+void onFrameCommand(int id, int code);
+// The cross-thread codes (WM_APP) posted to the main window.
+void onFrameCode(unsigned code, LPARAM arg);
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK clientWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

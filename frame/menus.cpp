@@ -331,6 +331,18 @@ LRESULT menuChar(wchar_t ch, HMENU menu) {
     return MAKELRESULT(0, MNC_IGNORE);
 }
 
+bool menuItemTexts(HMENU menu, int position, std::wstring& text, std::wstring& shortcut) {
+    MENUITEMINFOW mii{};
+    mii.cbSize = sizeof mii;
+    mii.fMask = MIIM_DATA | MIIM_FTYPE;
+    if (!GetMenuItemInfoW(menu, UINT(position), TRUE, &mii) || !(mii.fType & MFT_OWNERDRAW) || !mii.dwItemData)
+        return false;
+    const auto* r = reinterpret_cast<const MenuItemRecord*>(mii.dwItemData);
+    text = r->text;
+    shortcut = *r->key ? std::wstring(r->modifier) + r->key : std::wstring();
+    return true;
+}
+
 // ---------------------------------------------------------------- enabling rules
 
 bool menuItemState(int position, CommandId id, const MenuRuleInputs& in, MenuItemState& out) {

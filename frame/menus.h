@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "frame/command_table.h"
 #include "frame/pending_commands.h"
 
@@ -43,6 +45,10 @@ constexpr COLORREF kBarColour = RGB(236, 236, 240);
 void menuMeasureItem(MEASUREITEMSTRUCT* mis);
 void menuDrawItem(const DRAWITEMSTRUCT* dis);
 LRESULT menuChar(wchar_t ch, HMENU menu);
+
+// The text and shortcut label ("Ctrl+A") of an owner-drawn item, by position; false for a
+// separator or a foreign item.
+bool menuItemTexts(HMENU menu, int position, std::wstring& text, std::wstring& shortcut);
 
 // Inputs of the enabling rules.
 struct MenuRuleInputs {

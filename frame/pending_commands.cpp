@@ -2,12 +2,6 @@
 
 // Placeholders: each owner replaces its bodies when its subsystem lands.
 
-bool queryPaneSnapshot(int, PaneSnapshot& out) {
-    out = PaneSnapshot{};
-    return false;
-}
-HWND paneBaseWindow(int) { return nullptr; }
-void resetPanePosition(int) {}
 void setPaneCellSize(int, int) {}
 
 bool queryTreeMenuState(TreeMenuState& out) {

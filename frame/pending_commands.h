@@ -16,6 +16,7 @@ struct PaneSnapshot {
     bool selectedHasText = false;  // the one selected item carries text data (Exif / PNG text)
     const wchar_t* folder = nullptr;  // folder shown, nullptr or "" for none
 };
+// These three read the panes' shared state (pane_queries.cpp).
 // Fills `out` for pane 0 or 1; false (and a cleared record) when the pane is not known.
 bool queryPaneSnapshot(int pane, PaneSnapshot& out);
 // The pane's base (scrolling) window, or nullptr before the pane exists.

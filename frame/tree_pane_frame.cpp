@@ -26,7 +26,15 @@ HWND createTreePaneBase(HWND client) {
 
 void placeTreePane(int clientHeight) {
     if (!g_frame.treePane) return;
-    const FrameBox r = treePaneRect(clientHeight, g_settings.treeWidth, g_sizeFrameX, g_sizeFrameY);
+    // Place by the pane's real sizing border so that its client width stays exactly "TreeW"; with
+    // a border unlike the system sizing-frame metric the width would otherwise creep on every
+    // layout. On the systems this is written for both are the same.
+    RECT border{0, 0, 0, 0};
+    AdjustWindowRectEx(&border, DWORD(GetWindowLongPtrW(g_frame.treePane, GWL_STYLE)), FALSE,
+                       DWORD(GetWindowLongPtrW(g_frame.treePane, GWL_EXSTYLE)));
+    const int bx = border.left < 0 ? -border.left : g_sizeFrameX;
+    const int by = border.top < 0 ? -border.top : g_sizeFrameY;
+    const FrameBox r = treePaneRect(clientHeight, g_settings.treeWidth, bx, by);
     SetWindowPos(g_frame.treePane, nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
