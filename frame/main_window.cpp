@@ -423,7 +423,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         refreshMenuMetrics();
         break;
     case WM_CLOSE:
-        shutdownApplication(window);
+        if (!shutdownApplication(window)) return 0;  // a close that arrives while shutting down
         break;  // the default handling destroys the window
     case WM_DESTROY:
         g_clientWindow = nullptr;
