@@ -198,6 +198,28 @@ TEST(FolderLoad, InterruptedLoadWritesNothing) {
     EXPECT_FALSE(t.cacheWriteAttempted);
 }
 
+#ifndef _WIN32  // 50,001 files: quick natively, slow under Wine
+TEST(FolderLoad, KeepsTheFirst50000NamesInListOrder) {
+    const std::wstring folder = scratchFolder(L"cap");
+    for (int i = 0; i <= 50000; ++i) touch(folder, (std::to_wstring(100000 + i) + L".gif").c_str());
+    FolderLoadSettings settings;
+    settings.useCache = false;
+    FolderLoadHooks hooks;
+    size_t kept = 0;
+    hooks.listed = [&kept](size_t n) {
+        kept = n;
+        return false;  // as a pane whose item array could not be had
+    };
+    FolderLoadStats stats;
+    EXPECT_EQ(loadFolderThumbnails(folder, settings, hooks, stats), 0);
+    EXPECT_EQ(stats.listed, 50001u);
+    EXPECT_EQ(kept, 50000u);
+    EXPECT_EQ(stats.shown, 0u);
+    const std::vector<std::wstring> names = enumerateImages(folder, 5, 2);
+    EXPECT_EQ(names[49999], L"149999.gif");
+}
+#endif
+
 // ---------------------------------------------------------------- the probe
 
 std::string runProbe(const std::string& arguments) {
