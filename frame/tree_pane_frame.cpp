@@ -15,9 +15,28 @@ const bool g_procSet = [] {
 }();
 }  // namespace
 
+namespace {
+constexpr DWORD kTreePaneStyle = WS_CHILD | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+
+// Placed by the pane's real sizing border so that its client width stays exactly "TreeW"; with a
+// border unlike the system sizing-frame metric the width would otherwise creep on every layout.
+// On the systems this is written for both are the same.
+FrameBox treePaneBox(int clientHeight) {
+    RECT border{0, 0, 0, 0};
+    AdjustWindowRectEx(&border, kTreePaneStyle, FALSE, 0);
+    const int bx = border.left < 0 ? -border.left : g_sizeFrameX;
+    const int by = border.top < 0 ? -border.top : g_sizeFrameY;
+    return treePaneRect(clientHeight, g_settings.treeWidth, bx, by);
+}
+}  // namespace
+
 HWND createTreePaneBase(HWND client) {
-    HWND pane = CreateWindowExW(0, windowClassName(ClassTreeBase), L"",
-                                WS_CHILD | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, client,
+    RECT rc{};
+    GetClientRect(client, &rc);
+    // Created at its final size: a sizing-border window is held to its tracking limits when it is
+    // created, and its first size message must not overwrite "TreeW".
+    const FrameBox r = treePaneBox(rc.bottom);
+    HWND pane = CreateWindowExW(0, windowClassName(ClassTreeBase), L"", kTreePaneStyle, r.x, r.y, r.w, r.h, client,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
     g_frame.treePane = pane;
     if (pane) createFolderTreeContents(pane);
@@ -26,15 +45,7 @@ HWND createTreePaneBase(HWND client) {
 
 void placeTreePane(int clientHeight) {
     if (!g_frame.treePane) return;
-    // Place by the pane's real sizing border so that its client width stays exactly "TreeW"; with
-    // a border unlike the system sizing-frame metric the width would otherwise creep on every
-    // layout. On the systems this is written for both are the same.
-    RECT border{0, 0, 0, 0};
-    AdjustWindowRectEx(&border, DWORD(GetWindowLongPtrW(g_frame.treePane, GWL_STYLE)), FALSE,
-                       DWORD(GetWindowLongPtrW(g_frame.treePane, GWL_EXSTYLE)));
-    const int bx = border.left < 0 ? -border.left : g_sizeFrameX;
-    const int by = border.top < 0 ? -border.top : g_sizeFrameY;
-    const FrameBox r = treePaneRect(clientHeight, g_settings.treeWidth, bx, by);
+    const FrameBox r = treePaneBox(clientHeight);
     SetWindowPos(g_frame.treePane, nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

@@ -108,6 +108,10 @@ TEST_F(FrameWindow, MaximisedSettingAndStructure) {
     // The tree pane is pinned and shown; only its right border lies inside the client window.
     ASSERT_NE(g_frame.treePane, nullptr);
     EXPECT_TRUE(IsWindowVisible(g_frame.treePane));
+    EXPECT_EQ(g_settings.treeWidth, 150);
+    RECT tc;
+    GetClientRect(g_frame.treePane, &tc);
+    EXPECT_EQ(tc.right, 150);
     RECT tr = rectIn(g_frame.treePane, client);
     EXPECT_LT(tr.left, 0);
     EXPECT_LT(tr.top, 0);
