@@ -30,7 +30,9 @@ else
 fi
 bdir="$here/build/$dir"
 if [ ! -f "$bdir/build.ninja" ]; then
-  cmake -S "$here" -B "$bdir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" >"$bdir.configure.log" 2>&1 \
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$here" -B "$bdir" -G Ninja "${launcher[@]}" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" >"$bdir.configure.log" 2>&1 \
     || { cat "$bdir.configure.log"; exit 1; }
 fi
 cmake --build "$bdir" -j2 --target Pravel pravel-ctl >"$bdir.run-build.log" 2>&1 \

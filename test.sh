@@ -19,9 +19,12 @@ tools/setup.sh
 run32=0
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then run32=1; fi
 
+# ccache keeps compiled objects across clones on the same machine (~/.cache/ccache).
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 configure() {
   local dir="$1"; shift
-  cmake -S "$here" -B "$here/build/$dir" -G Ninja "$@" >"$here/build/$dir.configure.log" 2>&1 || {
+  cmake -S "$here" -B "$here/build/$dir" -G Ninja "${launcher[@]}" "$@" >"$here/build/$dir.configure.log" 2>&1 || {
     cat "$here/build/$dir.configure.log"; echo "test.sh: configuring build/$dir failed" >&2; exit 1; }
 }
 build() {

@@ -37,7 +37,7 @@ PACKAGES=(
   # Wine (32-bit where the kernel runs 32-bit processes, 64-bit everywhere), display, screenshots
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
   # native build, tests, fuzzers, benchmarks
-  g++ cmake ninja-build pkg-config googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+  g++ cmake ninja-build ccache pkg-config googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libspng-dev libgif-dev libtiff-dev
   # reference tools and test-data handling
   libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils
