@@ -39,3 +39,26 @@ for name in frame menu-file menu-view menu-tools menu-help menu-columns menu-con
 done
 wait "$test_pid" || true
 rm -f "$out"/*.ready "$out"/*.done
+
+# The real program as well, when it is built. It runs in a private copy of the prefix: the shared
+# prefix's wineserver may already hold another Pravel window, which would make this one a second
+# instance that hands over and ends.
+app="$build/Pravel.exe"
+if [ -f "$app" ] && command -v xwininfo >/dev/null; then
+  prefix="$here/build/screens-prefix"
+  [ -d "$prefix" ] || cp -a "$here/build/wineprefix" "$prefix"
+  # Default settings every time.
+  rm -f "$(dirname "$app")/Pravel.ini"
+  find "$prefix/drive_c/users" -name Pravel.ini -path '*/Pravel/*' -delete 2>/dev/null || true
+  WINEPREFIX="$prefix" "$here/tools/wine-run.sh" "$app" >"$out/app.log" 2>&1 &
+  app_pid=$!
+  for _ in $(seq 1 150); do
+    xwininfo -root -tree 2>/dev/null | grep -q '"-1- \|"Pravel"' && break
+    sleep 0.2
+  done
+  sleep 2
+  import -window root "$out/app.png"
+  echo "screenshot-menus: $out/app.png"
+  kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
+fi
