@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -138,6 +139,7 @@ BOOL CALLBACK collectStaticText(HWND window, LPARAM param) {
 class ProgramCopy : public ::testing::Test {
 protected:
     void SetUp() override {
+        if (!desktop_.startupName()) std::printf("note: no private desktop; sharing the default one\n");
         source_ = builtProgram();
         ASSERT_TRUE(fs::exists(source_)) << "build Pravel.exe first";
         wchar_t temp[MAX_PATH];
