@@ -27,6 +27,8 @@ EOF
 
 make_sample_into() {
   local d="$1" w="$B/src/sample-work"
+  # One thread: ImageMagick's OpenMP threads spin badly on a busy machine.
+  export MAGICK_THREAD_LIMIT=1
   rm -rf "$w"; mkdir -p "$w"
   local photos="$B/testdata/photos"
   local jpegs="$B/testdata/jpeg"
@@ -35,10 +37,10 @@ make_sample_into() {
   run convert logo: -strip "$w/logo.png"
   run convert wizard: -strip "$w/wizard.png"
   run convert "$jpegs/testorig.jpg" -strip "$w/testorig.png"
-  run convert "$photos/mate-LadyBird.jpg" -strip -resize 800x "$w/ladybird.png"
-  run convert "$photos/mate-YellowFlower.jpg" -strip -resize 640x "$w/flower.png"
-  run convert "$photos/mate-Garden.jpg" -strip -resize 1024x "$w/garden.png"
-  run convert "$photos/ukui-the-mouse.jpg" -strip -resize 1280x "$w/mouse.png"
+  run convert -define jpeg:size=1600x1000 "$photos/mate-LadyBird.jpg" -strip -resize 800x "$w/ladybird.png"
+  run convert -define jpeg:size=1280x800 "$photos/mate-YellowFlower.jpg" -strip -resize 640x "$w/flower.png"
+  run convert -define jpeg:size=2048x1280 "$photos/mate-Garden.jpg" -strip -resize 1024x "$w/garden.png"
+  run convert -define jpeg:size=2560x1600 "$photos/ukui-the-mouse.jpg" -strip -resize 1280x "$w/mouse.png"
 
   # BMP: 1, 4, 8 (plain and RLE), 16 (565 and 1555 with alpha), 24 and 32 bits per pixel
   run convert "$w/logo.png" -resize 320x -monochrome BMP3:"$d/bmp_1bit_logo.bmp"
