@@ -27,7 +27,14 @@ void handshake(const wchar_t* name) {
     for (int i = 0; i < 600 && !fileThere(done); ++i) Sleep(100);
 }
 
+// First tick: move the selection onto the first item so the picture shows the selection look;
+// second tick: picture, then close the menu.
+int g_tick = 0;
 void CALLBACK shotTimer(HWND w, UINT, UINT_PTR id, DWORD) {
+    if (g_tick++ == 0) {
+        if (HWND popup = FindWindowW(L"#32768", nullptr)) PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+        return;
+    }
     KillTimer(w, id);
     handshake(g_step);
     EndMenu();
@@ -54,15 +61,18 @@ TEST_F(FrameScreens, FrameAndMenuBarMenus) {
     const wchar_t* names[4] = {L"menu-file", L"menu-view", L"menu-tools", L"menu-help"};
     for (int i = 0; i < 4; ++i) {
         g_step = names[i];
+        g_tick = 0;
         SetTimer(frame, 78, 400, shotTimer);
         PostMessageW(frame, kCrossThreadMessage, CodeMenuFile + i, i);
         pump();
     }
     // The column menu and the thumbnail context menu, for completeness.
     g_step = L"menu-columns";
+    g_tick = 0;
     SetTimer(frame, 78, 400, shotTimer);
     onFrameCommand(5610, 0);
     g_step = L"menu-context";
+    g_tick = 0;
     SetTimer(frame, 78, 400, shotTimer);
     PostMessageW(frame, kCrossThreadMessage, CodeContextMenu, MAKELPARAM(500, 400));
     pump();
