@@ -214,24 +214,6 @@ TEST(TiffSuite, AcceptedKindsMatchLibtiffAndOthersAreRefused) {
     EXPECT_GE(refused, 10);
 }
 
-TEST(TiffSuite, ByteOrderTwinsDecodeIdentically) {
-    const auto dir = generatedFolder();
-    for (const char* stem : {"rgb16", "rgb8"}) {
-        const fs::path lsb = dir / (std::string(stem) + "-lsb.tif"), msb = dir / (std::string(stem) + "-msb.tif");
-        if (!fs::exists(lsb) || !fs::exists(msb)) GTEST_SKIP() << "ImageMagick did not write the twins";
-        DecodeCounters counters;
-        DecodedImage* a = decodeTiff(utf8ToWide(lsb.string()).c_str(), counters);
-        ASSERT_NE(a, nullptr);
-        const Picture first = ourPicture(*a);
-        pageFree(a->pixels);
-        DecodedImage* b = decodeTiff(utf8ToWide(msb.string()).c_str(), counters);
-        ASSERT_NE(b, nullptr);
-        const Picture second = ourPicture(*b);
-        pageFree(b->pixels);
-        EXPECT_TRUE(first.pixels == second.pixels) << stem;
-    }
-}
-
 TEST(TiffSuite, CutShortFilesAreRefusedOrDecodedNeverOverread) {
     const auto files = suiteFiles(true);
     if (files.empty()) GTEST_SKIP() << "libtiff test images not fetched (tools/setup.sh)";
