@@ -515,3 +515,52 @@ TEST_F(FrameWindow, ApplyingAcceleratorsRebuildsMenus) {
     ASSERT_TRUE(menuItemTexts(popupMenu(MenuPosFile), 12, text, shortcut));
     EXPECT_EQ(shortcut, L"");
 }
+
+namespace {
+// Inside the File menu: the pointer moves onto the View button, which must close File and open
+// View; the second menu is noted and closed.
+int g_hotTrackStep = 0;
+void CALLBACK hotTrackTimer(HWND w, UINT, UINT_PTR id, DWORD) {
+    if (g_hotTrackStep++ == 0) {
+        RECT rc{};
+        SendMessageW(g_frame.menuBar, TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&rc));
+        MapWindowPoints(g_frame.menuBar, nullptr, reinterpret_cast<POINT*>(&rc), 2);
+        MOUSEHOOKSTRUCT mh{};
+        mh.pt = {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+        g_mainWindowActive = 1;
+        EXPECT_EQ(mainMouseHook(HC_ACTION, WM_MOUSEMOVE, reinterpret_cast<LPARAM>(&mh)), 1);  // swallowed
+        return;
+    }
+    KillTimer(w, id);
+    g_seenMenuOpen = g_menuOpen.load();
+    EndMenu();
+}
+}  // namespace
+
+TEST_F(FrameWindow, PointerOnAnotherMenuBarButtonSwitchesMenus) {
+    createFrame();
+    g_hotTrackStep = 0;
+    g_seenMenuOpen = 0;
+    SetTimer(frame, 79, 50, hotTrackTimer);
+    PostMessageW(frame, kCrossThreadMessage, CodeMenuFile, 0);
+    pump();
+    EXPECT_EQ(g_hotTrackStep, 2);
+    EXPECT_EQ(g_seenMenuOpen, cmd::MenuView);
+    EXPECT_EQ(g_menuOpen.load(), 0);
+    // A button press ends the keyboard menu-bar mode.
+    g_menuBarMode = 1;
+    MOUSEHOOKSTRUCT mh{};
+    mainMouseHook(HC_ACTION, WM_LBUTTONDOWN, reinterpret_cast<LPARAM>(&mh));
+    EXPECT_EQ(g_menuBarMode.load(), 0);
+}
+
+TEST_F(FrameWindow, MnemonicsOfOwnerDrawnItems) {
+    createFrame();
+    HMENU file = popupMenu(MenuPosFile);
+    prepareMenu(file);  // no pane: only 終了 is enabled
+    EXPECT_EQ(menuChar(L'x', file), MAKELRESULT(12, MNC_EXECUTE));
+    EXPECT_EQ(HIWORD(menuChar(L'd', file)), MNC_IGNORE);  // ファイル削除 is disabled
+    HMENU view = popupMenu(MenuPosView);
+    prepareMenu(view);
+    EXPECT_EQ(menuChar(L'T', view), MAKELRESULT(2, MNC_EXECUTE));  // the thumbnail submenu
+}
