@@ -4,7 +4,11 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <vector>
+
 #include "app/settings.h"
+#include "thumbs/pane_geometry.h"
 #include "thumbs/thumbnail_item.h"
 
 struct ThumbnailPane {
@@ -21,10 +25,49 @@ struct ThumbnailPane {
     int selectedCount = 0;
     int anchor = 0;
     int firstVisible = 0;
-    POINT lastPointer = {0, 0};
+    POINT lastPointer = {0, 0};   // screen position of the last pointer message in a cell
+
+    // Cell windows exist only for the items in view: [cellFirst, cellEnd) hold windows, and
+    // hidden spare cells wait in cellPool to be renumbered for the next items scrolled in.
+    PaneGrid grid;
+    int scrollPosition = 0;
+    int cellFirst = 0;
+    int cellEnd = 0;
+    std::vector<HWND> cellPool;
+    int filledCount = 0;          // items filled by the running load
 };
 // g_panes[0] is pane 1, g_panes[1] pane 2. The busy states are g_paneBusy (app/app_state.h).
 extern ThumbnailPane g_panes[2];
+// Pointer-button state: 0 none, 1 left, 2 right pressed in a cell (the folder tree's drop
+// handling reads it).
+extern std::atomic<int> g_pointerButtonState;
+
+// The pane's windows and grid (pane_window_win.cpp); all on the pane's own thread.
+bool createPaneWindows(ThumbnailPane& pane, HWND parent);
+void createCells(ThumbnailPane& pane);
+void layoutCells(ThumbnailPane& pane, int position);
+void setPaneScrollInfo(ThumbnailPane& pane, int position);
+void reflowPane(ThumbnailPane& pane);  // keeps the row of the first visible item
+void repaintPane(ThumbnailPane& pane);
+void repaintItem(ThumbnailPane& pane, int item);
+void destroyAllCells(ThumbnailPane& pane);
+void updateSelectionText(ThumbnailPane& pane);
+void setStatusText(ThumbnailPane& pane, int part, const wchar_t* text, bool withTip);
+// Current pitch from the settings: cell size plus text area plus the static edge.
+void refreshPanePitch(ThumbnailPane& pane);
+// Item index of a cell or text-area window (its control id - 10000), -1 when none.
+int itemOfWindow(const ThumbnailPane& pane, HWND window);
+
+// Selection and commands (pane_thread_win.cpp).
+void activatePane(ThumbnailPane& pane);
+void clearPane(ThumbnailPane& pane);
+void removeSelected(ThumbnailPane& pane);
+void selectAll(ThumbnailPane& pane, bool on);
+int loadFolder(ThumbnailPane& pane);
+int pumpWhileLoading(ThumbnailPane& pane);
+// Input of the cells, text areas and the base window; true when handled with *result.
+bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WPARAM wParam, LPARAM lParam);
+bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
 // Thread bodies, started by the application at start-up with no argument. Each installs its
 // thread's hooks, creates the pane's windows as children of the client window, posts code

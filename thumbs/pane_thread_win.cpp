@@ -1,80 +1,241 @@
-// Pane threads: each pane's thread, its outer window and the start/stop handshake with the
-// main window. Listing and painting thumbnails builds on this.
+// Pane threads: each pane's thread and message loop, the commands the main thread posts to
+// it, the folder load with its message pump, selection and the pane's mouse input.
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <new>
+#include <string>
 
 #include "app/app_win.h"
+#include "app/image_lock.h"
+#include "app/messages.h"
 #include "app/platform.h"
 #include "app/thread_messages.h"
+#include "frame/frame_state.h"
 #include "frame/main_window.h"
+#include "thumbs/folder_loader.h"
 #include "thumbs/pane.h"
 
 ThumbnailPane g_panes[2];
+std::atomic<int> g_pointerButtonState{0};
 
 namespace {
+
+constexpr int kCommandTextDoubleClick = 5030;
 
 ThumbnailPane& paneOfWindow(HWND window) {
     return g_panes[GetWindowLongPtrW(window, GWLP_USERDATA) == 1 ? 1 : 0];
 }
+ThumbnailPane& otherPane(const ThumbnailPane& pane) { return g_panes[1 - pane.index]; }
 
-LRESULT CALLBACK paneHookPassOn(int code, WPARAM wParam, LPARAM lParam) {
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+void postMain(unsigned code, LPARAM arg) { PostMessageW(g_mainWindow, kCrossThreadMessage, code, arg); }
+
+LPARAM screenPoint(HWND window, LPARAM lParam) {
+    POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ClientToScreen(window, &pt);
+    return MAKELPARAM(static_cast<WORD>(pt.x), static_cast<WORD>(pt.y));
+}
+
+void autoTreeTrigger(int x) {
+    if (!g_settings.autoTree) return;
+    if (g_treePaneShown.load())
+        postMain(CodeShowTree, 0);
+    else if (x <= 15)
+        postMain(CodeShowTree, 1);
+}
+
+void deselectAll(ThumbnailPane& pane) {
+    for (int i = 0; i < pane.itemCount; ++i) pane.items[i].selected = 0;
+    pane.selectedCount = 0;
+}
+
+void afterSelection(ThumbnailPane& pane, HWND window, LPARAM lParam) {
+    updateSelectionText(pane);
+    g_activePane.store(pane.index);
+    repaintPane(pane);
+    if (g_settings.thumbSplit == 0 && otherPane(pane).outerWindow)
+        PostMessageW(otherPane(pane).outerWindow, kCrossThreadMessage, CodeRepaint, 0);
+    postMain(CodeActivePaneChanged, 0);
+    POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ClientToScreen(window, &pt);
+    pane.lastPointer = pt;
+}
+
+void clickSelection(ThumbnailPane& pane, HWND window, int i, WPARAM keys, WPARAM button, LPARAM lParam) {
+    ThumbnailItem& item = pane.items[i];
+    const WPARAM flags = keys & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON | MK_SHIFT | MK_CONTROL);
+    if (flags == button) {
+        if (item.pixels && item.selected != 1) {
+            deselectAll(pane);
+            item.selected = 1;
+            pane.selectedCount = 1;
+            pane.anchor = i;
+        }
+    } else if (flags == (button | MK_SHIFT)) {
+        if (!anyPaneBusy()) {
+            if (pane.selectedCount == 0) pane.anchor = i;
+            if (pane.anchor >= pane.itemCount) pane.anchor = i;
+            const int lo = pane.anchor < i ? pane.anchor : i;
+            const int hi = pane.anchor < i ? i : pane.anchor;
+            for (int k = 0; k < pane.itemCount; ++k) pane.items[k].selected = k >= lo && k <= hi ? 1 : 0;
+            pane.selectedCount = hi - lo + 1;
+        }
+    } else if (flags == (button | MK_CONTROL)) {
+        if (!anyPaneBusy()) {
+            item.selected = item.selected == 1 ? 0 : 1;
+            pane.selectedCount += item.selected ? 1 : -1;
+            pane.anchor = i;
+        }
+    }
+    afterSelection(pane, window, lParam);
+}
+
+// Only the messages a user needs while a folder loads reach their windows; keys that are no
+// shortcut, drops and other commands are thrown away so that nothing happens after the load.
+bool deliveredWhileLoading(UINT message) {
+    return message == WM_PAINT || message == WM_NCLBUTTONDOWN || message == WM_VSCROLL ||
+           (message >= WM_MOUSEMOVE && message <= WM_RBUTTONUP) || message == WM_MOUSEWHEEL;
+}
+
+bool belongsToPane(const ThumbnailPane& pane, HWND window) {
+    return window && (window == pane.outerWindow || IsChild(pane.outerWindow, window));
+}
+
+void shrinkToFilled(ThumbnailPane& pane) {
+    if (!pane.items || pane.filledCount >= pane.itemCount) return;
+    for (int i = pane.filledCount; i < pane.itemCount; ++i)
+        if (pane.items[i].imageWindow) {
+            DestroyWindow(static_cast<HWND>(pane.items[i].imageWindow));
+            pane.items[i].imageWindow = pane.items[i].textWindow = nullptr;
+            pane.items[i].shown = 0;
+        }
+    if (pane.cellEnd > pane.filledCount) pane.cellEnd = pane.filledCount;
+    if (pane.cellFirst > pane.cellEnd) pane.cellFirst = pane.cellEnd;
+    pane.itemCount = pane.filledCount;
+    pane.grid.itemCount = pane.itemCount;
+    setPaneScrollInfo(pane, 0);
+    InvalidateRect(pane.baseWindow, nullptr, TRUE);
+    UpdateWindow(pane.baseWindow);
+}
+
+bool allocateItems(ThumbnailPane& pane, size_t count) {
+    void* block = pageAlloc(count * sizeof(ThumbnailItem));
+    if (!block) return false;
+    auto* items = static_cast<ThumbnailItem*>(block);
+    for (size_t i = 0; i < count; ++i) new (&items[i]) ThumbnailItem();
+    pane.items = items;
+    return true;
+}
+
+void onStatusClick(ThumbnailPane& pane, const NMMOUSE* click) {
+    if (!pane.folder[0]) return;
+    if (click->dwItemSpec == 0) {
+        PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeClear, 0);
+        PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, 0);
+    } else if (click->dwItemSpec == 1) {
+        PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeClear, 0);
+    }
 }
 
 LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ThumbnailPane& pane = paneOfWindow(window);
     switch (message) {
-        case WM_APP:
-            if (wParam == CodeEndThread) {
+    case WM_APP:
+        switch (wParam) {
+        case CodeActivate: activatePane(pane); return 0;
+        case CodeSelectAll:
+            if (pane.items) selectAll(pane, pane.selectedCount != pane.itemCount);
+            return 0;
+        case CodeRepaint: repaintPane(pane); return 0;
+        case CodeRemoveSelected: removeSelected(pane); return 0;
+        case CodeLoadFolder: {
+            const int code = loadFolder(pane);
+            if (code == CodeEndThread) {
                 DestroyWindow(window);
-                return 0;
-            }
-            if (wParam == CodeActivate) {
-                g_activePane = paneOfWindow(window).index;
-                PostMessageW(g_mainWindow, WM_APP, CodeActivePaneChanged, 0);
-                InvalidateRect(window, nullptr, TRUE);
-                return 0;
-            }
-            if (wParam == CodeLoadFolder) {
-                PostMessageW(g_mainWindow, WM_APP, CodeRefreshTitle, 0);
-                return 0;
+            } else if (lParam == 0) {
+                RECT r;
+                GetClientRect(pane.baseWindow, &r);
+                if (r.right > 0) pane.grid.setClient(r.right, r.bottom);
+                reflowPane(pane);
             }
             return 0;
-        case WM_ERASEBKGND: {
-            RECT r;
-            GetClientRect(window, &r);
-            FillRect(reinterpret_cast<HDC>(wParam), &r, GetSysColorBrush(COLOR_WINDOW));
-            return 1;
         }
-        case WM_LBUTTONDOWN:
-        case WM_RBUTTONDOWN:
-            g_activePane = paneOfWindow(window).index;
-            PostMessageW(g_mainWindow, WM_APP, CodeActivePaneChanged, 0);
-            return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
+        case CodeClear: clearPane(pane); return 0;
+        case CodeEndThread: DestroyWindow(window); return 0;
+        default: return 0;
+        }
+    case WM_SIZE: {
+        if (!pane.statusBar || !pane.baseWindow) return 0;
+        SendMessageW(pane.statusBar, WM_SIZE, 0, 0);
+        RECT sr{};
+        GetWindowRect(pane.statusBar, &sr);
+        const int h = HIWORD(lParam) - (sr.bottom - sr.top);
+        MoveWindow(pane.baseWindow, 0, 0, LOWORD(lParam), h > 0 ? h : 0, TRUE);
+        return 0;
+    }
+    case WM_NOTIFY: {
+        const auto* hdr = reinterpret_cast<const NMHDR*>(lParam);
+        if (hdr && hdr->hwndFrom == pane.statusBar && hdr->code == NM_CLICK)
+            onStatusClick(pane, reinterpret_cast<const NMMOUSE*>(lParam));
+        return 0;
+    }
+    case WM_DESTROY:
+        destroyAllCells(pane);
+        PostQuitMessage(0);
+        return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Registered at static initialisation: the application registers the classes at start-up.
 const bool g_procsSet = [] {
     g_windowClassProcs[ClassPaneOuter1] = paneOuterProc;
     g_windowClassProcs[ClassPaneOuter2] = paneOuterProc;
     return true;
 }();
 
+thread_local int t_paneIndex = 0;
+
+LRESULT CALLBACK paneMouseHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && !g_modalFlag.load()) {
+        const int self = t_paneIndex;
+        switch (wParam) {
+        case WM_MOUSEMOVE:
+            if (g_mainWindowActive.load() && !g_menuBarMode.load() && g_panes[self].baseWindow &&
+                GetFocus() != g_panes[self].baseWindow)
+                SetFocus(g_panes[self].baseWindow);
+            break;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_NCLBUTTONDOWN:
+        case WM_NCRBUTTONDOWN:
+            if (g_menuBarMode.load()) {
+                g_menuBarMode.store(0);
+                setMenuBarHotItem(-1);
+            }
+            break;
+        default: break;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The menu-bar keyboard mode behaves the same whichever thread has the focus.
+LRESULT CALLBACK paneKeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (g_mainKeyboardHookProc) return g_mainKeyboardHookProc(code, wParam, lParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 DWORD runPane(int index) {
     ThumbnailPane& pane = g_panes[index];
     pane.index = index;
+    t_paneIndex = index;
     DWORD thread = GetCurrentThreadId();
-    pane.mouseHook = SetWindowsHookExW(WH_MOUSE, paneHookPassOn, nullptr, thread);
-    pane.keyboardHook = SetWindowsHookExW(WH_KEYBOARD, paneHookPassOn, nullptr, thread);
+    pane.mouseHook = SetWindowsHookExW(WH_MOUSE, paneMouseHook, nullptr, thread);
+    pane.keyboardHook = SetWindowsHookExW(WH_KEYBOARD, paneKeyboardHook, nullptr, thread);
 
-    pane.outerWindow = CreateWindowExW(0, windowClassName(index == 0 ? ClassPaneOuter1 : ClassPaneOuter2), L"",
-                                       WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, g_clientWindow,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(400 + index)), g_instance, nullptr);
-    if (pane.outerWindow) {
-        SetWindowLongPtrW(pane.outerWindow, GWLP_USERDATA, index);
+    if (createPaneWindows(pane, g_clientWindow)) {
         PostMessageW(g_mainWindow, WM_APP, index == 0 ? CodePane1Ready : CodePane2Ready,
                      reinterpret_cast<LPARAM>(pane.outerWindow));
         MSG msg;
@@ -83,8 +244,13 @@ DWORD runPane(int index) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+    } else if (pane.outerWindow) {
+        DestroyWindow(pane.outerWindow);
     }
     pane.outerWindow = nullptr;
+    pane.baseWindow = nullptr;
+    pane.statusBar = nullptr;
+    pane.fileList = nullptr;
     if (pane.keyboardHook) UnhookWindowsHookEx(pane.keyboardHook);
     pane.keyboardHook = nullptr;
     if (pane.mouseHook) UnhookWindowsHookEx(pane.mouseHook);
@@ -108,4 +274,285 @@ void freePaneItems(ThumbnailPane& pane) {
     pane.items = nullptr;
     pane.itemCount = 0;
     pane.selectedCount = 0;
+}
+
+// ---------------------------------------------------------------- commands
+
+void activatePane(ThumbnailPane& pane) {
+    g_activePane.store(pane.index);
+    repaintPane(pane);
+    if (g_settings.thumbSplit == 0 && otherPane(pane).outerWindow)
+        PostMessageW(otherPane(pane).outerWindow, kCrossThreadMessage, CodeRepaint, 0);
+    postMain(CodeActivePaneChanged, 0);
+}
+
+void selectAll(ThumbnailPane& pane, bool on) {
+    if (!pane.items) return;
+    for (int i = 0; i < pane.itemCount; ++i) pane.items[i].selected = on ? 1 : 0;
+    pane.selectedCount = on ? pane.itemCount : 0;
+    repaintPane(pane);
+    updateSelectionText(pane);
+    postMain(CodeActivePaneChanged, 0);
+}
+
+void clearPane(ThumbnailPane& pane) {
+    destroyAllCells(pane);
+    freePaneItems(pane);
+    pane.filledCount = 0;
+    pane.grid.itemCount = 0;
+    if (pane.baseWindow) {
+        InvalidateRect(pane.baseWindow, nullptr, TRUE);
+        UpdateWindow(pane.baseWindow);
+    }
+    setPaneScrollInfo(pane, 0);
+    updateSelectionText(pane);
+}
+
+void removeSelected(ThumbnailPane& pane) {
+    if (!pane.items) return;
+    if (pane.selectedCount >= pane.itemCount) {
+        clearPane(pane);
+        return;
+    }
+    // Windows are handed out again by the layout below, so the survivors simply move up in
+    // order; their control ids follow from their new index.
+    destroyAllCells(pane);
+    int kept = 0;
+    for (int i = 0; i < pane.itemCount; ++i) {
+        ThumbnailItem& item = pane.items[i];
+        if (item.selected == 1) {
+            pageFree(item.pixels);
+            item.pixels = nullptr;
+            continue;
+        }
+        if (kept != i) pane.items[kept] = item;
+        ++kept;
+    }
+    for (int i = kept; i < pane.itemCount; ++i) pane.items[i] = ThumbnailItem();
+    pane.itemCount = kept;
+    pane.selectedCount = 0;
+    if (pane.anchor >= kept) pane.anchor = 0;
+    RECT r{};
+    GetClientRect(pane.baseWindow, &r);
+    if (r.right > 0) pane.grid.setClient(r.right, r.bottom);
+    reflowPane(pane);
+    updateSelectionText(pane);
+}
+
+int pumpWhileLoading(ThumbnailPane& pane) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_APP, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return CodeEndThread;
+        }
+        if (!belongsToPane(pane, msg.hwnd)) {
+            // Another window of this thread (tooltips): let it run.
+            if (msg.hwnd) DispatchMessageW(&msg);
+            continue;
+        }
+        if (!g_modalFlag.load() && g_accelerators && TranslateAcceleratorW(g_mainWindow, g_accelerators, &msg))
+            continue;
+        if (deliveredWhileLoading(msg.message)) {
+            DispatchMessageW(&msg);
+        } else if (msg.message == WM_APP && msg.hwnd == pane.outerWindow) {
+            if (msg.wParam == CodeActivate) activatePane(pane);
+            else if (msg.wParam == CodeRepaint) repaintPane(pane);
+            else if (msg.wParam == CodeClear || msg.wParam == CodeEndThread) return static_cast<int>(msg.wParam);
+        }
+        // everything else is dropped
+    }
+    return 0;
+}
+
+int loadFolder(ThumbnailPane& pane) {
+    postMain(CodeRefreshTitle, 0);
+    setStatusText(pane, 3, pane.folder, true);
+    if (!pane.folder[0]) return 0;
+
+    FolderLoadSettings settings;
+    settings.cellWidth = g_settings.thumbWidth;
+    settings.cellHeight = g_settings.thumbHeight;
+    settings.useCache = g_settings.useCache != 0;
+    settings.cacheFolder = cacheFolderPath() ? cacheFolderPath() : L"";
+    settings.filter = g_fileFilter.load();
+    settings.hiddenMask = static_cast<uint32_t>(g_settings.hiddenMask);
+    pane.filledCount = 0;
+
+    bool allocationFailed = false;
+    FolderLoadHooks hooks;
+    hooks.lock = lockImages;
+    hooks.unlock = unlockImages;
+    hooks.listed = [&](size_t names) {
+        g_paneBusy[pane.index].store(PaneLoading);
+        postMain(CodeToolbarStates, 0);
+        if (pane.items) clearPane(pane);
+        if (!allocateItems(pane, names)) {
+            allocationFailed = true;
+            postMain(CodeShowMessage, MsgMemoryFailed);
+            return false;
+        }
+        pane.itemCount = static_cast<int>(names);
+        pane.selectedCount = 0;
+        createCells(pane);
+        setStatusText(pane, 2, (L"Load" + std::to_wstring(names)).c_str(), false);
+        return true;
+    };
+    hooks.itemReady = [&](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
+        if (slot >= static_cast<size_t>(pane.itemCount)) {
+            pageFree(data.pixels);
+            data.pixels = nullptr;
+            return;
+        }
+        ThumbnailItem& item = pane.items[slot];
+        if (replaced) {
+            pageFree(item.pixels);
+            item.pixels = nullptr;
+        }
+        fillThumbnailItem(item, data, replaced ? nullptr : name.c_str());
+        if (!replaced) pane.filledCount = static_cast<int>(slot) + 1;
+        repaintItem(pane, static_cast<int>(slot));
+    };
+    hooks.afterFile = [&](size_t done, bool) {
+        setStatusText(pane, 3, std::to_wstring(done).c_str(), false);
+        return pumpWhileLoading(pane);
+    };
+    hooks.beforeWrite = [&] {
+        shrinkToFilled(pane);
+        g_paneBusy[pane.index].store(PaneWritingCache);
+        setStatusText(pane, 2, L"Save", false);
+    };
+    hooks.itemForCache = [&](size_t slot, CacheItemView& view) {
+        if (slot < static_cast<size_t>(pane.itemCount)) view = cacheViewOf(pane.items[slot]);
+    };
+
+    FolderLoadStats stats;
+    const int code = loadFolderThumbnails(pane.folder, settings, hooks, stats);
+    if (stats.kept == 0) return 0;  // nothing matched: the pane stays empty
+    if (code == 0) {
+        if (!allocationFailed) shrinkToFilled(pane);
+        if (stats.cacheWriteAttempted && !stats.cacheWritten) postMain(CodeShowMessage, MsgCacheAccessFailed);
+    } else {
+        clearPane(pane);
+    }
+    g_paneBusy[pane.index].store(PaneIdle);
+    updateSelectionText(pane);
+    setStatusText(pane, 3, pane.folder, true);
+    postMain(CodeToolbarStates, 0);
+    return code;
+}
+
+// ---------------------------------------------------------------- input
+
+bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WPARAM wParam, LPARAM lParam) {
+    const int i = itemOfWindow(pane, window);
+    if (i < 0) return false;
+    ThumbnailItem& item = pane.items[i];
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        g_pointerButtonState.store(1);
+        clickSelection(pane, window, i, wParam, MK_LBUTTON, lParam);
+        return true;
+    case WM_RBUTTONDOWN:
+        g_pointerButtonState.store(2);
+        clickSelection(pane, window, i, wParam, MK_RBUTTON, lParam);
+        return true;
+    case WM_LBUTTONUP: g_pointerButtonState.store(0); return true;
+    case WM_MBUTTONDOWN:
+        if (!anyPaneBusy()) {
+            item.selected = item.selected == 1 ? 0 : 1;
+            pane.selectedCount += item.selected ? 1 : -1;
+            pane.anchor = i;
+        }
+        afterSelection(pane, window, lParam);
+        return true;
+    case WM_MOUSEMOVE: {
+        const WPARAM buttons = wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON | MK_XBUTTON1 | MK_XBUTTON2);
+        POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        if (buttons == MK_LBUTTON || buttons == MK_RBUTTON) {
+            if (anyPaneBusy() || g_pointerButtonState.load() == 0) return true;
+            ClientToScreen(window, &pt);
+            const int dx = pt.x - pane.lastPointer.x, dy = pt.y - pane.lastPointer.y;
+            pane.lastPointer = pt;
+            if ((dx < 0 ? -dx : dx) + (dy < 0 ? -dy : dy) > 4) {
+                // The main thread runs the drag; it takes the pointer from here.
+                ReleaseCapture();
+                postMain(CodeFileDragBegins, 0);
+            }
+        } else if (buttons == 0 && g_mainWindowActive.load()) {
+            MapWindowPoints(window, g_panes[0].baseWindow, &pt, 1);
+            autoTreeTrigger(pt.x);
+        }
+        return true;
+    }
+    case WM_LBUTTONDBLCLK:
+        if ((wParam & (MK_SHIFT | MK_CONTROL)) != 0) return true;
+        if (textArea) {
+            PostMessageW(g_mainWindow, WM_COMMAND, kCommandTextDoubleClick, 0);
+            return true;
+        }
+        if (!item.pixels) return true;
+        if (item.selected != 1) {
+            deselectAll(pane);
+            item.selected = 1;
+            pane.selectedCount = 1;
+            pane.anchor = i;
+            repaintPane(pane);
+            updateSelectionText(pane);
+        }
+        postMain(CodeDoubleClick, pane.index);
+        return true;
+    case WM_RBUTTONUP:
+        if (item.selected == 1) {
+            g_pointerButtonState.store(0);
+            postMain(CodeContextMenu, screenPoint(window, lParam));
+        }
+        return true;
+    default: return false;
+    }
+}
+
+bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        if (pane.selectedCount > 0 && pane.items) {
+            deselectAll(pane);
+            updateSelectionText(pane);
+        }
+        activatePane(pane);
+        return true;
+    case WM_RBUTTONDOWN: activatePane(pane); return true;
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
+        activatePane(pane);
+        return false;  // the scroll bar still works
+    case WM_RBUTTONUP:
+        if (g_activePane.load() == pane.index && pane.items) postMain(CodeContextMenu, screenPoint(window, lParam));
+        return true;
+    case WM_DROPFILES:
+        if (!anyPaneBusy()) {
+            activatePane(pane);
+            postMain(CodeFilesDropped, static_cast<LPARAM>(wParam));
+        } else {
+            DragFinish(reinterpret_cast<HDROP>(wParam));  // ignored, but the handle is ours to free
+        }
+        return true;
+    case WM_MOUSEMOVE:
+        if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0 && g_mainWindowActive.load()) {
+            if (pane.index == 0 || g_settings.thumbSplit != 0)
+                autoTreeTrigger(GET_X_LPARAM(lParam));
+            else if (g_settings.autoTree && g_treePaneShown.load())
+                postMain(CodeShowTree, 0);
+        }
+        return true;
+    case WM_NCHITTEST: {
+        *result = DefWindowProcW(window, message, wParam, lParam);
+        if (*result == HTBORDER && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_SHIFT) >= 0 &&
+            g_mainWindowActive.load())
+            autoTreeTrigger(pane.index == 1 && g_settings.thumbSplit == 0 ? 100 : GET_X_LPARAM(lParam));
+        return true;
+    }
+    default: return false;
+    }
 }
