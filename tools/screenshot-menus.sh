@@ -22,7 +22,7 @@ winout="Z:${out//\//\\}"
 PRAVEL_SHOT_DIR="$winout" "$here/tools/wine-run.sh" "$exe" >"$out/run.log" 2>&1 &
 test_pid=$!
 
-for name in frame menu-file menu-view menu-tools menu-help menu-columns menu-context; do
+for name in frame menu-file menu-view menu-tools menu-help menu-columns menu-context key-dialog; do
   for _ in $(seq 1 600); do
     [ -e "$out/$name.ready" ] && break
     kill -0 "$test_pid" 2>/dev/null || break

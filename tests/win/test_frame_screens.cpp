@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "frame/key_dialog.h"
 #include "frame/menus.h"
 #include "frame/toolbars.h"
 
@@ -76,4 +77,18 @@ TEST_F(FrameScreens, FrameAndMenuBarMenus) {
     SetTimer(frame, 78, 400, shotTimer);
     PostMessageW(frame, kCrossThreadMessage, CodeContextMenu, MAKELPARAM(500, 400));
     pump();
+
+    // The key customisation dialog over a copy of the live table.
+    AcceleratorTable copy = liveAccelerators();
+    KeyDialogSession session;
+    session.table = &copy;
+    HWND dlg = createKeyCustomisationDialog(frame, session);
+    ASSERT_NE(dlg, nullptr);
+    ShowWindow(dlg, SW_SHOW);
+    for (int i = 0; i < 20; ++i) {
+        pump();
+        Sleep(20);
+    }
+    handshake(L"key-dialog");
+    DestroyWindow(dlg);
 }
