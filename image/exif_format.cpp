@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 const wchar_t* const kExifLabels[kExifRowCount] = {
     L"メーカー", L"機種",     L"シャッター", L"絞り値",   L"露出制御", L"ISO感度",

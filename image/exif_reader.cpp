@@ -42,7 +42,7 @@ struct TiffView {
         pos = size_t(at);
         return true;
     }
-    bool fits(size_t pos, size_t n) const { return pos <= size && size - pos >= n; }
+    bool fits(uint64_t pos, uint64_t n) const { return pos <= size && size - pos >= n; }
     uint16_t u16(size_t pos) const {
         const uint8_t* p = file + pos;
         return little ? uint16_t(p[0] | (p[1] << 8)) : meta::be16(p);
@@ -103,9 +103,9 @@ bool readExifBlock(const TiffView& view, ExifSummary& s) {
     const uint16_t count0 = view.u16(ifd);
     uint32_t exifOffset = 0;
     for (uint32_t i = 0; i < count0; ++i) {
-        const size_t at = ifd + 2 + size_t(i) * kEntrySize;
+        const uint64_t at = uint64_t(ifd) + 2 + uint64_t(i) * kEntrySize;
         if (!view.fits(at, kEntrySize)) break;
-        const Entry e = readEntry(view, at);
+        const Entry e = readEntry(view, size_t(at));
         if (e.tag == kTagMake) {
             if (!copyAscii(view, e, s.make)) return false;
         } else if (e.tag == kTagModel) {
@@ -123,9 +123,9 @@ bool readExifBlock(const TiffView& view, ExifSummary& s) {
     bool apertureSeen = false;
     uint32_t apertureNumerator = 0, apertureDenominator = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        const size_t at = ifd + 2 + size_t(i) * kEntrySize;
+        const uint64_t at = uint64_t(ifd) + 2 + uint64_t(i) * kEntrySize;
         if (!view.fits(at, kEntrySize)) return false;
-        const Entry e = readEntry(view, at);
+        const Entry e = readEntry(view, size_t(at));
         switch (e.tag) {
         case kTagExposureTime:
             if (s.exposureNumerator == 0) view.rational(e.value, s.exposureNumerator, s.exposureDenominator);
@@ -232,8 +232,7 @@ bool readExifFromMemory(const uint8_t* data, size_t size, ExifSummary& summary, 
     // "II" is little-endian; anything else is read as big-endian.
     const bool little = size - tiff >= 2 && data[tiff] == 'I' && data[tiff + 1] == 'I';
     const TiffView view{data, size, tiff, little};
-    if (readExifBlock(view, summary)) return true;
-    return false;
+    return readExifBlock(view, summary);
 }
 
 bool readExif(const wchar_t* path, ExifSummary& summary, int32_t* errorCode) {

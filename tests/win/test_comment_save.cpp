@@ -2,7 +2,6 @@
 // including the failures in which the previous file must survive.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <shlobj.h>
 
 #include <string>
 
@@ -45,10 +44,11 @@ public:
     std::string original_;
 };
 
-// Under Wine the recycle bin is the freedesktop trash of the Unix user ($XDG_DATA_HOME or
+// Whether a file with these exact bytes is in the recycle bin. These tests run under Wine,
+// whose recycle bin is the freedesktop trash of the Unix user ($XDG_DATA_HOME or
 // ~/.local/share, "Trash/files"). A found copy is removed with its ".trashinfo" record so
 // that test runs do not pile up there.
-bool takeFromUnixTrash(const std::string& bytes) {
+bool inRecycleBin(const std::string& bytes) {
     wchar_t value[MAX_PATH] = {};
     std::wstring data;
     if (GetEnvironmentVariableW(L"XDG_DATA_HOME", value, MAX_PATH)) {
@@ -77,36 +77,6 @@ bool takeFromUnixTrash(const std::string& bytes) {
     } while (!hit && FindNextFileW(find, &found));
     FindClose(find);
     return hit;
-}
-
-// Whether a file with these exact bytes is in the recycle bin: on Windows through the
-// shell's recycle bin folder, under Wine through the trash folder behind it.
-bool inRecycleBin(const std::string& bytes) {
-    if (takeFromUnixTrash(bytes)) return true;
-    bool found = false;
-    IShellFolder* desktop = nullptr;
-    LPITEMIDLIST binPidl = nullptr;
-    IShellFolder* bin = nullptr;
-    IEnumIDList* items = nullptr;
-    if (SUCCEEDED(SHGetDesktopFolder(&desktop)) && SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_BITBUCKET, &binPidl)) &&
-        SUCCEEDED(desktop->BindToObject(binPidl, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&bin))) &&
-        bin->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &items) == S_OK) {
-        LPITEMIDLIST item;
-        while (!found && items->Next(1, &item, nullptr) == S_OK) {
-            STRRET name;
-            if (SUCCEEDED(bin->GetDisplayNameOf(item, SHGDN_FORPARSING, &name)) && name.uType == STRRET_WSTR) {
-                std::string stored;
-                found = readWholeFile(name.pOleStr, stored) && stored == bytes;
-                CoTaskMemFree(name.pOleStr);
-            }
-            CoTaskMemFree(item);
-        }
-    }
-    if (items) items->Release();
-    if (bin) bin->Release();
-    if (binPidl) CoTaskMemFree(binPidl);
-    if (desktop) desktop->Release();
-    return found;
 }
 
 }  // namespace
