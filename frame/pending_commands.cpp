@@ -19,7 +19,6 @@ void showFileProperties(HWND) {}
 void deleteSelectedFiles(HWND) {}
 void renameSelectedFile(HWND) {}
 void showWallpaperDialog(HWND) {}
-bool showDisplayInfoDialog(HWND) { return false; }
 void showOptionsDialog(HWND) {}
 bool showAboutBox(HWND) { return true; }
 void openSelectionInViewer(HWND, const wchar_t*) {}

@@ -133,11 +133,13 @@ int scrollPositionOf(HWND base) {
     return si.nPos;
 }
 
-void onBaseScroll(ThumbnailPane& pane, int request) {
+void onBaseScroll(ThumbnailPane& pane, int request, int track16) {
     SCROLLINFO si{sizeof si, SIF_ALL};
     GetScrollInfo(pane.baseWindow, SB_VERT, &si);
-    // The 16-bit position of the message would wrap in a large folder: read the 32-bit one.
-    const int p = scrollTarget(pane.grid, request, si.nPos, si.nTrackPos);
+    // The message carries only 16 bits of the track position, which wraps in a large folder:
+    // then the bar's own 32-bit one is used.
+    const int track = si.nMax > 0xFFFF ? si.nTrackPos : track16;
+    const int p = scrollTarget(pane.grid, request, si.nPos, track);
     if (request == SB_THUMBTRACK || request == SB_THUMBPOSITION) {
         if (p != si.nPos) {
             setPaneScrollInfo(pane, p);
@@ -170,10 +172,10 @@ LRESULT CALLBACK baseProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     }
     case WM_VSCROLL:
-        onBaseScroll(pane, LOWORD(wParam));
+        onBaseScroll(pane, LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_MOUSEWHEEL:
-        onBaseScroll(pane, GET_WHEEL_DELTA_WPARAM(wParam) <= 0 ? SB_LINEDOWN : SB_LINEUP);
+        onBaseScroll(pane, GET_WHEEL_DELTA_WPARAM(wParam) <= 0 ? SB_LINEDOWN : SB_LINEUP, 0);
         SendMessageW(window, WM_VSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0), 0);
         return 0;
     default: break;
