@@ -234,31 +234,4 @@ TEST(JpegSuite, GlueRowsEqualBareLibraryAtEveryScale) {
     EXPECT_GE(compared, 30);
 }
 
-TEST(JpegSuite, PathDecoderMatchesMemoryDecoder) {
-    std::error_code ec;
-    int files = 0;
-    for (auto& e : fs::directory_iterator(std::string(PRAVEL_TESTDATA) + "/jpeg", ec)) {
-        if (e.path().extension() != ".jpg") continue;
-        SCOPED_TRACE(e.path().filename().string());
-        auto bytes = readFile(e.path());
-        DecodeCounters byPath, byMemory;
-        DecodedImage* a = decodeJpeg(e.path().wstring().c_str(), 64, 48, byPath);
-        if (!a) continue;
-        const size_t size = size_t(a->header.biHeight) * ((size_t(a->header.biWidth) * a->header.biBitCount / 8 + 3) & ~size_t(3));
-        std::vector<uint8_t> first(a->pixels, a->pixels + size);
-        EXPECT_EQ(a->fileSize, bytes.size());
-        pageFree(a->pixels);
-        a->pixels = nullptr;
-        DecodedImage* b = decodeJpegMemory(bytes.data(), bytes.size(), 64, 48, byMemory);
-        ASSERT_NE(b, nullptr);
-        EXPECT_TRUE(std::equal(first.begin(), first.end(), b->pixels));
-        EXPECT_EQ(byPath.fileWidth, byMemory.fileWidth);
-        EXPECT_EQ(byPath.commentCount, byMemory.commentCount);
-        pageFree(b->pixels);
-        b->pixels = nullptr;
-        ++files;
-    }
-    if (files == 0) GTEST_SKIP() << "libjpeg-turbo test images not fetched";
-}
-
 }  // namespace
