@@ -213,7 +213,7 @@ TEST(DepthConversionRules, UnpackingAndPaletteCopies) {
     EXPECT_EQ(dst[1].red, 3);
     EXPECT_EQ(dst[2].red, 0);  // only two entries copied
 
-    std::memset(dst, 0, sizeof dst);
+    for (auto& e : dst) e = PaletteEntry{};
     ASSERT_TRUE(convert(2, 8, {0b11100100, 0b10000000, 0, 0, 0, 0, 0, 0}, out, dst, src));
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 5), (std::vector<uint8_t>{3, 2, 1, 0, 2}));
     EXPECT_EQ(dst[1].red, 0);  // 2-bit conversion copies no palette
