@@ -32,7 +32,9 @@ bdir="$here/build/$dir"
 if [ ! -f "$bdir/build.ninja" ]; then
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  cmake -S "$here" -B "$bdir" -G Ninja "${launcher[@]}" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" >"$bdir.configure.log" 2>&1 \
+  cmake -S "$here" -B "$bdir" -G Ninja "${launcher[@]}" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >"$bdir.configure.log" 2>&1 \
     || { cat "$bdir.configure.log"; exit 1; }
 fi
 cmake --build "$bdir" -j2 --target Pravel pravel-ctl >"$bdir.run-build.log" 2>&1 \

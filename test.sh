@@ -34,15 +34,19 @@ build() {
 
 step "build/host"
 mkdir -p build
-configure host -DPRAVEL_SANITIZE=ON
+# -O1 and line tables only: a sanitized test file compiles in about half the time of -O2 -g.
+configure host -DPRAVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 build host
 
 step "build/win64"
-configure win64 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake"
+configure win64 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 build win64
 
 step "build/win (i686)"
-configure win -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake"
+configure win -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 if [ "$run32" = 1 ]; then
   build win
 else
