@@ -19,7 +19,9 @@ tools/setup.sh
 run32=0
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then run32=1; fi
 
-# ccache keeps compiled objects across clones on the same machine (~/.cache/ccache).
+# ccache keeps compiled objects across runs and clones on the same machine (~/.cache/ccache);
+# paths inside the tree are hashed relative to it.
+export CCACHE_BASEDIR="$here"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 configure() {
