@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/private_heap.h"
 #include "image/decoded_image.h"
 #include "image/png_unfilter.h"
 
@@ -271,8 +272,12 @@ struct PngDecoder {
 
 PngDecoder g_png;
 
-voidpf zlibAlloc(voidpf, uInt items, uInt size) { return std::calloc(items, size); }
-void zlibFree(voidpf, voidpf block) { std::free(block); }
+// zlib's working memory comes zero-filled from the program's private heap.
+voidpf zlibAlloc(voidpf, uInt items, uInt size) {
+    if (size != 0 && items > SIZE_MAX / size) return Z_NULL;
+    return privateHeapAlloc(size_t(items) * size);
+}
+void zlibFree(voidpf, voidpf block) { privateHeapFree(block); }
 
 void buildGammaTable(PngDecoder& d) {
     const double exponent = 1.0 / ((double(d.gammaValue) / 100000000.0) * double(d.options.displayGammaX1000));
@@ -419,7 +424,7 @@ bool decodeImageData(PngDecoder& d) {
     // Two rows (filter byte + data) with slack so vectorised filters may read a little
     // past the end; the data of each row starts 16-byte aligned.
     const size_t rowSpan = (maxRowBytes + 1 + 15 + 32) & ~size_t(15);
-    d.rowMemory = static_cast<uint8_t*>(std::calloc(1, 2 * rowSpan + 32));
+    d.rowMemory = static_cast<uint8_t*>(privateHeapAlloc(2 * rowSpan + 32));
     if (!d.rowMemory) {
         d.fail(1);
         return false;
@@ -486,7 +491,7 @@ bool decodeImageData(PngDecoder& d) {
     }
     inflateEnd(&d.zs);
     d.zsOpen = false;
-    std::free(d.rowMemory);
+    privateHeapFree(d.rowMemory);
     d.rowMemory = nullptr;
     return true;
 }
@@ -770,7 +775,7 @@ bool walkChunks(PngDecoder& d) {
 
 void resetDecoder(PngDecoder& d, const PngOptions& options) {
     if (d.zsOpen) inflateEnd(&d.zs);
-    std::free(d.rowMemory);
+    privateHeapFree(d.rowMemory);
     d.record = DecodedImage{};
     d.input = DecoderInput{};
     d.options = options;
@@ -814,7 +819,7 @@ DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodeCo
         inflateEnd(&d.zs);
         d.zsOpen = false;
     }
-    std::free(d.rowMemory);
+    privateHeapFree(d.rowMemory);
     d.rowMemory = nullptr;
     if (!ok) {
         pageFree(d.pixels);
