@@ -52,14 +52,6 @@ TEST(DateText, FieldsArePaddedExceptTheYear) {
     EXPECT_STREQ(out, L"2009/12/31 23:59:10");
 }
 
-TEST(DateText, CutToTheCallersBuffer) {
-    wchar_t out[8];
-    std::wmemset(out, L'#', 8);
-    formatDateText(CivilTime{2009, 3, 7, 8, 5, 9}, out, 5);
-    EXPECT_STREQ(out, L"2009");
-    EXPECT_EQ(out[5], L'#');
-}
-
 TEST(DateText, FileTimeGoesThroughLocalTime) {
     // 2009-03-07 08:05:09 UTC; whatever the zone, the local fields format as the rule says.
     FileTime t = FileTime::fromValue(128808075090000000ULL);
@@ -177,17 +169,6 @@ TEST(SettingsRules, ClampsAndTextArea) {
     EXPECT_EQ(initialActivePane(split), 1);
     split.thumbSplit = 0;
     EXPECT_EQ(initialActivePane(split), 0);
-}
-
-TEST(RegisteredFolders, CountStopsAtTheFirstEmptySlot) {
-    RegisteredFolderList list;
-    EXPECT_EQ(list.count(), 0);
-    std::wcscpy(list.paths[0], L"C:\\a");
-    std::wcscpy(list.paths[1], L"C:\\b");
-    std::wcscpy(list.paths[3], L"C:\\d");
-    EXPECT_EQ(list.count(), 2);
-    for (int i = 0; i < kRegisteredFolderMax; ++i) std::wcscpy(list.paths[i], L"x");
-    EXPECT_EQ(list.count(), kRegisteredFolderMax);
 }
 
 }  // namespace

@@ -155,15 +155,6 @@ TEST(ViewerWindows, BothClassesAreClosed) {
     EXPECT_EQ(closeViewerWindows(), 0);
 }
 
-TEST(ViewerWindows, SeveralWindowsOfOneClassAllClose) {
-    g_closesSeen = 0;
-    HWND a = makeViewerWindow(L"Dorna_vwin_class", false);
-    HWND b = makeViewerWindow(L"Dorna_vwin_class", false);
-    HWND c = makeViewerWindow(L"Dorna_vwin_class", false);
-    EXPECT_EQ(closeViewerWindows(), 3);
-    EXPECT_FALSE(IsWindow(a) || IsWindow(b) || IsWindow(c));
-}
-
 TEST(ViewerWindows, AViewerThatRefusesToCloseDoesNotHangTheExit) {
     g_closesSeen = 0;
     HWND stubborn = makeViewerWindow(L"Dorna Ex_vwin_class", true);
