@@ -18,6 +18,7 @@
 namespace {
 
 constexpr int kCellIdBase = 10000;
+constexpr int kSpareCellId = kCellIdBase - 1;
 constexpr int kTextAreaWindowHeight = 56;
 constexpr int kStatusEdges[4] = {36, 70, 134, -1};
 
@@ -214,6 +215,9 @@ void releaseCell(ThumbnailPane& pane, int i) {
     if (!item.imageWindow) return;
     HWND cell = static_cast<HWND>(item.imageWindow);
     ShowWindow(cell, SW_HIDE);
+    // A spare answers to no item until it is handed out again.
+    SetWindowLongPtrW(cell, GWLP_ID, kSpareCellId);
+    if (item.textWindow) SetWindowLongPtrW(static_cast<HWND>(item.textWindow), GWLP_ID, kSpareCellId);
     pane.cellPool.push_back(cell);
     item.imageWindow = nullptr;
     item.textWindow = nullptr;
