@@ -45,7 +45,7 @@ for n in "${names[@]}"; do
   echo "== fuzz_$n for $seconds s"
   # The first corpus folder receives the new inputs; the committed seeds are only read.
   set +e
-  "$bdir/fuzz_$n" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  "$bdir/fuzz/fuzz_$n" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$findings/" "$corpus" "${seeds[@]}" >"$log" 2>&1
   rc=$?
   set -e
