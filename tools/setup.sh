@@ -40,7 +40,7 @@ PACKAGES=(
   g++ cmake ninja-build ccache pkg-config googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libspng-dev libgif-dev libtiff-dev
   # reference tools and test-data handling
-  libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils
+  libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils bzip2
   util-linux ca-certificates
 )
 
