@@ -1,0 +1,112 @@
+// Large folders in a live pane: the name cap, a bounded number of cell windows, and how long
+// a message posted to the pane waits while it loads (printed, never asserted), and how long
+// a folder of cached thumbnails takes to show (printed).
+#include "test_pane_support.h"
+
+#include <cstdio>
+
+using namespace panetest;
+
+namespace {
+
+double nowMs() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return 1000.0 * double(c.QuadPart) / double(f.QuadPart);
+}
+
+// Records when the base window handles each numbered pointer message.
+struct DelaySpy {
+    static inline WNDPROC original = nullptr;
+    static inline std::vector<double> handled;
+    static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == WM_MOUSEMOVE && wp == 0) {
+            const size_t n = size_t(lp);
+            if (n < handled.size()) handled[n] = nowMs();
+        }
+        return CallWindowProcW(original, w, m, wp, lp);
+    }
+};
+
+class PaneLarge : public PaneFixture {};
+
+// Generated once and kept between runs (it takes a while under Wine).
+std::wstring generatedFolder(const wchar_t* name, int n) {
+    const std::wstring folder = tempFolder(name);
+    const std::wstring done = folder + L"\\complete.txt";
+    if (GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        makeImages(folder, n, 6, 4);
+        writeBytes(done, "ok");
+    }
+    return folder;
+}
+
+TEST_F(PaneLarge, FiftyThousandAndOneImagesStayResponsiveWithAScreenOfCells) {
+    sizeBase(6 * pitchW(), 4 * pitchH());
+    const std::wstring folder = generatedFolder(L"large50001", 50001);
+    g_settings.useCache = 0;  // every file is decoded: the slowest load
+
+    constexpr size_t kProbes = 4000;
+    DelaySpy::handled.assign(kProbes, 0.0);
+    std::vector<double> sent(kProbes, 0.0);
+    DelaySpy::original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(pane.baseWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DelaySpy::proc)));
+
+    lstrcpynW(pane.folder, folder.c_str(), kPathCapacity);
+    const double start = nowMs();
+    PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, 1);
+    const int marker = OuterMarker::seen;
+    PostMessageW(pane.outerWindow, WM_APP + 1, 0, 0);
+    size_t probes = 0;
+    int maxCells = 0;
+    // While it loads: a pointer message every few milliseconds, and the cell windows counted.
+    while (OuterMarker::seen == marker) {
+        pump();
+        if (probes < kProbes && g_paneBusy[0].load() == PaneLoading) {
+            sent[probes] = nowMs();
+            PostMessageW(pane.baseWindow, WM_MOUSEMOVE, 0, LPARAM(probes));
+            ++probes;
+            if (probes % 8 == 0) SendMessageW(pane.baseWindow, WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 0), 0);
+        }
+        maxCells = std::max(maxCells, cellWindowCount());
+        Sleep(20);
+    }
+    const double total = nowMs() - start;
+    double worst = 0;
+    size_t answered = 0;
+    for (size_t i = 0; i < probes; ++i)
+        if (DelaySpy::handled[i] > 0) {
+            worst = std::max(worst, DelaySpy::handled[i] - sent[i]);
+            ++answered;
+        }
+    std::printf("[ MEASURED ] 50,001 files: load %.0f ms, %zu of %zu probes handled during the load, "
+                "largest delay %.1f ms, at most %d cell windows\n",
+                total, answered, probes, worst, maxCells);
+
+    ASSERT_EQ(pane.itemCount, 50000) << "the first 50,000 names";
+    EXPECT_STREQ(pane.items[49999].name, L"img49999.bmp");
+    EXPECT_GT(answered, 0u) << "pointer messages are handled while the folder loads";
+    EXPECT_LE(maxCells, 6 * 5 + 7) << "about one screen of cells plus a row of spares";
+    // The end of the folder scrolls into view with its own cells.
+    SendMessageW(pane.baseWindow, WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+    SendMessageW(pane.baseWindow, WM_VSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0), 0);
+    EXPECT_NE(cell(49999), nullptr);
+    EXPECT_EQ(cell(0), nullptr);
+    EXPECT_LE(cellWindowCount(), 6 * 5 + 7);
+}
+
+TEST_F(PaneLarge, TenThousandCachedThumbnails) {
+    const std::wstring folder = generatedFolder(L"cached10000", 10000);
+    load(folder);
+    ASSERT_EQ(pane.itemCount, 10000);
+    const double start = nowMs();
+    load(folder);
+    const double took = nowMs() - start;
+    ASSERT_EQ(pane.itemCount, 10000);
+    EXPECT_NE(pane.items[9999].pixels, nullptr);
+    EXPECT_EQ(pane.items[9999].cacheAvailable, 1);
+    std::printf("[ MEASURED ] 10,000 cached thumbnails shown in %.0f ms\n", took);
+}
+
+}  // namespace
