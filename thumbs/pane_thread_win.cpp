@@ -24,6 +24,9 @@ std::atomic<int> g_pointerButtonState{0};
 namespace {
 
 constexpr int kCommandTextDoubleClick = 5030;
+// Code 206 sent (not posted) at shutdown reaches the outer window even in the middle of a
+// load; the windows must then outlive the current file, so the stop is handed to the pump.
+std::atomic<int> g_stopRequested[2];
 
 ThumbnailPane& paneOfWindow(HWND window) {
     return g_panes[GetWindowLongPtrW(window, GWLP_USERDATA) == 1 ? 1 : 0];
@@ -163,7 +166,12 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             return 0;
         }
         case CodeClear: clearPane(pane); return 0;
-        case CodeEndThread: DestroyWindow(window); return 0;
+        case CodeEndThread:
+            if (g_paneBusy[pane.index].load() != PaneIdle)
+                g_stopRequested[pane.index].store(1);
+            else
+                DestroyWindow(window);
+            return 0;
         default: return 0;
         }
     case WM_SIZE: {
@@ -342,6 +350,7 @@ void removeSelected(ThumbnailPane& pane) {
 int pumpWhileLoading(ThumbnailPane& pane) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_APP, PM_REMOVE)) {
+        if (g_stopRequested[pane.index].exchange(0)) return CodeEndThread;
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return CodeEndThread;
@@ -362,6 +371,7 @@ int pumpWhileLoading(ThumbnailPane& pane) {
         }
         // everything else is dropped
     }
+    if (g_stopRequested[pane.index].exchange(0)) return CodeEndThread;
     return 0;
 }
 

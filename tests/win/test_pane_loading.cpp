@@ -76,6 +76,19 @@ TEST_F(PaneLoading, ClearClickDuringALoadStopsAfterTheCurrentFileAndLeavesThePan
     EXPECT_EQ(statusText(3), folder);
 }
 
+TEST_F(PaneLoading, StopSentInTheMiddleOfALoadEndsTheThreadAfterTheCurrentFile) {
+    makeImages(folder, 300);
+    lstrcpynW(pane.folder, folder.c_str(), kPathCapacity);
+    PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, 1);
+    ASSERT_TRUE(waitFor([] { return g_paneBusy[0].load() == PaneBusy::PaneLoading; }));
+    SendMessageW(pane.outerWindow, kCrossThreadMessage, CodeEndThread, 0);
+    // Pumped: the pane's windows are children of this thread's window.
+    EXPECT_TRUE(waitFor([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }));
+    EXPECT_EQ(pane.outerWindow, nullptr);
+    EXPECT_EQ(pane.items, nullptr);
+    EXPECT_EQ(cacheDataFile(), L"");
+}
+
 TEST_F(PaneLoading, KeysThatAreNoShortcutDuringALoadNeverArrive) {
     makeImages(folder, 20);
     BaseSpy::attach(pane.baseWindow);
