@@ -102,6 +102,13 @@ void paintText(ThumbnailPane& pane, HWND window) {
     EndPaint(window, &ps);
 }
 
+SCROLLINFO scrollInfo(UINT mask) {
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = mask;
+    return si;
+}
+
 ThumbnailPane& paneOf(int index) { return g_panes[index == 1 ? 1 : 0]; }
 
 template <int I>
@@ -128,14 +135,8 @@ LRESULT CALLBACK textProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-int scrollPositionOf(HWND base) {
-    SCROLLINFO si{sizeof si, SIF_POS};
-    GetScrollInfo(base, SB_VERT, &si);
-    return si.nPos;
-}
-
 void onBaseScroll(ThumbnailPane& pane, int request, int track16) {
-    SCROLLINFO si{sizeof si, SIF_ALL};
+    SCROLLINFO si = scrollInfo(SIF_ALL);
     GetScrollInfo(pane.baseWindow, SB_VERT, &si);
     // The message carries only 16 bits of the track position, which wraps in a large folder:
     // then the bar's own 32-bit one is used.
@@ -269,7 +270,7 @@ bool createPaneWindows(ThumbnailPane& pane, HWND parent) {
                                       g_instance, nullptr);
     refreshPanePitch(pane);
     if (pane.baseWindow) {
-        SCROLLINFO si{sizeof si, SIF_ALL | SIF_DISABLENOSCROLL, 0, 0, 0, 0, 0};
+        SCROLLINFO si = scrollInfo(SIF_ALL | SIF_DISABLENOSCROLL);
         SetScrollInfo(pane.baseWindow, SB_VERT, &si, FALSE);
     }
     return pane.baseWindow != nullptr;
@@ -277,7 +278,7 @@ bool createPaneWindows(ThumbnailPane& pane, HWND parent) {
 
 void setPaneScrollInfo(ThumbnailPane& pane, int position) {
     if (!pane.baseWindow) return;
-    SCROLLINFO si{sizeof si, SIF_ALL | SIF_DISABLENOSCROLL};
+    SCROLLINFO si = scrollInfo(SIF_ALL | SIF_DISABLENOSCROLL);
     si.nMin = 0;
     si.nMax = std::max(0, pane.grid.maximum());
     si.nPage = static_cast<UINT>(pane.grid.page());
