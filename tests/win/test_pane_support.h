@@ -284,7 +284,9 @@ protected:
         return n;
     }
     int scrollPos() {
-        SCROLLINFO si{sizeof si, SIF_ALL};
+        SCROLLINFO si{};
+        si.cbSize = sizeof si;
+        si.fMask = SIF_ALL;
         GetScrollInfo(pane.baseWindow, SB_VERT, &si);
         return si.nPos;
     }

@@ -31,7 +31,9 @@ protected:
 TEST_F(PaneWindow, TenItemsInThreeColumnsScrollToTwoPitches) {
     loadImages(10);
     const int ph = pitchH();
-    SCROLLINFO si{sizeof si, SIF_ALL};
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL;
     GetScrollInfo(pane.baseWindow, SB_VERT, &si);
     EXPECT_EQ(si.nMin, 0);
     EXPECT_EQ(si.nMax, 4 * ph - 1);
@@ -61,7 +63,9 @@ TEST_F(PaneWindow, TenItemsInThreeColumnsScrollToTwoPitches) {
 TEST_F(PaneWindow, NarrowAndLowBaseStillShowsOneColumnAndRow) {
     sizeBase(pitchW() / 2, pitchH() / 2);
     loadImages(3);
-    SCROLLINFO si{sizeof si, SIF_ALL};
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL;
     GetScrollInfo(pane.baseWindow, SB_VERT, &si);
     EXPECT_EQ(si.nMax, 3 * pitchH() - 1);
     EXPECT_EQ(int(si.nPage), pitchH());
