@@ -298,13 +298,16 @@ bool gammaIsIdentity(const PngDecoder& d) {
 
 // Chooses the row handler table and prepares the conversion context; called at the first
 // IDAT, when every chunk that may influence the pixels has been seen.
-void prepareConversion(PngDecoder& d) {
-    static uint8_t identity[256];
-    static bool identityBuilt = false;
-    if (!identityBuilt) {
-        for (int i = 0; i < 256; ++i) identity[i] = uint8_t(i);
-        identityBuilt = true;
+struct IdentityTable {
+    uint8_t t[256];
+    constexpr IdentityTable() : t() {
+        for (int i = 0; i < 256; ++i) t[i] = uint8_t(i);
     }
+};
+constexpr IdentityTable kIdentity;
+
+void prepareConversion(PngDecoder& d) {
+    const uint8_t* identity = kIdentity.t;
     bool gamma = false;
     if (gammaApplies(d)) {
         buildGammaTable(d);
@@ -516,7 +519,7 @@ const uint8_t* handleIdatRun(PngDecoder& d, const uint8_t* p) {
     const uint8_t* q = p + 12 + be32(p);
     while (size_t(end - q) >= 8 && be32(q + 4) == kIDAT) {
         const uint32_t length = be32(q);
-        if (length >= 0x80000000u || size_t(end - q) - 12 < length || !chunkCrcMatches(q, length)) {
+        if (length >= 0x80000000u || size_t(end - q) < 12 || size_t(end - q) - 12 < length || !chunkCrcMatches(q, length)) {
             d.fail(22);
             return nullptr;
         }

@@ -372,6 +372,8 @@ TEST(PngChunks, OrderAndStructureErrors) {
     EXPECT_EQ(errorOf(ihdr + plte + a + chunk("IDAT", z.substr(5), false) + iend), 22);
     EXPECT_EQ(errorOf(ihdr + plte + a + be32(0x80000001u) + "IDAT" + iend), 22);
     EXPECT_EQ(errorOf(ihdr + plte + a + be32(5000) + "IDAT" + iend), 22);
+    EXPECT_EQ(errorOf(ihdr + plte + a + be32(0) + "IDAT"), 22);  // an IDAT header at the very end
+    EXPECT_EQ(errorOf(ihdr + plte + a + be32(0) + "IDAT" + "\1\2\3"), 22);
     Decoded ok;
     decodeBytes(ihdr + plte + a + b + iend + "trailing junk after IEND", ok, "run");
     expectImage(ok, img, "two-chunk run");
