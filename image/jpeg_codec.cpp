@@ -98,6 +98,10 @@ void errorExit(j_common_ptr cinfo) {
     longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->returnPoint, 1);
 }
 
+// Warnings (a truncated stream, a corrupt segment) are not errors: the decode goes on and
+// nothing is logged, so the library's default printing to stderr is silenced.
+void outputMessage(j_common_ptr) {}
+
 // ---------------------------------------------------------------- memory source
 
 void sourceInit(j_decompress_ptr) {}
@@ -177,6 +181,7 @@ bool runDecode(const uint8_t* data, size_t size) {
 
     cinfo.err = jpeg_std_error(&g_dec.error.pub);
     g_dec.error.pub.error_exit = errorExit;
+    g_dec.error.pub.output_message = outputMessage;
     if (setjmp(g_dec.error.returnPoint)) {
         jpeg_destroy_decompress(&cinfo);
         pageFree(rec.pixels);
@@ -346,6 +351,7 @@ bool runEncode(const uint8_t* pixels, uint32_t width, uint32_t height) {
     jpeg_compress_struct& cinfo = g_enc.cinfo;
     cinfo.err = jpeg_std_error(&g_enc.error.pub);
     g_enc.error.pub.error_exit = errorExit;
+    g_enc.error.pub.output_message = outputMessage;
     if (setjmp(g_enc.error.returnPoint)) {
         jpeg_destroy_compress(&cinfo);
         return false;
