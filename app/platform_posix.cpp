@@ -112,19 +112,6 @@ bool setLastWriteTime(const wchar_t* path, const FileTime& time) {
     return utimensat(AT_FDCWD, toNative(path).c_str(), times, 0) == 0;
 }
 
-bool readWholeFile(const wchar_t* path, std::string& bytes) {
-    BinaryFile f;
-    if (!f.open(path, BinaryFile::ReadOnly)) return false;
-    uint64_t size = f.size();
-    bytes.assign(size_t(size), '\0');
-    return size == 0 || f.read(bytes.data(), bytes.size());
-}
-
-bool writeWholeFile(const wchar_t* path, const void* data, size_t size) {
-    BinaryFile f;
-    return f.open(path, BinaryFile::CreateTruncate) && (size == 0 || f.write(data, size));
-}
-
 bool deleteFileAt(const wchar_t* path) { return unlink(toNative(path).c_str()) == 0; }
 
 bool createDirectoryAt(const wchar_t* path) { return mkdir(toNative(path).c_str(), 0777) == 0; }

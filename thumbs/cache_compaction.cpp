@@ -10,24 +10,16 @@
 #include "app/platform.h"
 #include "app/private_heap.h"
 #include "app/text_utils.h"
+#include "thumbs/thumbnail_cache.h"
 
 namespace {
 
-constexpr uint32_t kFormatMark = 0x00C80000u;
-constexpr uint32_t kMaxRecords = 1000000u;
-constexpr size_t kRecordSize = 532;
-constexpr size_t kPathUnits = 260;
-constexpr size_t kNumberOffset = 520;
-
-uint32_t readLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void writeLe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
+// The index layout is the cache module's; compaction only needs these few facts of it.
+constexpr uint32_t kFormatMark = kCacheFormatMark;
+constexpr uint32_t kMaxRecords = kCacheMaxCount;
+constexpr size_t kRecordSize = kIndexRecordSize;
+constexpr size_t kPathUnits = kCacheNameBytes / 2;
+constexpr size_t kNumberOffset = kIndexNumberOffset;
 
 // The record's folder path; false when the field holds no terminator (then it names no
 // folder at all).
