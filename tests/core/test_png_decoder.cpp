@@ -20,7 +20,7 @@ struct Bgr {
 };
 std::ostream& operator<<(std::ostream& os, const Bgr& c) { return os << "(b" << c.b << " g" << c.g << " r" << c.r << ")"; }
 
-// The spec'd alpha product, written out independently of the decoder's table.
+// The documented alpha product, written out independently of the decoder's table.
 int product(int a, int v) {
     if (a == 0 || v == 0) return 0;
     if (a == 255) return v;
