@@ -27,3 +27,5 @@ extern FrameWindows g_frame;
 
 // Menu-bar highlight, callable from any thread (the pane hooks clear it): -1 removes it.
 void setMenuBarHotItem(int index);
+// Ends the keyboard menu-bar mode and removes its highlight (any thread).
+void leaveMenuBarMode();

@@ -448,10 +448,14 @@ void setMenuBarHotItem(int index) {
     if (g_frame.menuBar) SendMessageW(g_frame.menuBar, TB_SETHOTITEM, WPARAM(index), 0);
 }
 
+void leaveMenuBarMode() {
+    g_menuBarMode.store(0);
+    setMenuBarHotItem(-1);
+}
+
 void openMenuBarMenu(int index) {
     while (index >= 0 && index < 4 && g_frame.menuBar) {
-        g_menuBarMode.store(0);
-        setMenuBarHotItem(-1);
+        leaveMenuBarMode();
         RECT rc{};
         SendMessageW(g_frame.menuBar, TB_GETITEMRECT, WPARAM(index), reinterpret_cast<LPARAM>(&rc));
         MapWindowPoints(g_frame.menuBar, nullptr, reinterpret_cast<POINT*>(&rc), 2);
@@ -533,8 +537,7 @@ LRESULT CALLBACK mainKeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
                 g_menuBarMode.store(1);
                 return 1;
             }
-            g_menuBarMode.store(0);
-            setMenuBarHotItem(-1);
+            leaveMenuBarMode();
         } else if (released && modeOn) {
             setMenuBarHotItem(0);
             return 1;  // the system's own menu mode must not start on this release
@@ -543,8 +546,7 @@ LRESULT CALLBACK mainKeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
     }
     if (!modeOn) return CallNextHookEx(nullptr, code, wParam, lParam);
     if (wParam == VK_ESCAPE) {
-        setMenuBarHotItem(-1);
-        g_menuBarMode.store(0);
+        leaveMenuBarMode();
         return 1;
     }
     if (released) return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -572,8 +574,7 @@ LRESULT CALLBACK mainMouseHook(int code, WPARAM wParam, LPARAM lParam) {
     case WM_NCLBUTTONDOWN:
     case WM_NCRBUTTONDOWN:
         if (g_menuBarMode.load()) {
-            g_menuBarMode.store(0);
-            setMenuBarHotItem(-1);
+            leaveMenuBarMode();
         }
         break;
     case WM_MOUSEMOVE:

@@ -219,8 +219,7 @@ LRESULT CALLBACK paneMouseHook(int code, WPARAM wParam, LPARAM lParam) {
         case WM_NCLBUTTONDOWN:
         case WM_NCRBUTTONDOWN:
             if (g_menuBarMode.load()) {
-                g_menuBarMode.store(0);
-                setMenuBarHotItem(-1);
+                leaveMenuBarMode();
             }
             break;
         default: break;
