@@ -17,8 +17,10 @@ struct FileTime {
     bool operator==(const FileTime& o) const { return low == o.low && high == o.high; }
 };
 
-// Committed, zero-filled memory from the operating system's page allocator
-// (VirtualAlloc on Windows). Returns nullptr on failure or for size 0.
+// Committed, zero-filled memory from the operating system's page allocator (VirtualAlloc on
+// Windows; blocks smaller than its 64 KiB step come from a heap of their own, so that many
+// small thumbnails do not use up a 32-bit address space). Returns nullptr on failure or for
+// size 0.
 void* pageAlloc(size_t size);
 // Releases a block from pageAlloc; nullptr is ignored.
 void pageFree(void* block);

@@ -7,15 +7,35 @@ namespace {
 
 HANDLE fileOf(void* handle) { return static_cast<HANDLE>(handle); }
 
+// VirtualAlloc hands out address space in 64 KiB steps. A pane holds one small pixel block
+// per thumbnail, so a 32-bit process would run out of address space after some 30,000
+// thumbnails of any size; blocks below one step come from a heap of their own instead.
+constexpr size_t kPageStep = 64 * 1024;
+
+HANDLE smallBlockHeap() {
+    static const HANDLE heap = HeapCreate(0, 0, 0);
+    return heap;
+}
+
 }  // namespace
 
 void* pageAlloc(size_t size) {
     if (size == 0) return nullptr;
+    if (size < kPageStep) {
+        if (HANDLE heap = smallBlockHeap()) return HeapAlloc(heap, HEAP_ZERO_MEMORY, size);
+    }
     return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
+// A page block starts its own allocation; a heap block never does (the heap's own header
+// comes first), so the query tells the two apart.
 void pageFree(void* block) {
-    if (block) VirtualFree(block, 0, MEM_RELEASE);
+    if (!block) return;
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(block, &info, sizeof info) == sizeof info && info.AllocationBase == block)
+        VirtualFree(block, 0, MEM_RELEASE);
+    else
+        HeapFree(smallBlockHeap(), 0, block);
 }
 
 bool mapFile(const wchar_t* path, MappedFile& file) {
@@ -60,11 +80,11 @@ bool isDirectory(const wchar_t* path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The attribute query reads the same entry as a directory search, without opening a search
+// handle: a folder load asks once per file, and under Wine the search costs several times more.
 bool getLastWriteTime(const wchar_t* path, FileTime& time) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(path, &fd);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    FindClose(h);
+    WIN32_FILE_ATTRIBUTE_DATA fd;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &fd)) return false;
     time.low = fd.ftLastWriteTime.dwLowDateTime;
     time.high = fd.ftLastWriteTime.dwHighDateTime;
     return true;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/platform.h"
 
@@ -45,6 +46,28 @@ TEST(Platform, LastWriteTimeRoundTripsAndPagesAreZeroed) {
     for (size_t i = 0; i < (1 << 16); i += 4093) EXPECT_EQ(block[i], 0);
     pageFree(block);
     EXPECT_EQ(pageAlloc(0), nullptr);
+}
+
+// A pane keeps one pixel block per thumbnail: 70,000 small blocks must fit even a 32-bit
+// process (at one 64 KiB allocation step each they would need 4.6 GB), come zeroed and go
+// back whatever their size.
+TEST(Platform, ManySmallPageBlocksFitAndAllSizesRelease) {
+    std::vector<uint8_t*> blocks;
+    for (int i = 0; i < 70000; ++i) {
+        auto* b = static_cast<uint8_t*>(pageAlloc(80 + size_t(i % 7)));
+        ASSERT_NE(b, nullptr) << "block " << i;
+        ASSERT_EQ(b[0] | b[79], 0);
+        b[0] = 1;
+        blocks.push_back(b);
+    }
+    for (uint8_t* b : blocks) pageFree(b);
+    for (size_t size : {size_t(1), size_t(65535), size_t(65536), size_t(3) << 20}) {
+        auto* b = static_cast<uint8_t*>(pageAlloc(size));
+        ASSERT_NE(b, nullptr) << size;
+        EXPECT_EQ(b[size - 1], 0);
+        b[size - 1] = 7;
+        pageFree(b);
+    }
 }
 
 TEST(Platform, WideUtf8RoundTrip) {
