@@ -24,6 +24,7 @@ std::atomic<int> g_pointerButtonState{0};
 namespace {
 
 constexpr int kCommandTextDoubleClick = 5030;
+constexpr DWORD kProgressIntervalMs = 50;
 // Code 206 sent (not posted) at shutdown reaches the outer window even in the middle of a
 // load; the windows must then outlive the current file, so the stop is handed to the pump.
 std::atomic<int> g_stopRequested[2];
@@ -422,8 +423,16 @@ int loadFolder(ThumbnailPane& pane) {
         if (!replaced) pane.filledCount = static_cast<int>(slot) + 1;
         repaintItem(pane, static_cast<int>(slot));
     };
-    hooks.afterFile = [&](size_t done, bool) {
-        setStatusText(pane, 3, std::to_wstring(done).c_str(), false);
+    // The count of files done is redrawn at most every 50 ms (and for the last file): a
+    // status-bar redraw per file costs more than taking a thumbnail from the cache.
+    DWORD lastProgress = GetTickCount() - kProgressIntervalMs;
+    hooks.afterFile = [&](size_t done, bool secondPass) {
+        const DWORD now = GetTickCount();
+        const size_t total = secondPass ? static_cast<size_t>(pane.filledCount) : static_cast<size_t>(pane.itemCount);
+        if (now - lastProgress >= kProgressIntervalMs || done >= total) {
+            setStatusText(pane, 3, std::to_wstring(done).c_str(), false);
+            lastProgress = now;
+        }
         return pumpWhileLoading(pane);
     };
     hooks.beforeWrite = [&] {
