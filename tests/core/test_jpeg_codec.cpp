@@ -3,6 +3,8 @@
 // bounded destination. Test images are made here with the library itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,8 +83,12 @@ std::vector<uint8_t> withSegments(std::vector<uint8_t> jpeg, const std::vector<s
     return jpeg;
 }
 std::vector<uint8_t> segment(uint8_t marker, const std::string& body) {
-    std::vector<uint8_t> s = {0xFF, marker, uint8_t((body.size() + 2) >> 8), uint8_t(body.size() + 2)};
-    s.insert(s.end(), body.begin(), body.end());
+    std::vector<uint8_t> s(4 + body.size());
+    s[0] = 0xFF;
+    s[1] = marker;
+    s[2] = uint8_t((body.size() + 2) >> 8);
+    s[3] = uint8_t(body.size() + 2);
+    std::copy(body.begin(), body.end(), s.begin() + 4);
     return s;
 }
 

@@ -132,9 +132,13 @@ TEST(BmpSuite, GoodFilesMatchTheReferenceOrAreRefusedAsExpected) {
         std::vector<uint8_t> ours = toRgb(*img);
         int worst = 0;
         for (size_t i = 0; i < ours.size(); ++i) worst = std::max(worst, std::abs(int(ours[i]) - int(ref[i])));
-        if (expect.kind == Expect::Match) EXPECT_EQ(worst, 0);
-        if (expect.kind == Expect::Within1) EXPECT_LE(worst, 1);
-        if (expect.kind == Expect::Differs) EXPECT_GT(worst, 0) << "now matches: update the list";
+        if (expect.kind == Expect::Match) {
+            EXPECT_EQ(worst, 0);
+        } else if (expect.kind == Expect::Within1) {
+            EXPECT_LE(worst, 1);
+        } else if (expect.kind == Expect::Differs) {
+            EXPECT_GT(worst, 0) << "now matches: update the list";
+        }
         matched += worst == 0;
         release();
     }

@@ -251,7 +251,9 @@ TEST(PngSuite, EveryFileMatchesLibpngOrIsRefusedWithItsCode) {
             EXPECT_EQ(flag, 0);
             // Signature faults are not even sniffed as PNG (the dispatch offers them to the
             // plug-ins); the decoder itself names every fault.
-            if (broken->second == 6) EXPECT_NE(sniffImageFormat(wpath.c_str()), FormatPng);
+            if (broken->second == 6) {
+                EXPECT_NE(sniffImageFormat(wpath.c_str()), FormatPng);
+            }
             DecodeCounters counters;
             EXPECT_EQ(decodePng(wpath.c_str(), PngOptions{}, counters), nullptr);
             EXPECT_EQ(pngRecord().errorCode, broken->second);

@@ -36,7 +36,6 @@ void key(WPARAM vk, bool release) {
 
 // While a popup menu runs its own loop, this timer notes which menu is open and closes it.
 int g_seenMenuOpen = 0;
-HMENU g_seenPopup = nullptr;
 void CALLBACK closeMenuTimer(HWND w, UINT, UINT_PTR id, DWORD) {
     KillTimer(w, id);
     g_seenMenuOpen = g_menuOpen.load();
