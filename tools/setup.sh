@@ -6,7 +6,7 @@
 #   packages   : i386 architecture, compilers, Wine, Xvfb, ImageMagick, fonts, reference libraries
 #   deps       : Debian's libjpeg-turbo source cross-built static (SIMD on) for i686 and x86_64
 #                into build/deps/<arch>/{include,lib/libjpeg.a}
-#   wineprefix : build/wineprefix, a 64-bit Wine prefix with the Japanese UI fonts mapped to IPAGothic
+#   wineprefix : build/wineprefix, a 64-bit Wine prefix with the Japanese UI fonts mapped to IPA (P)Gothic
 #   testdata   : conformance suites and real photographs in build/testdata (tools/fetch-testdata.sh)
 #   sample     : build/sample, the sample folder for ./run.sh (tools/make-sample.sh)
 #
@@ -163,13 +163,17 @@ WINE64=/usr/lib/wine/wine64
 WINESRV=/usr/lib/wine/wineserver
 
 write_font_reg() {
-  # UTF-16 so that the Japanese face names survive.
+  # UTF-16 so that the Japanese face names survive. The proportional faces (the UI font
+  # among them) go to IPAPGothic, the fixed-pitch ones to IPAGothic; at 12 pixels
+  # IPAGothic's own bitmaps also draw "_" as nothing.
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
     local f
-    for f in "MS UI Gothic" "MS Shell Dlg" "MS Shell Dlg 2" "MS Gothic" "MS PGothic" \
-             "ＭＳ ゴシック" "ＭＳ Ｐゴシック" "ＭＳ UI Gothic"; do
+    for f in "MS UI Gothic" "MS Shell Dlg" "MS Shell Dlg 2" "MS PGothic" "ＭＳ Ｐゴシック" "ＭＳ UI Gothic"; do
+      printf '"%s"="IPAPGothic"\r\n' "$f"
+    done
+    for f in "MS Gothic" "ＭＳ ゴシック"; do
       printf '"%s"="IPAGothic"\r\n' "$f"
     done
     printf '\r\n'
@@ -178,8 +182,12 @@ write_font_reg() {
 
 stage_wineprefix() {
   local pfx="$B/wineprefix"
-  [ -f "$pfx/.pravel-ready" ] && return 0
-  say "creating the Wine prefix build/wineprefix"
+  # A prefix made before the proportional mapping gets the new replacements only.
+  if [ -f "$pfx/.pravel-ready" ]; then
+    grep -q '"MS UI Gothic"="IPAPGothic"' "$pfx/user.reg" && return 0
+    rm -f "$pfx/.pravel-ready"
+  fi
+  say "preparing the Wine prefix build/wineprefix"
   (
     export WINEPREFIX="$pfx" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset WINELOADER WINESERVER
@@ -192,7 +200,7 @@ stage_wineprefix() {
     run "$WINE64" regedit /S "$(winepath_of "$B/wine-fonts.reg")"
     run "$WINESRV" -w
   )
-  grep -q 'IPAGothic' "$pfx/user.reg" || die "the font replacements did not reach $pfx/user.reg"
+  grep -q '"MS UI Gothic"="IPAPGothic"' "$pfx/user.reg" || die "the font replacements did not reach $pfx/user.reg"
   touch "$pfx/.pravel-ready"
 }
 
