@@ -178,6 +178,10 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_SIZE: {
         if (!pane.statusBar || !pane.baseWindow) return 0;
         SendMessageW(pane.statusBar, WM_SIZE, 0, 0);
+        // The main thread sizes this window while the pane thread may still be painting its
+        // first frame; the fixed parts ("更新", "消去") never change text, so a paint lost here
+        // would leave them blank for good.
+        InvalidateRect(pane.statusBar, nullptr, TRUE);
         RECT sr{};
         GetWindowRect(pane.statusBar, &sr);
         const int h = HIWORD(lParam) - (sr.bottom - sr.top);

@@ -35,7 +35,7 @@ PACKAGES=(
   # Windows cross compilers and the Windows zlib
   mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev nasm
   # Wine (32-bit where the kernel runs 32-bit processes, 64-bit everywhere), display, screenshots
-  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick fonts-ipafont-gothic
+  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick xdotool fonts-ipafont-gothic
   # native build, tests, fuzzers, benchmarks
   g++ cmake ninja-build ccache pkg-config googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libspng-dev libgif-dev libtiff-dev
