@@ -197,17 +197,20 @@ const bool g_procsSet = [] {
     return true;
 }();
 
-HWND makeCell(ThumbnailPane& pane) {
+// A new cell is made where it is shown and with its item's id: under Wine every extra move
+// of a fresh window is another server round trip, and a folder's first screen of cells is made
+// while the load has not yet begun to answer messages.
+HWND makeCell(ThumbnailPane& pane, int id, int x, int y) {
     const bool two = pane.index == 1;
     HWND cell = CreateWindowExW(WS_EX_STATICEDGE, windowClassName(two ? ClassPaneCell2 : ClassPaneCell1), L"",
-                                WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, pane.grid.pitchWidth,
-                                pane.grid.pitchHeight, pane.baseWindow,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCellIdBase)), g_instance, nullptr);
+                                WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, pane.grid.pitchWidth,
+                                pane.grid.pitchHeight, pane.baseWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                g_instance, nullptr);
     if (!cell) return nullptr;
     CreateWindowExW(0, windowClassName(two ? ClassPaneText2 : ClassPaneText1), L"",
                     WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, g_settings.thumbHeight, g_settings.thumbWidth,
-                    kTextAreaWindowHeight, cell, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCellIdBase)),
-                    g_instance, nullptr);
+                    kTextAreaWindowHeight, cell, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance,
+                    nullptr);
     return cell;
 }
 
@@ -300,14 +303,19 @@ void layoutCells(ThumbnailPane& pane, int position) {
     for (int i = first; i < end; ++i) {
         ThumbnailItem& item = pane.items[i];
         HWND cell = static_cast<HWND>(item.imageWindow);
+        const int x = (i % pane.grid.columns) * pane.grid.pitchWidth;
+        const int y = ((i - first) / pane.grid.columns) * pane.grid.pitchHeight;
+        if (!cell && pane.cellPool.empty()) {
+            cell = makeCell(pane, kCellIdBase + i, x, y);
+            if (!cell) continue;
+            item.imageWindow = cell;
+            item.textWindow = GetWindow(cell, GW_CHILD);
+            item.shown = 1;
+            continue;
+        }
         if (!cell) {
-            if (!pane.cellPool.empty()) {
-                cell = pane.cellPool.back();
-                pane.cellPool.pop_back();
-            } else {
-                cell = makeCell(pane);
-                if (!cell) continue;
-            }
+            cell = pane.cellPool.back();
+            pane.cellPool.pop_back();
             HWND text = GetWindow(cell, GW_CHILD);
             SetWindowLongPtrW(cell, GWLP_ID, kCellIdBase + i);
             if (text) {
@@ -319,9 +327,8 @@ void layoutCells(ThumbnailPane& pane, int position) {
             item.imageWindow = cell;
             item.textWindow = text;
         }
-        SetWindowPos(cell, nullptr, (i % pane.grid.columns) * pane.grid.pitchWidth,
-                     ((i - first) / pane.grid.columns) * pane.grid.pitchHeight, pane.grid.pitchWidth,
-                     pane.grid.pitchHeight, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+        SetWindowPos(cell, nullptr, x, y, pane.grid.pitchWidth, pane.grid.pitchHeight,
+                     SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
         item.shown = 1;
     }
     pane.cellFirst = first;
