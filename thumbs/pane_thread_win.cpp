@@ -283,8 +283,7 @@ void freePaneItems(ThumbnailPane& pane) {
     if (pane.items) {
         // Read-only pass: the array goes away, and writing to it would fault in pages that
         // the load never touched.
-        for (int i = 0; i < pane.itemCount; ++i)
-            if (pane.items[i].pixels) pageFree(pane.items[i].pixels);
+        for (int i = 0; i < pane.itemCount; ++i) pageFree(pane.items[i].pixels);
         pageFree(pane.items);
     }
     pane.items = nullptr;

@@ -181,10 +181,10 @@ write_font_reg() {
 }
 
 stage_wineprefix() {
-  local pfx="$B/wineprefix"
+  local pfx="$B/wineprefix" mapped='"MS UI Gothic"="IPAPGothic"'
   # A prefix made before the proportional mapping gets the new replacements only.
   if [ -f "$pfx/.pravel-ready" ]; then
-    grep -q '"MS UI Gothic"="IPAPGothic"' "$pfx/user.reg" && return 0
+    grep -qF "$mapped" "$pfx/user.reg" && return 0
     rm -f "$pfx/.pravel-ready"
   fi
   say "preparing the Wine prefix build/wineprefix"
@@ -200,7 +200,7 @@ stage_wineprefix() {
     run "$WINE64" regedit /S "$(winepath_of "$B/wine-fonts.reg")"
     run "$WINESRV" -w
   )
-  grep -q '"MS UI Gothic"="IPAPGothic"' "$pfx/user.reg" || die "the font replacements did not reach $pfx/user.reg"
+  grep -qF "$mapped" "$pfx/user.reg" || die "the font replacements did not reach $pfx/user.reg"
   touch "$pfx/.pravel-ready"
 }
 
