@@ -40,10 +40,6 @@ extern void (*g_saveAcceleratorsHook)();
 // Fallback: pass everything on.
 extern HOOKPROC g_mainMouseHookProc;
 extern HOOKPROC g_mainKeyboardHookProc;
-// The folder tree's Open path (follows links, cuts files to their folder, registers,
-// selects and lists in the active pane). Fallback: a directory (or a file's folder) is
-// listed in the active pane directly.
-extern void (*g_openPathHook)(const wchar_t* path);
 
 // The window classes registered at start-up. Owners fill their procedure into
 // g_windowClassProcs[...]; an empty entry registers the class with DefWindowProcW.

@@ -19,6 +19,8 @@
 #include "image/decoded_image.h"
 #include "thumbs/cache_compaction.h"
 #include "thumbs/pane.h"
+#include "thumbs/pane_access.h"
+#include "tree/tree_access.h"
 
 HINSTANCE g_instance = nullptr;
 HFONT g_uiFont = nullptr;
@@ -38,7 +40,6 @@ void (*g_loadAcceleratorsHook)() = nullptr;
 void (*g_saveAcceleratorsHook)() = nullptr;
 HOOKPROC g_mainMouseHookProc = nullptr;
 HOOKPROC g_mainKeyboardHookProc = nullptr;
-void (*g_openPathHook)(const wchar_t* path) = nullptr;
 
 namespace {
 
@@ -227,27 +228,7 @@ void openCommandLinePath() {
 
 void openPath(const wchar_t* path) {
     if (!path || !path[0] || std::wcslen(path) >= size_t(kPathCapacity)) return;
-    if (g_openPathHook) {
-        g_openPathHook(path);
-        return;
-    }
-    // Without the folder tree: list the folder (or a file's folder) in the active pane.
-    wchar_t folder[kPathCapacity];
-    std::wmemcpy(folder, path, std::wcslen(path) + 1);
-    DWORD attributes = GetFileAttributesW(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        wchar_t* slash = std::wcsrchr(folder, L'\\');
-        if (!slash) return;
-        if (slash > folder && slash[-1] == L':') slash[1] = L'\0';  // keep "C:\"
-        else *slash = L'\0';
-    }
-    int active = g_activePane == 1 ? 1 : 0;
-    std::wmemcpy(g_panes[active].folder, folder, std::wcslen(folder) + 1);
-    if (HWND pane = g_paneWindows[active]) {
-        PostMessageW(pane, WM_APP, CodeClear, 1);
-        PostMessageW(pane, WM_APP, CodeLoadFolder, 1);
-    }
+    treeOpenPath(path);
     refreshWindowTitle();
 }
 
@@ -255,7 +236,7 @@ void refreshWindowTitle() {
     if (!g_mainWindow) return;
     int active = g_activePane == 1 ? 1 : 0;
     wchar_t title[kPathCapacity + 8];
-    formatWindowTitle(active + 1, g_panes[active].folder, title, sizeof(title) / sizeof(title[0]));
+    formatWindowTitle(active + 1, paneFolder(active).c_str(), title, sizeof(title) / sizeof(title[0]));
     SetWindowTextW(g_mainWindow, title);
 }
 

@@ -169,11 +169,7 @@ void refreshPane(bool reset, int pane, bool both) {
         sizeChanged = true;
     }
     computeCellSize();
-    auto one = [reset](int p) {
-        if (reset) resetPanePosition(p);
-        postToPane(p, CodeClear, reset ? 1 : 0);
-        postToPane(p, CodeLoadFolder, reset ? 1 : 0);
-    };
+    auto one = [reset](int p) { paneRefresh(p, reset); };
     one(pane);
     if (both || sizeChanged) one(1 - pane);
 }

@@ -7,22 +7,8 @@
 #include <windows.h>
 #include <cstdint>
 
-// What the menus need to know about a thumbnail pane.
-struct PaneSnapshot {
-    bool hasItems = false;       // the pane has an item array
-    int selected = 0;            // selected count
-    int total = 0;               // item count
-    int32_t selectedFormat = 0;  // ImageFormat of the one selected item (when selected == 1)
-    bool selectedHasText = false;  // the one selected item carries text data (Exif / PNG text)
-    const wchar_t* folder = nullptr;  // folder shown, nullptr or "" for none
-};
-// These three read the panes' shared state (pane_queries.cpp).
-// Fills `out` for pane 0 or 1; false (and a cleared record) when the pane is not known.
-bool queryPaneSnapshot(int pane, PaneSnapshot& out);
-// The pane's base (scrolling) window, or nullptr before the pane exists.
-HWND paneBaseWindow(int pane);
-// Sets the pane's stored scroll position to 0 before a listing with the reset flag.
-void resetPanePosition(int pane);
+#include "thumbs/pane_access.h"
+
 // The cell size of both panes changed (image cell width and height in pixels).
 void setPaneCellSize(int cellWidth, int cellHeight);
 

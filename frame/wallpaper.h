@@ -1,0 +1,10 @@
+// The wallpaper command and the wallpaper file kept beside the settings. Main thread only.
+#pragma once
+
+#include <windows.h>
+
+// Deletes "save_wp.bmp" beside the settings file. On success disables `deleteButton` (when
+// given); on failure shows the "delete failed" message. True when the file is gone.
+bool deleteWallpaperFile(HWND owner, HWND deleteButton);
+// Whether "save_wp.bmp" exists beside the settings file.
+bool wallpaperFileExists();
