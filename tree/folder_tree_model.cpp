@@ -95,6 +95,52 @@ bool hasChildFolder(const wchar_t* path) {
     return found;
 }
 
+// The shell's icons of a plain folder, asked once: asking per folder costs milliseconds each
+// (the shell opens the folder to look for a customisation), which a folder with thousands of
+// subfolders cannot afford. Only read-only or system folders can carry a customisation.
+struct GenericFolderIcons {
+    bool ready = false;
+    int closed = 0, open = 0;
+};
+GenericFolderIcons g_folderIcons;
+
+const GenericFolderIcons& folderIcons() {
+    if (!g_folderIcons.ready) {
+        SHFILEINFOW sfi{};
+        const UINT flags = SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
+        if (SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &sfi, sizeof sfi, flags)) g_folderIcons.closed = sfi.iIcon;
+        if (SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &sfi, sizeof sfi, flags | SHGFI_OPENICON))
+            g_folderIcons.open = sfi.iIcon;
+        g_folderIcons.ready = true;
+    }
+    return g_folderIcons;
+}
+
+bool isPlainFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+}
+
+bool strRetText(STRRET& str, LPCITEMIDLIST child, wchar_t* out) {
+    out[0] = L'\0';
+    return SUCCEEDED(StrRetToBufW(&str, child, out, kPathCapacity)) && out[0];
+}
+
+// The node's own folder, bound when it is first listed (binding every child at insertion
+// would cost more than listing a large folder).
+IShellFolder* shellFolderOf(FolderNode* node) {
+    if (!node->folder && node->absolute && g_treeModel.desktopFolder) {
+        if (idListBytes(node->absolute) == 0) {
+            node->folder = g_treeModel.desktopFolder;
+            node->folder->AddRef();
+        } else if (FAILED(g_treeModel.desktopFolder->BindToObject(node->absolute, nullptr, IID_IShellFolder,
+                                                                  reinterpret_cast<void**>(&node->folder)))) {
+            node->folder = nullptr;
+        }
+    }
+    return node->folder;
+}
+
 HTREEITEM insertItem(HTREEITEM parent, HTREEITEM after, const wchar_t* text, int image, int selectedImage,
                      int children, UINT overlayState, FolderNode* node) {
     TVINSERTSTRUCTW ins{};
@@ -164,6 +210,7 @@ void populateRegisteredRoot(HTREEITEM root) {
 struct PendingPathChild {
     std::wstring name;
     std::wstring path;
+    DWORD attributes;
 };
 
 void populatePathNode(HTREEITEM item, const FolderNode* node) {
@@ -176,7 +223,7 @@ void populatePathNode(HTREEITEM item, const FolderNode* node) {
             do {
                 wchar_t child[kPathCapacity];
                 if (passesFolderFilter(fd) && joinPath(child, node->path, fd.cFileName))
-                    found.push_back({fd.cFileName, child});
+                    found.push_back({fd.cFileName, child, fd.dwFileAttributes});
             } while (FindNextFileW(h, &fd));
             FindClose(h);
         }
@@ -196,9 +243,16 @@ void populatePathNode(HTREEITEM item, const FolderNode* node) {
         child->path = child->pathBuffer;
         copyPath(child->pathBuffer, c.path.c_str());
         wchar_t text[kPathCapacity];
-        int image = 0, selected = 0;
-        pathLook(child->path, text, &image, &selected);
-        if (insertItem(item, TVI_LAST, text, image, selected, hasChildFolder(child->path) ? 1 : 0, 0, child)) {
+        int image = 0, selected = 0, children = I_CHILDRENCALLBACK;  // asked when shown
+        if (isPlainFolder(c.attributes)) {
+            copyPath(text, c.name.c_str());
+            image = folderIcons().closed;
+            selected = folderIcons().open;
+        } else {
+            pathLook(child->path, text, &image, &selected);
+            children = hasChildFolder(child->path) ? 1 : 0;
+        }
+        if (insertItem(item, TVI_LAST, text, image, selected, children, 0, child)) {
             inserted = true;
         } else {
             privateHeapFree(child);
@@ -208,18 +262,98 @@ void populatePathNode(HTREEITEM item, const FolderNode* node) {
     if (!inserted) treeResetChildren(item, 0);
 }
 
+// `parentPath`: the parent's file-system folder when it has one; its children are then
+// looked at through the parent's names and their attributes, without a shell query each.
+HTREEITEM insertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentList, HTREEITEM parentItem,
+                           LPITEMIDLIST child, const wchar_t* parentPath) {
+    if (!parentFolder || !child) return nullptr;
+    const bool isDesktop = parentList == nullptr;
+    SFGAOF attributes = kShellQuery | SFGAO_FILESYSTEM;
+    if (isDesktop) {
+        attributes = SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
+    } else {
+        LPCITEMIDLIST one = child;
+        if (FAILED(parentFolder->GetAttributesOf(1, &one, &attributes))) return nullptr;
+    }
+    if (!(attributes & SFGAO_FOLDER)) return nullptr;
+
+    // The child's path and attributes: from the parent's folder and the child's own name
+    // when the parent is a file-system folder, else from the shell.
+    wchar_t path[MAX_PATH] = {};
+    bool hasPath = false;
+    DWORD fileAttributes = INVALID_FILE_ATTRIBUTES;
+    STRRET str{};
+    wchar_t name[kPathCapacity];
+    if (parentPath && (attributes & SFGAO_FILESYSTEM) &&
+        SUCCEEDED(parentFolder->GetDisplayNameOf(child, SHGDN_INFOLDER | SHGDN_FORPARSING, &str)) &&
+        strRetText(str, child, name) && !std::wcschr(name, L'\\')) {
+        hasPath = joinPath(path, parentPath, name);
+    }
+
+    FolderNode* node = newNode();
+    if (!node) return nullptr;
+    node->kind = NodeShell;
+    node->absolute = joinIdLists(parentList, child);
+    if (!node->absolute) {
+        privateHeapFree(node);
+        return nullptr;
+    }
+    if (isDesktop) {
+        node->folder = parentFolder;
+        parentFolder->AddRef();
+    }
+    if (!hasPath) hasPath = SHGetPathFromIDListW(node->absolute, path) != FALSE;
+    if (hasPath) fileAttributes = GetFileAttributesW(path);
+    if (hasPath && !PathIsRootW(path) && fileAttributes != INVALID_FILE_ATTRIBUTES &&
+        (fileAttributes & DWORD(g_settings.hiddenMask))) {
+        releaseShellNode(node);  // the caller still owns `child`
+        return nullptr;
+    }
+
+    wchar_t text[kPathCapacity] = {};
+    int image = 0, selected = 0;
+    if (parentPath && hasPath && isPlainFolder(fileAttributes) &&
+        SUCCEEDED(parentFolder->GetDisplayNameOf(child, SHGDN_INFOLDER, &str)) && strRetText(str, child, text)) {
+        image = folderIcons().closed;
+        selected = folderIcons().open;
+    } else {
+        SHFILEINFOW sfi{};
+        const auto pidl = reinterpret_cast<LPCWSTR>(node->absolute);
+        if (SHGetFileInfoW(pidl, 0, &sfi, sizeof sfi, SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX |
+                                                          SHGFI_SMALLICON)) {
+            copyPath(text, sfi.szDisplayName);
+            image = sfi.iIcon;
+        }
+        if (SHGetFileInfoW(pidl, 0, &sfi, sizeof sfi, SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON |
+                                                          SHGFI_OPENICON))
+            selected = sfi.iIcon;
+    }
+    const UINT overlay = (attributes & SFGAO_SHARE) ? INDEXTOOVERLAYMASK(1) : 0;
+    node->relative = child;
+    HTREEITEM item = insertItem(parentItem, TVI_LAST, text, image, selected,
+                                (attributes & SFGAO_HASSUBFOLDER) ? 1 : 0, overlay, node);
+    if (!item) {
+        node->relative = nullptr;  // stays the caller's
+        releaseShellNode(node);
+    }
+    return item;
+}
+
 void populateShellNode(HTREEITEM item, FolderNode* node) {
     IEnumIDList* enumerator = nullptr;
     bool inserted = false;
-    if (node->folder &&
-        node->folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN, &enumerator) == S_OK &&
+    IShellFolder* folder = shellFolderOf(node);
+    wchar_t parentPath[MAX_PATH] = {};
+    if (!node->absolute || idListBytes(node->absolute) == 0 || !SHGetPathFromIDListW(node->absolute, parentPath))
+        parentPath[0] = L'\0';
+    if (folder && folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN, &enumerator) == S_OK &&
         enumerator) {
         SendMessageW(g_treeModel.tree, WM_SETREDRAW, FALSE, 0);
         LPITEMIDLIST child = nullptr;
         ULONG fetched = 0;
         while (enumerator->Next(1, &child, &fetched) == S_OK && fetched == 1) {
             if (!child) continue;
-            if (treeInsertShellChild(node->folder, node->absolute, item, child)) {
+            if (insertShellChild(folder, node->absolute, item, child, parentPath[0] ? parentPath : nullptr)) {
                 inserted = true;
             } else {
                 CoTaskMemFree(child);
@@ -304,66 +438,7 @@ void treeReleaseModel() {
 
 HTREEITEM treeInsertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentList, HTREEITEM parentItem,
                                LPITEMIDLIST child) {
-    if (!parentFolder || !child) return nullptr;
-    const bool isDesktop = parentList == nullptr;
-    SFGAOF attributes = kShellQuery;
-    if (isDesktop) {
-        attributes = SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
-    } else {
-        LPCITEMIDLIST one = child;
-        if (FAILED(parentFolder->GetAttributesOf(1, &one, &attributes))) return nullptr;
-    }
-    if (!(attributes & SFGAO_FOLDER)) return nullptr;
-
-    FolderNode* node = newNode();
-    if (!node) return nullptr;
-    node->kind = NodeShell;
-    node->absolute = joinIdLists(parentList, child);
-    if (!node->absolute) {
-        privateHeapFree(node);
-        return nullptr;
-    }
-    if (isDesktop) {
-        node->folder = parentFolder;
-        parentFolder->AddRef();
-    } else if (FAILED(parentFolder->BindToObject(child, nullptr, IID_IShellFolder,
-                                                 reinterpret_cast<void**>(&node->folder))) ||
-               !node->folder) {
-        node->folder = nullptr;
-        privateHeapFree(node->absolute);
-        privateHeapFree(node);
-        return nullptr;
-    }
-
-    wchar_t path[MAX_PATH];
-    if (SHGetPathFromIDListW(node->absolute, path) && !PathIsRootW(path)) {
-        const DWORD a = GetFileAttributesW(path);
-        if (a != INVALID_FILE_ATTRIBUTES && (a & DWORD(g_settings.hiddenMask))) {
-            releaseShellNode(node);  // the caller still owns `child`
-            return nullptr;
-        }
-    }
-
-    SHFILEINFOW sfi{};
-    wchar_t text[kPathCapacity] = {};
-    int image = 0, selected = 0;
-    const auto pidl = reinterpret_cast<LPCWSTR>(node->absolute);
-    if (SHGetFileInfoW(pidl, 0, &sfi, sizeof sfi, SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX |
-                                                      SHGFI_SMALLICON)) {
-        copyPath(text, sfi.szDisplayName);
-        image = sfi.iIcon;
-    }
-    if (SHGetFileInfoW(pidl, 0, &sfi, sizeof sfi, SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_OPENICON))
-        selected = sfi.iIcon;
-    const UINT overlay = (attributes & SFGAO_SHARE) ? INDEXTOOVERLAYMASK(1) : 0;
-    node->relative = child;
-    HTREEITEM item = insertItem(parentItem, TVI_LAST, text, image, selected,
-                                (attributes & SFGAO_HASSUBFOLDER) ? 1 : 0, overlay, node);
-    if (!item) {
-        node->relative = nullptr;  // stays the caller's
-        releaseShellNode(node);
-    }
-    return item;
+    return insertShellChild(parentFolder, parentList, parentItem, child, nullptr);
 }
 
 HTREEITEM treeInsertPathChild(const wchar_t* path, HTREEITEM parentItem, int role) {
@@ -392,6 +467,11 @@ void treePopulate(HTREEITEM item) {
     } else {
         populatePathNode(item, node);
     }
+}
+
+int treeChildrenOnDemand(const FolderNode* node) {
+    if (!node || node->kind != NodePath || !node->path) return 0;
+    return hasChildFolder(node->path) ? 1 : 0;
 }
 
 void treeResetChildren(HTREEITEM item, int count) {

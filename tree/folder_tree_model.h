@@ -47,6 +47,9 @@ HTREEITEM treeInsertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentL
 HTREEITEM treeInsertPathChild(const wchar_t* path, HTREEITEM parentItem, int role);
 // Fills the children of an item about to expand.
 void treePopulate(HTREEITEM item);
+// The children count of a subfolder item inserted with the count left for the control to ask
+// (TVN_GETDISPINFO), so that listing a folder does not open each of its subfolders.
+int treeChildrenOnDemand(const FolderNode* node);
 // Sets the children count (0 or 1) and clears the expanded and expanded-once states.
 void treeResetChildren(HTREEITEM item, int count);
 // TVN_DELETEITEM: releases everything the node owns.

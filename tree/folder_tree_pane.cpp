@@ -332,6 +332,14 @@ LRESULT onTreeNotify(NMHDR* hdr) {
         g_inExpanding = false;
         return result;
     }
+    case TVN_GETDISPINFOW: {
+        auto* di = reinterpret_cast<NMTVDISPINFOW*>(hdr);
+        if (di->item.mask & TVIF_CHILDREN) {
+            di->item.cChildren = treeChildrenOnDemand(reinterpret_cast<const FolderNode*>(di->item.lParam));
+            di->item.mask |= TVIF_DI_SETITEM;
+        }
+        return 0;
+    }
     case TVN_SELCHANGEDW: {
         auto* nm = reinterpret_cast<NMTREEVIEWW*>(hdr);
         onSelectionChanged(nm->itemNew.hItem);
@@ -473,6 +481,43 @@ HWND createControl(DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD
     HFONT font = g_uiFont ? g_uiFont : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     if (c) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return c;
+}
+
+// The label's text in the shared font, or in the largest smaller size of the same face that
+// fits its fixed 62 pixels (faces with wider kana would otherwise cut it).
+HFONT g_labelFont = nullptr;
+void fitLabelFont(HWND label) {
+    if (!label) return;
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+    LOGFONTW lf{};
+    if (!font || !GetObjectW(font, sizeof lf, &lf)) return;
+    RECT rc;
+    GetClientRect(label, &rc);
+    wchar_t text[32] = {};
+    GetWindowTextW(label, text, 32);
+    HDC dc = GetDC(label);
+    if (!dc) return;
+    const int height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+    for (int h = height; h >= 9; --h) {
+        lf.lfHeight = -h;
+        lf.lfWidth = 0;
+        HFONT candidate = h == height ? font : CreateFontIndirectW(&lf);
+        if (!candidate) break;
+        HGDIOBJ old = SelectObject(dc, candidate);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text, int(std::wcslen(text)), &size);
+        SelectObject(dc, old);
+        if (size.cx <= rc.right || h == 9) {
+            if (candidate != font) {
+                SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(candidate), FALSE);
+                if (g_labelFont) DeleteObject(g_labelFont);
+                g_labelFont = candidate;
+            }
+            break;
+        }
+        if (candidate != font) DeleteObject(candidate);
+    }
+    ReleaseDC(label, dc);
 }
 
 }  // namespace
@@ -624,6 +669,7 @@ void createFolderTreeContents(HWND pane) {
     g_treePane.label = createControl(0, L"STATIC", L"登録フォルダ",
                                      WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_ENDELLIPSIS, 6, 17, 62, 19, pane,
                                      kTreeLabelId);
+    fitLabelFont(g_treePane.label);
     g_treePane.addButton = createControl(0, L"BUTTON", L"追加", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_PUSHBUTTON,
                                          69, 12, 40, 22, pane, kTreeAddButtonId);
     g_treePane.removeButton = createControl(0, L"BUTTON", L"除外",
@@ -730,6 +776,8 @@ bool folderTreePaneMessage(HWND pane, UINT msg, WPARAM wParam, LPARAM lParam, LR
         return false;
     case WM_NCDESTROY:
         treeReleaseModel();
+        if (g_labelFont) DeleteObject(g_labelFont);
+        g_labelFont = nullptr;
         g_treePane = FolderTreePaneState{};
         return false;
     default: return false;
