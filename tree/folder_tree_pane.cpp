@@ -529,23 +529,32 @@ bool treeCopyOrMoveSelection(int dragMode, int source, const wchar_t* target) {
     if (std::wcslen(target) >= size_t(kPathCapacity)) return false;
     PaneSelection selection;
     if (!queryPaneSelection(source, selection) || selection.selected.empty() || selection.folder.empty()) return false;
-    std::wstring from;
+    std::wstring from, to, targetFolder(target);
+    if (targetFolder.back() != L'\\') targetFolder.push_back(L'\\');
     for (const PaneItemCopy& c : selection.selected) {
         from += selection.folder;
         if (from.back() != L'\\') from.push_back(L'\\');
         from += c.item.name;
         from.push_back(L'\0');
+        to += targetFolder + c.item.name;
+        to.push_back(L'\0');
     }
     from.push_back(L'\0');
-    std::wstring to(target);
     to.push_back(L'\0');
-    to.push_back(L'\0');
+    // A move names each file's destination: some shells refuse to move several files into
+    // one folder named once (they report a cancel), while one destination per file moves
+    // them everywhere. A copy names the folder once.
+    if (dragMode == 2) {
+        to.assign(target);
+        to.push_back(L'\0');
+        to.push_back(L'\0');
+    }
     SHFILEOPSTRUCTW op{};
     op.hwnd = g_mainWindow;
     op.wFunc = dragMode == 1 ? FO_MOVE : FO_COPY;
     op.pFrom = from.c_str();
     op.pTo = to.c_str();
-    op.fFlags = 0;
+    op.fFlags = dragMode == 1 ? FOF_MULTIDESTFILES : 0;
     op.lpszProgressTitle = dragMode == 1 ? L"移動" : L"コピー";
     int result;
     {
