@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/private_heap.h"
+#include "base/private_heap.h"
 
 FolderTreeModel g_treeModel;
 

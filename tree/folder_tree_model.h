@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 enum FolderNodeKind : int32_t { NodeShell = 0, NodePath = 1 };
 enum PathNodeRole : int32_t { RoleRegisteredRoot = 0, RoleRegistered = 1, RoleSubfolder = 2 };

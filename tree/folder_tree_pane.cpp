@@ -8,10 +8,10 @@
 #include <cwchar>
 #include <string>
 
-#include "app/app_win.h"
-#include "app/messages.h"
-#include "app/settings.h"
-#include "app/text_utils.h"
+#include "base/win_state.h"
+#include "base/messages.h"
+#include "base/settings.h"
+#include "base/text_utils.h"
 #include "frame/command_table.h"
 #include "frame/file_operations.h"
 #include "frame/frame_layout.h"

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/app_win.h"
-#include "app/image_lock.h"
+#include "base/image_lock.h"
 #include "app/settings.h"
-#include "app/thread_messages.h"
+#include "base/thread_messages.h"
 #include "frame/command_table.h"
 #include "frame/frame_state.h"
 #include "frame/main_window.h"
@@ -217,7 +217,9 @@ protected:
         loadSettings();
         g_paneBusy[0] = g_paneBusy[1] = PaneIdle;
         g_pointerButtonState = 0;
-        frame = createMainWindow(SW_SHOWNORMAL);
+        RECT work{0, 0, 800, 600};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        frame = createMainWindow(SW_SHOWNORMAL, readMainPlacement(work.right - work.left, work.bottom - work.top));
         ASSERT_NE(frame, nullptr);
         g_mainProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(countingMainProc)));
