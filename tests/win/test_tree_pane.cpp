@@ -476,6 +476,23 @@ TEST_F(TreeApp, SelectionOpensActivePaneShiftOpensTheOther) {
     // Context commands 5500 / 5501 open the item in the named pane.
     folderTreeRunCommand(cmd::TreeShowIn1, registeredItem(b));
     EXPECT_TRUE(paneShows(0, b, L"0/4"));
+
+    // A tree folder dragged onto pane 1 (the active one) opens there and takes the caret.
+    NMTREEVIEWW begin{};
+    begin.hdr.hwndFrom = treeWindow();
+    begin.hdr.idFrom = 401;
+    begin.hdr.code = TVN_BEGINDRAGW;
+    begin.itemNew.hItem = registeredItem(a);
+    SendMessageW(g_frame.treePane, WM_NOTIFY, 401, reinterpret_cast<LPARAM>(&begin));
+    EXPECT_EQ(GetCapture(), g_frame.treePane);
+    RECT pr;
+    GetWindowRect(g_paneWindows[0], &pr);
+    POINT drop{(pr.left + pr.right) / 2, (pr.top + pr.bottom) / 2};
+    ScreenToClient(g_frame.treePane, &drop);
+    SendMessageW(g_frame.treePane, WM_LBUTTONUP, 0, MAKELPARAM(drop.x, drop.y));
+    EXPECT_TRUE(paneShows(0, a, L"0/2"));
+    EXPECT_EQ(TreeView_GetSelection(treeWindow()), registeredItem(a));
+    EXPECT_NE(GetCapture(), g_frame.treePane);
 }
 
 // ---------------------------------------------------------------- file drags onto the tree
