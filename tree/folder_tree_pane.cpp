@@ -379,8 +379,15 @@ void endFolderDrag(POINT paneClient) {
     g_treePane.contextItem = nullptr;
 }
 
+// A file drag runs from code 142 until its button comes up; a drag whose release never
+// reached the tree (the pointer was not handed over) ends with the pane's own release.
+bool fileDragRunning() {
+    if (g_treePane.fileDrag && g_pointerButtonState.load() == 0) g_treePane.fileDrag = false;
+    return g_treePane.fileDrag;
+}
+
 void openContextMenuAt(POINT screen) {
-    if (g_treePane.fileDrag || !tree()) return;
+    if (fileDragRunning() || !tree()) return;
     if (screen.x == -1 && screen.y == -1) GetCursorPos(&screen);
     POINT client = screen;
     ScreenToClient(tree(), &client);
@@ -414,7 +421,7 @@ LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM l
     const WNDPROC original = g_treePane.treeProc;
     switch (msg) {
     case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT && !g_treePane.fileDrag) {
+        if (LOWORD(lParam) == HTCLIENT && !fileDragRunning()) {
             setPaneTargetCursor();
             return TRUE;
         }
@@ -422,7 +429,7 @@ LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM l
     case WM_KEYDOWN:
     case WM_KEYUP: {
         const LRESULT r = CallWindowProcW(original, window, msg, wParam, lParam);
-        if (wParam == VK_SHIFT && !g_treePane.fileDrag && cursorOverTree()) setPaneTargetCursor();
+        if (wParam == VK_SHIFT && !fileDragRunning() && cursorOverTree()) setPaneTargetCursor();
         return r;
     }
     case WM_SIZE: {
