@@ -16,7 +16,8 @@ enum PathNodeRole : int32_t { RoleRegisteredRoot = 0, RoleRegistered = 1, RoleSu
 
 struct FolderNode {
     int32_t kind;            // FolderNodeKind
-    IShellFolder* folder;    // shell node: its own folder (the Desktop: the desktop folder)
+    IShellFolder* folder;    // shell node: its own folder (the Desktop: the desktop folder), bound
+                             // when the node is first listed
     LPITEMIDLIST relative;   // shell node: the child list as the parent's enumerator gave it
     int32_t role;            // path node: PathNodeRole
     LPITEMIDLIST absolute;   // shell node: parent's absolute list + relative (private heap)
