@@ -19,7 +19,7 @@ constexpr const wchar_t* kBoxClass = L"ver_parent_class";
 constexpr const wchar_t* kLinkClass = L"ver_child_class";
 constexpr const wchar_t* kProductLine = L"Pravel  version 2.55";
 constexpr const wchar_t* kSecondLine = L"画像ファイルブラウザ";
-constexpr const wchar_t* kLinkText = L"http://pravel.example/";
+constexpr const wchar_t* kLinkText = L"http://pravel.test";
 
 struct AboutBox {
     HINSTANCE instance = nullptr;
