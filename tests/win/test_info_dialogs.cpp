@@ -241,8 +241,9 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
     const std::string original = realJpeg(16, 8, app0() + com("old note"));
     put(L"a.jpg", original);
     put(L"b.jpg", realJpeg(8, 8, com("bad \x81\x7f\xff\xfe bytes")));
+    put(L"c.png", png(""));
     load(folder);
-    ASSERT_EQ(pane.itemCount, 2);
+    ASSERT_EQ(pane.itemCount, 3);
     select(0);
     ASSERT_EQ(pane.items[0].commentCount, 1);
 
@@ -309,7 +310,27 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
     });
     EXPECT_EQ(readBytes(at(L"b.jpg")), odd);
 
+    // A PNG without text takes a comment chunk: both of its counts grow, so that the text
+    // view opens on it at once and lists the new chunk.
+    select(2);
+    ASSERT_EQ(pane.items[2].metaCount, 0);
+    drive([] { showCommentDialog(g_mainWindow); }, [&](HWND dialog, const std::wstring&) {
+        SetWindowTextW(GetDlgItem(dialog, infodlg::CommentEdit), L"note");
+        PostMessageW(dialog, WM_COMMAND, infodlg::CommentSave, 0);
+    });
+    EXPECT_EQ(pane.items[2].commentCount, 1);
+    EXPECT_EQ(pane.items[2].metaCount, 1);
+    std::vector<Row> rows;
+    EXPECT_EQ(drive([] { showTextDataDialog(g_mainWindow); },
+                    [&](HWND dialog, const std::wstring&) {
+                        rows = rowsOf(GetDlgItem(dialog, infodlg::PngTextList));
+                        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+                    }),
+              std::vector<std::wstring>({L"PNG テキストデータ"}));
+    EXPECT_EQ(rows, std::vector<Row>({Row{L"Comment", L"note"}}));
+
     // The file vanished after it was selected: the read-failure message and no dialog.
+    select(1);
     DeleteFileW(at(L"b.jpg").c_str());
     EXPECT_EQ(drive([] { showCommentDialog(g_mainWindow); }),
               std::vector<std::wstring>({L"Error", L"データ読み取りに失敗しました。"}));
@@ -520,7 +541,8 @@ TEST_F(Wallpaper, ScreenSizedDecodeDepthAndFailedCopy) {
     ASSERT_TRUE(makeWallpaperFile(g_mainWindow, at(L"palette.gif").c_str(), 1280, 1024, false));
     h = bmpHeader(readBytes(wallpaperFilePath()));
     EXPECT_EQ(h.biBitCount, 24);
-    EXPECT_GT(h.biWidth, 0);
+    EXPECT_EQ(h.biWidth, 320);  // other formats at full size
+    EXPECT_EQ(h.biHeight, 200);
 
     // The settings folder refuses the file: the message, and no temporary file left over.
     DeleteFileW(wallpaperFilePath().c_str());
