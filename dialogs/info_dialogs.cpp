@@ -39,8 +39,11 @@ int activePaneIndex() { return g_activePane.load() == 1 ? 1 : 0; }
 // The one selected item of the active pane; false when the pane has no items or not
 // exactly one is selected.
 bool takeSelectedFile(SelectedFile& out) {
-    PaneSelection selection;
     out.pane = activePaneIndex();
+    // The cheap look first: a selection of thousands is not copied only to be refused.
+    PaneSnapshot snapshot;
+    if (!queryPaneSnapshot(out.pane, snapshot) || !snapshot.hasItems || snapshot.selected != 1) return false;
+    PaneSelection selection;
     if (!queryPaneSelection(out.pane, selection)) return false;
     if (!selection.hasItems || selection.selected.size() != 1) return false;
     out.index = selection.selected[0].index;

@@ -2,8 +2,8 @@
 // "save_wp.bmp" beside the settings file, and the system call that shows it.
 #include "frame/wallpaper.h"
 
-#include <cwchar>
-#include <cwctype>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/app_win.h"
@@ -184,6 +184,8 @@ bool makeWallpaperFile(HWND owner, const wchar_t* imagePath, int targetWidth, in
 
 void showWallpaperDialog(HWND owner) {
     const int pane = g_activePane.load() == 1 ? 1 : 0;
+    PaneSnapshot snapshot;
+    if (!queryPaneSnapshot(pane, snapshot) || !snapshot.hasItems || snapshot.selected != 1) return;
     PaneSelection selection;
     if (!queryPaneSelection(pane, selection) || !selection.hasItems || selection.selected.size() != 1) return;
     if (DialogBoxParamW(g_instance ? g_instance : GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId), owner,
