@@ -9,8 +9,8 @@
 #include <cwchar>
 #include <new>
 
-#include "app/app_state.h"
-#include "app/app_win.h"
+#include "base/app_state.h"
+#include "base/win_state.h"
 #include "frame/pending_commands.h"
 
 namespace {

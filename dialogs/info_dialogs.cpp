@@ -10,11 +10,11 @@
 #include <new>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/app_win.h"
-#include "app/image_lock.h"
-#include "app/messages.h"
-#include "app/text_utils.h"
+#include "base/app_state.h"
+#include "base/win_state.h"
+#include "base/image_lock.h"
+#include "base/messages.h"
+#include "base/text_utils.h"
 #include "frame/pending_commands.h"
 #include "image/ansi_text.h"
 #include "image/exif_format.h"

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_win.h"
-#include "app/image_lock.h"
-#include "app/messages.h"
-#include "app/platform.h"
-#include "app/settings.h"
+#include "base/win_state.h"
+#include "base/image_lock.h"
+#include "base/messages.h"
+#include "base/platform.h"
+#include "base/settings.h"
 #include "frame/pending_commands.h"
 #include "frame/wallpaper_work.h"
 #include "image/bmp_codec.h"

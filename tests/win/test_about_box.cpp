@@ -2,7 +2,7 @@
 // any of its windows, and the frame enabled, in front and taking shortcuts again afterwards.
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "dialogs/about_box.h"
 #include "frame/pending_commands.h"
 #include "test_frame_support.h"
