@@ -14,15 +14,10 @@
 void setPaneCellSize(int, int) {}
 
 
-void showFileInfoDialog(HWND) {}
-void showCommentDialog(HWND) {}
-void showTextDataDialog(HWND) {}
 void showFileProperties(HWND) {}
 void deleteSelectedFiles(HWND) {}
 void renameSelectedFile(HWND) {}
-void showWallpaperDialog(HWND) {}
 void showOptionsDialog(HWND) {}
-bool showAboutBox(HWND) { return true; }
 void openSelectionInViewer(HWND, const wchar_t*) {}
 void startSlideShow(HWND) {}
 void openSelectionWithAssociation(HWND) {}
@@ -44,6 +39,3 @@ bool pluginSummary(const wchar_t*, PluginSummary& out) {
     return false;
 }
 void configurePlugin(const wchar_t*, void*) {}
-
-bool deleteWallpaperFile(HWND, HWND) { return false; }
-bool wallpaperFileExists() { return false; }
