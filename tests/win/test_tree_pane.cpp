@@ -547,7 +547,9 @@ TEST_F(TreeApp, FileDragsCopyWithRightMoveWithLeftAndRefuseTheSourceFolder) {
 
 TEST_F(TreeApp, PaneDragStartCapturesForTheTreeAndPostsOncePerPress) {
     const std::wstring src = folderWithImages(L"drag", 1);
-    startWith({src});
+    const std::wstring nested = makeDir(root + L"\\nested");
+    makeDir(nested + L"\\child");
+    startWith({src, nested});
     select(registeredItem(src));
     ASSERT_TRUE(paneShows(0, src, L"0/1"));
     HWND cell = GetDlgItem(g_panes[0].baseWindow, 10000);
@@ -560,6 +562,20 @@ TEST_F(TreeApp, PaneDragStartCapturesForTheTreeAndPostsOncePerPress) {
     EXPECT_EQ(g_dragBegins, 1);  // six long moves, one press: one drag
     EXPECT_EQ(GetCapture(), treeWindow());
     EXPECT_TRUE(g_treePane.fileDrag);
+    // Resting over a folder's expand button expands it after a while.
+    HTREEITEM folder = registeredItem(nested);
+    RECT row{};
+    TreeView_GetItemRect(treeWindow(), folder, &row, TRUE);
+    POINT button{-1, (row.top + row.bottom) / 2};
+    for (int x = 0; x < row.left && button.x < 0; ++x) {
+        TVHITTESTINFO hit{};
+        hit.pt = POINT{x, button.y};
+        TreeView_HitTest(treeWindow(), &hit);
+        if (hit.hItem == folder && (hit.flags & TVHT_ONITEMBUTTON)) button.x = x;
+    }
+    ASSERT_GE(button.x, 0);
+    SendMessageW(treeWindow(), WM_MOUSEMOVE, MK_RBUTTON, MAKELPARAM(button.x, button.y));
+    EXPECT_TRUE(waitFor([&] { return !childrenOf(folder).empty(); }, 5000));
     // The release ends it over no folder: nothing copied, the state cleared.
     SendMessageW(treeWindow(), WM_RBUTTONUP, 0, MAKELPARAM(-50, -50));
     EXPECT_EQ(g_pointerButtonState.load(), 0);
