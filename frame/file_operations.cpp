@@ -240,7 +240,17 @@ void deleteSelectedFiles(HWND owner) {
     if (!queryPaneSelection(pane, selection) || selection.selected.empty() || selection.folder.empty()) return;
     const bool same = sameFolder(selection.folder, paneFolder(other));
     if (paneBusy(other) && same) return;
-    if (!recycleList(owner, selectionZeroList(selection))) return;
+    if (!recycleList(owner, selectionZeroList(selection))) {
+        // A delete that stopped part-way (a file in use, the user's "No" to one of several)
+        // has still removed files: the panes would go on showing them. List the folder again.
+        bool someGone = false;
+        for (const PaneItemCopy& copy : selection.selected)
+            someGone = someGone || !pathExists(joinFolderAndName(selection.folder, copy.item.name));
+        if (!someGone) return;
+        paneRefresh(pane, false);
+        if (same && !paneBusy(other)) paneRefresh(other, false);
+        return;
+    }
     paneRemoveSelected(pane);
     if (same && !paneBusy(other)) paneRefresh(other, false);
 }

@@ -26,7 +26,7 @@ struct SeenDialog {
 };
 std::vector<SeenDialog> g_seen;
 std::vector<std::wstring> g_toType;  // texts for the name dialog; "\x1b" presses Cancel
-std::set<HWND> g_answered;
+std::set<HWND> g_answered, g_recorded;
 
 std::wstring windowText(HWND w) {
     wchar_t buffer[1024] = {};
@@ -38,10 +38,10 @@ BOOL CALLBACK answerDialog(HWND w, LPARAM) {
     wchar_t cls[32] = {};
     GetClassNameW(w, cls, 32);
     if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(w) || !IsWindowEnabled(w) || g_answered.count(w)) return TRUE;
-    g_answered.insert(w);
     SeenDialog seen;
     seen.caption = windowText(w);
     if (HWND field = GetDlgItem(w, 2020)) {
+        g_answered.insert(w);
         seen.field = windowText(field);
         std::wstring typed = g_toType.empty() ? std::wstring(L"\x1b") : g_toType.front();
         if (!g_toType.empty()) g_toType.erase(g_toType.begin());
@@ -54,9 +54,13 @@ BOOL CALLBACK answerDialog(HWND w, LPARAM) {
         }
         return TRUE;
     }
-    // A message box (ours or the shell's): its text is the static control 0xFFFF.
-    seen.text = windowText(GetDlgItem(w, 0xFFFF));
-    g_seen.push_back(seen);
+    // A message box (ours or the shell's): its text is the static control 0xFFFF. A box may
+    // not take the answer while it is still opening: it is answered on every tick until gone.
+    if (!g_recorded.count(w)) {
+        g_recorded.insert(w);
+        seen.text = windowText(GetDlgItem(w, 0xFFFF));
+        g_seen.push_back(seen);
+    }
     PostMessageW(w, WM_COMMAND, IDOK, 0);
     return TRUE;
 }
@@ -68,6 +72,7 @@ struct DialogDriver {
     explicit DialogDriver(std::vector<std::wstring> typed) {
         g_seen.clear();
         g_answered.clear();
+        g_recorded.clear();
         g_toType = std::move(typed);
         timer = SetTimer(nullptr, 0, 30, driverTick);
     }
@@ -473,6 +478,35 @@ TEST_F(FileOps, DeleteSendsTwoFilesToTheBinAndBothPanesFollow) {
     EXPECT_FALSE(recycleList(g_mainWindow, std::wstring(1, L'\0')));
     EXPECT_FALSE(recycleListSilently(folder + L"\\" + files[0]));
     EXPECT_EQ(readBytes(folder + L"\\" + files[0]), bytes[0]);
+}
+
+TEST_F(FileOps, ADeleteThatStopsPartWayListsTheFolderAgain) {
+    wchar_t token[32];
+    wsprintfW(token, L"%08lx", GetTickCount() ^ GetCurrentProcessId());
+    const std::wstring gone = std::wstring(L"part0_") + token + L".bmp", held = std::wstring(L"part1_") + token + L".bmp";
+    write(folder, gone.c_str(), 1);
+    write(folder, held.c_str(), 2);
+    write(folder, L"zz.bmp", 3);
+    show(0, folder);
+    show(1, folder);
+    select(0, {0, 1});
+    // A file open without delete sharing cannot be moved to the bin.
+    HANDLE open = CreateFileW((folder + L"\\" + held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    {
+        DialogDriver driver({});  // answers the shell's error box, if it shows one
+        deleteSelectedFiles(g_mainWindow);
+    }
+    CloseHandle(open);
+    flush(0);
+    flush(1);
+    const std::wstring trash = trashFolder();
+    DeleteFileW((trash + L"\\files\\" + gone).c_str());
+    DeleteFileW((trash + L"\\info\\" + gone + L".trashinfo").c_str());
+    ASSERT_EQ(GetFileAttributesW((folder + L"\\" + gone).c_str()), INVALID_FILE_ATTRIBUTES) << "the first file went";
+    ASSERT_NE(GetFileAttributesW((folder + L"\\" + held).c_str()), INVALID_FILE_ATTRIBUTES) << "the held one stayed";
+    EXPECT_EQ(names(0), (std::vector<std::wstring>{held, L"zz.bmp"}));
+    EXPECT_EQ(names(1), names(0));
 }
 
 // ---------------------------------------------------------------- the name dialog
