@@ -7,12 +7,12 @@
 
 #include <string>
 
-#include "app/app_win.h"
-#include "app/html_help.h"
-#include "app/messages.h"
+#include "base/win_state.h"
+#include "base/html_help.h"
+#include "base/messages.h"
 #include "frame/command_lines.h"
+#include "frame/handover.h"
 #include "frame/pending_commands.h"
-#include "tree/tree_access.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ void openDroppedPath(HWND mainWindow, HDROP drop) {
     DragFinish(drop);
     if (!usable) return;
     if (mainWindow) SetForegroundWindow(mainWindow);
-    treeOpenPath(path);
+    openPath(path);
 }
 
 // ---------------------------------------------------------------- the commands

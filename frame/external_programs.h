@@ -17,5 +17,5 @@ void runTool(int pane, int toolIndex);
 void doubleClickAction(int pane);
 
 // Code 130: the first dropped path (shorter than 260 characters) is opened as a command-line
-// argument would be; the drop handle is released in every case.
+// argument is (the folder tree's Open path); the drop handle is released in every case.
 void openDroppedPath(HWND mainWindow, HDROP drop);

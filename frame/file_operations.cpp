@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/app_win.h"
-#include "app/messages.h"
+#include "base/win_state.h"
+#include "base/messages.h"
 #include "frame/command_lines.h"
 #include "frame/pending_commands.h"
 #include "tree/tree_access.h"

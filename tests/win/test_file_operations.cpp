@@ -8,7 +8,7 @@
 
 #include <set>
 
-#include "app/messages.h"
+#include "base/messages.h"
 #include "frame/command_lines.h"
 #include "frame/external_programs.h"
 #include "frame/file_operations.h"
