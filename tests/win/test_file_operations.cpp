@@ -399,6 +399,12 @@ TEST_F(FileOps, FailedStartsShowMessage8) {
         runExternalTool(g_mainWindow, 2);  // no tool there: nothing at all
         EXPECT_TRUE(g_seen.empty());
     }
+    {
+        DialogDriver driver({});
+        showFileProperties(g_mainWindow);
+        EXPECT_FALSE(sawMessage(MsgRunFailed)) << "a property sheet never shows message 8";
+        std::printf("properties: %zu window(s) answered\n", g_seen.size());
+    }
 }
 
 TEST_F(FileOps, AThousandFileToolListThatCannotFitStartsNothing) {
