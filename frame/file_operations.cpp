@@ -100,8 +100,11 @@ void renameFileNow(const NameDialogState& s, const std::wstring& typed) {
     const std::wstring newPath = joinFolderAndName(s.folder, newName.c_str());
     if (oldPath.size() >= kLongestPath || newPath.size() >= kLongestPath) return;
     if (!shellRename(g_mainWindow, oldPath, newPath, L"ファイル名変更")) return;
-    paneRenameItems(s.pane, s.oldName.c_str(), newName.c_str());
-    if (sameFolder(s.folder, otherFolder)) paneRenameItems(other, s.oldName.c_str(), newName.c_str());
+    // A pane that does not take the new name is listed again rather than left showing a file
+    // that is no longer there.
+    if (!paneRenameItems(s.pane, s.oldName.c_str(), newName.c_str())) paneRefresh(s.pane, false);
+    if (sameFolder(s.folder, otherFolder) && !paneRenameItems(other, s.oldName.c_str(), newName.c_str()))
+        paneRefresh(other, false);
 }
 
 void renameFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
