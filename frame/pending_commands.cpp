@@ -21,12 +21,7 @@ void folderTreeCommand(int) {}
 void folderTreeSelectActivePaneFolder() {}
 void folderTreeDragBegins(bool) {}
 
-void showFileInfoDialog(HWND) {}
-void showCommentDialog(HWND) {}
-void showTextDataDialog(HWND) {}
-void showWallpaperDialog(HWND) {}
 void showOptionsDialog(HWND) {}
-bool showAboutBox(HWND) { return true; }
 
 void createFolderTreeContents(HWND) {}
 void layoutFolderTreeContents(HWND, int, int, int) {}
@@ -57,6 +52,3 @@ bool pluginSummary(const wchar_t*, PluginSummary& out) {
     return false;
 }
 void configurePlugin(const wchar_t*, void*) {}
-
-bool deleteWallpaperFile(HWND, HWND) { return false; }
-bool wallpaperFileExists() { return false; }
