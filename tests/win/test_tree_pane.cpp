@@ -623,6 +623,71 @@ TEST_F(TreeApp, AfterRenameReopensThePaneAtTheNewPath) {
     EXPECT_EQ(childTexts(registeredItem(moved)), (std::vector<std::wstring>{L"after", L"fresh", L"sibling"}));
 }
 
+// ---------------------------------------------------------------- folder commands through the shell
+
+// While the name dialog runs its own loop, this timer types the name and presses OK.
+std::wstring g_typedName;
+bool g_dialogSeen = false;
+BOOL CALLBACK findNameDialog(HWND w, LPARAM out) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(w) && GetDlgItem(w, 2020)) {
+        *reinterpret_cast<HWND*>(out) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+void CALLBACK answerNameDialog(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findNameDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog) return;
+    KillTimer(nullptr, id);
+    g_dialogSeen = true;
+    SetDlgItemTextW(dialog, 2020, g_typedName.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+void runWithName(int command, HTREEITEM item, const wchar_t* name) {
+    g_typedName = name;
+    g_dialogSeen = false;
+    SetTimer(nullptr, 0, 100, answerNameDialog);
+    folderTreeRunCommand(command, item);
+    pump();
+}
+
+TEST_F(TreeApp, FolderCreateRenameAndDeleteFromTheTreeFollowThePane) {
+    const std::wstring reg = makeDir(root + L"\\base");
+    const std::wstring inner = makeDir(reg + L"\\inner");
+    writeFile(inner + L"\\a.bmp", smallBmp(1));
+    startWith({reg}, "NoRecycMsg=1\r\n");
+    HTREEITEM base = registeredItem(reg);
+    SendMessageW(treeWindow(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(base));
+    select(treeFindChildByPath(inner.c_str(), base));
+    ASSERT_TRUE(paneShows(0, inner, L"0/1"));
+
+    // New folder inside the registered folder: listed at once, the pane keeps its folder.
+    runWithName(cmd::TreeNewFolder, base, L"made");
+    EXPECT_TRUE(g_dialogSeen);
+    EXPECT_TRUE(exists(reg + L"\\made"));
+    EXPECT_EQ(childTexts(registeredItem(reg)), (std::vector<std::wstring>{L"inner", L"made"}));
+    EXPECT_TRUE(paneShows(0, inner, L"0/1"));
+
+    // Rename of the folder pane 1 shows: the pane follows to the new path.
+    runWithName(cmd::TreeRenameFolder, treeFindChildByPath(inner.c_str(), registeredItem(reg)), L"renamed");
+    EXPECT_TRUE(g_dialogSeen);
+    EXPECT_TRUE(exists(reg + L"\\renamed"));
+    EXPECT_TRUE(paneShows(0, reg + L"\\renamed", L"0/1"));
+    EXPECT_EQ(childTexts(registeredItem(reg)), (std::vector<std::wstring>{L"made", L"renamed"}));
+
+    // Deleting the registered folder's directory: gone from disk, the list and the tree, and
+    // the pane that showed a folder inside it is reset.
+    folderTreeRunCommand(cmd::TreeDeleteFolder, registeredItem(reg));
+    EXPECT_FALSE(exists(reg));
+    EXPECT_EQ(g_settings.folders.count(), 0);
+    EXPECT_TRUE(childrenOf(registeredRoot()).empty());
+    EXPECT_TRUE(waitFor([] { return paneFolder(0).empty() && paneCountText(0).empty(); }));
+    EXPECT_EQ(TreeView_GetSelection(treeWindow()), registeredRoot());
+}
+
 // ---------------------------------------------------------------- bad input
 
 TEST_F(TreeApp, BadInputRegistersNothingThatIsNotADirectory) {
