@@ -6,7 +6,6 @@
 
 #include "frame/file_operations.h"
 #include "frame/wallpaper.h"
-#include "image/plugin_host.h"
 #include "tree/tree_access.h"
 
 // Placeholders: each owner replaces its bodies when its subsystem lands.
@@ -64,13 +63,6 @@ void treeAfterNewFolder(const wchar_t*) {}
 INT_PTR runNameDialog(HWND, int, int, const wchar_t*) { return 0; }
 bool recycleList(HWND, const std::wstring&) { return false; }
 bool recycleListSilently(const std::wstring&) { return false; }
-
-std::vector<std::wstring> listPlugins(const wchar_t*, PluginListMode) { return {}; }
-bool pluginSummary(const wchar_t*, PluginSummary& out) {
-    out = PluginSummary{};
-    return false;
-}
-void configurePlugin(const wchar_t*, void*) {}
 
 bool deleteWallpaperFile(HWND, HWND) { return false; }
 bool wallpaperFileExists() { return false; }
