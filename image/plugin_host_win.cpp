@@ -76,6 +76,7 @@ public:
         if (handle_) FreeLibrary(handle_);
         handle_ = nullptr;
     }
+    void keep() { handle_ = nullptr; }  // the caller unloads it
 
 private:
     HMODULE handle_;
@@ -174,6 +175,35 @@ struct PluginLoad {
 
 DecodedImage g_pluginRecord;
 
+enum class Walk { Next, Stop, Keep };
+
+// Loads the "*.spi" modules of folder one after the other in listing order and calls
+// visit(file name, module, its GetPluginInfo) for each import filter, at most 100 of them.
+// Every module is unloaded after its visit, except one for which visit answers Keep: the
+// walk then ends and returns that module (the caller unloads it). Stop ends the walk.
+template <typename Visit>
+HMODULE walkImportFilters(const wchar_t* folder, Visit visit) {
+    if (!folder || !folder[0]) return nullptr;
+    std::vector<DirectoryEntry> entries;
+    listDirectory(folder, L"*.spi", entries);
+    size_t accepted = 0;
+    for (const DirectoryEntry& entry : entries) {
+        // "*.spi" also finds long names whose short form ends in .SPI ("x.spiold").
+        if ((entry.attributes & kAttributeDirectory) || !hasSpiExtension(entry.name)) continue;
+        Module module(folderJoin(folder, entry.name));
+        const GetPluginInfoFn info = importFilterInfo(module.get());
+        if (!info) continue;
+        const Walk next = visit(entry.name, module.get(), info);
+        if (next == Walk::Keep) {
+            const HMODULE kept = module.get();
+            module.keep();
+            return kept;
+        }
+        if (next == Walk::Stop || ++accepted >= kMaxPlugins) break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool pluginFolderUsable(const wchar_t* pluginFolder) {
@@ -195,24 +225,13 @@ std::string pluginNarrowPath(const wchar_t* path) {
 
 std::vector<std::wstring> listPlugins(const wchar_t* folder, PluginListMode mode) {
     std::vector<std::wstring> result;
-    if (!folder || !folder[0]) return result;
-    std::vector<DirectoryEntry> entries;
-    listDirectory(folder, L"*.spi", entries);
-    size_t accepted = 0;
-    for (const DirectoryEntry& entry : entries) {
-        // "*.spi" also finds long names whose short form ends in .SPI ("x.spiold").
-        if ((entry.attributes & kAttributeDirectory) || !hasSpiExtension(entry.name)) continue;
-        Module module(folderJoin(folder, entry.name));
-        const GetPluginInfoFn info = importFilterInfo(module.get());
-        if (!info) continue;
-        ++accepted;
+    walkImportFilters(folder, [&](const std::wstring& name, HMODULE, GetPluginInfoFn info) {
         if (mode == PluginListMode::Names) {
-            result.push_back(entry.name);
-        } else if (!collectPatterns(info, result)) {
-            break;
+            result.push_back(name);
+            return Walk::Next;
         }
-        if (accepted >= kMaxPlugins) break;
-    }
+        return collectPatterns(info, result) ? Walk::Next : Walk::Stop;
+    });
     return result;
 }
 
@@ -263,24 +282,23 @@ DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, 
     if (got == 0) return nullptr;
     const std::string narrow = pluginNarrowPath(path);
 
+    // The plug-ins in listing order: the first import filter that accepts the file is kept
+    // loaded. One walk both lists and asks them (the same choice as listing first and then
+    // asking each listed plug-in, with half the module loads).
     PluginLoad load;
-    for (const std::wstring& name : listPlugins(pluginFolder, PluginListMode::Names)) {
-        HMODULE module = loadModule(folderJoin(pluginFolder, name));
-        if (!module) continue;
-        if (const IsSupportedFn supported = exported<IsSupportedFn>(module, "IsSupported")) {
-            if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head))) {
-                load.module = module;
-                load.offset = 0;
-                break;
-            }
-            if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head + kHeaderSkip))) {
-                load.module = module;
-                load.offset = kHeaderSkip;
-                break;
-            }
+    load.module = walkImportFilters(pluginFolder, [&](const std::wstring&, HMODULE module, GetPluginInfoFn) {
+        const IsSupportedFn supported = exported<IsSupportedFn>(module, "IsSupported");
+        if (!supported) return Walk::Next;
+        if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head))) {
+            load.offset = 0;
+            return Walk::Keep;
         }
-        FreeLibrary(module);
-    }
+        if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head + kHeaderSkip))) {
+            load.offset = kHeaderSkip;
+            return Walk::Keep;
+        }
+        return Walk::Next;
+    });
     if (!load.module) return nullptr;
 
     // Decoding.

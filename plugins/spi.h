@@ -45,8 +45,8 @@ int spiInfoEntry(const char* const* table, int index, LPSTR buffer, int bufferSi
 unsigned char* spiReadInput(LPCSTR source, LONG_PTR offsetOrSize, unsigned int flag, DWORD* length);
 void spiFree(void* block);
 
-/* A bottom-up 24-bit bitmap as two local blocks: header, then rows padded to 4 bytes.
- * Returns the row pointer of image row y (0 = top) through spiRow. */
+/* A bottom-up 24-bit bitmap as two local blocks: header, then rows padded to 4 bytes (the
+ * padding zeroed; the caller writes every pixel). spiRow gives image row y (0 = top). */
 typedef struct SpiBitmap {
     HLOCAL info;
     HLOCAL bits;

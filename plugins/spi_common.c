@@ -78,8 +78,14 @@ int spiCreate24(SpiBitmap* bitmap, LONG width, LONG height) {
     LocalUnlock(bitmap->info);
     bitmap->pixels = (unsigned char*)LocalLock(bitmap->bits);
     if (!bitmap->pixels) return 0;
-    /* Row padding must not carry heap garbage. */
-    ZeroMemory(bitmap->pixels, (SIZE_T)bitmap->stride * (SIZE_T)height);
+    /* The decoders write every pixel; only the row padding must not carry heap garbage. */
+    if (bitmap->stride != (DWORD)width * 3) {
+        LONG y;
+        for (y = 0; y < height; ++y) {
+            unsigned char* pad = bitmap->pixels + (SIZE_T)y * bitmap->stride + (SIZE_T)width * 3;
+            ZeroMemory(pad, bitmap->stride - (DWORD)width * 3);
+        }
+    }
     return 1;
 }
 
