@@ -1,6 +1,6 @@
 // The loader dispatch: sniff the file, run its decoder (or the image plug-ins), bring the
 // result to 24 bits per pixel and leave the facts of the load in g_loadInfo.
-#include "app/settings.h"
+#include "base/settings.h"
 #include "image/decoded_image.h"
 #include "image/plugin_host.h"
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/image_lock.h"
-#include "app/platform.h"
-#include "app/settings.h"
+#include "base/image_lock.h"
+#include "base/platform.h"
+#include "base/settings.h"
 #include "image/decoded_image.h"
 #include "image/plugin_host.h"
 #include "thumbs/folder_loader.h"

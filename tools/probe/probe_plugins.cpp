@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/directory_list.h"
-#include "app/platform.h"
-#include "app/settings.h"
+#include "base/directory_list.h"
+#include "base/platform.h"
+#include "base/settings.h"
 #include "image/bmp_codec.h"
 #include "image/decoded_image.h"
 #include "image/plugin_host.h"
