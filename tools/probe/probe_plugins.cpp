@@ -1,4 +1,4 @@
-// pravel-probe plugins FOLDER
+// pravel-probe plugins FOLDER [--configure NAME]
 // pravel-probe plugdecode --plugins DIR [--out-dir DIR] [--repeat N] FILE...
 // The image plug-in host from the command line: what a plug-in folder offers, and files
 // decoded by the plug-ins alone (no built-in decoder first), one JSON line per file, with
@@ -33,12 +33,18 @@ std::string jsonList(const std::vector<std::wstring>& items) {
 }
 
 int runPlugins(const probe::Args& args) {
-    const probe::Args positional = probe::positionals(args, {});
+    const probe::Args positional = probe::positionals(args, {"--configure"});
     if (positional.size() != 1) {
-        probe::err("usage: pravel-probe plugins FOLDER\n");
+        probe::err("usage: pravel-probe plugins FOLDER [--configure NAME]\n");
         return 2;
     }
     const std::wstring folder = probe::toPath(positional[0]);
+    std::string name;
+    if (probe::optionValue(args, "--configure", name)) {
+        // The plug-in's own settings dialog, without an owner window.
+        configurePlugin(joinPath(folder, probe::toPath(name)).c_str(), nullptr);
+        return 0;
+    }
     const std::vector<std::wstring> names = listPlugins(folder.c_str(), PluginListMode::Names);
     std::string json = "{\"names\":" + jsonList(names);
     json += ",\"patterns\":" + jsonList(listPlugins(folder.c_str(), PluginListMode::Patterns));
@@ -133,7 +139,8 @@ int runPluginDecode(const probe::Args& args) {
 
 }  // namespace
 
-PROBE_COMMAND(plugins, "plugins FOLDER", "list the import filters of a plug-in folder, their patterns and summaries",
+PROBE_COMMAND(plugins, "plugins FOLDER [--configure NAME]",
+              "list the import filters of a plug-in folder, their patterns and summaries; or show one's settings dialog",
               runPlugins);
 PROBE_COMMAND(plugdecode, "plugdecode --plugins DIR [--out-dir DIR] [--repeat N] FILE...",
               "decode files through the image plug-ins only; one JSON line each, optional 24-bit bitmaps",
