@@ -43,6 +43,8 @@ int spiInfoEntry(const char* const* table, int index, LPSTR buffer, int bufferSi
 /* Reads a whole input into a HeapAlloc'd block: the file from offset on when (flag & 7) is 0,
  * otherwise `size` bytes of memory at `source`. NULL on failure; *length receives its size. */
 unsigned char* spiReadInput(LPCSTR source, LONG_PTR offsetOrSize, unsigned int flag, DWORD* length);
+/* The same, at most limit bytes of it. */
+unsigned char* spiReadInputHead(LPCSTR source, LONG_PTR offsetOrSize, unsigned int flag, DWORD limit, DWORD* length);
 void spiFree(void* block);
 
 /* A bottom-up 24-bit bitmap as two local blocks: header, then rows padded to 4 bytes (the

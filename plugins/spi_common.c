@@ -22,15 +22,21 @@ void spiFree(void* block) {
 }
 
 unsigned char* spiReadInput(LPCSTR source, LONG_PTR offsetOrSize, unsigned int flag, DWORD* length) {
+    return spiReadInputHead(source, offsetOrSize, flag, 0x7FFFFFFF, length);
+}
+
+unsigned char* spiReadInputHead(LPCSTR source, LONG_PTR offsetOrSize, unsigned int flag, DWORD limit, DWORD* length) {
     unsigned char* block;
     *length = 0;
     if ((flag & 7) != 0) {
         /* Memory input: source points at offsetOrSize bytes. */
+        DWORD size;
         if (!source || offsetOrSize <= 0 || offsetOrSize > 0x7FFFFFFF) return NULL;
-        block = (unsigned char*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)offsetOrSize);
+        size = (DWORD)offsetOrSize < limit ? (DWORD)offsetOrSize : limit;
+        block = (unsigned char*)HeapAlloc(GetProcessHeap(), 0, size);
         if (!block) return NULL;
-        CopyMemory(block, source, (SIZE_T)offsetOrSize);
-        *length = (DWORD)offsetOrSize;
+        CopyMemory(block, source, size);
+        *length = size;
         return block;
     } else {
         HANDLE file = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -42,6 +48,7 @@ unsigned char* spiReadInput(LPCSTR source, LONG_PTR offsetOrSize, unsigned int f
             return NULL;
         }
         size -= (DWORD)offsetOrSize;
+        if (size > limit) size = limit;
         block = (unsigned char*)HeapAlloc(GetProcessHeap(), 0, size);
         if (!block || SetFilePointer(file, (LONG)offsetOrSize, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
             !ReadFile(file, block, size, &got, NULL) || got != size) {

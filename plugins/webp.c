@@ -26,7 +26,8 @@ int WINAPI IsSupported(LPCSTR fileName, DWORD_PTR data) {
 int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info) {
     WebPBitstreamFeatures features;
     DWORD length;
-    unsigned char* input = spiReadInput(fileName, offset, flag, &length);
+    /* The headers are enough for the size and the alpha flag. */
+    unsigned char* input = spiReadInputHead(fileName, offset, flag, 4096, &length);
     if (!input) return SPI_FILE_READ_ERROR;
     if (!isWebp(input, length) || WebPGetFeatures(input, length, &features) != VP8_STATUS_OK) {
         spiFree(input);
