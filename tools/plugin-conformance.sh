@@ -31,6 +31,7 @@ declare -A ACCEPTED=(
   [ojpeg_chewey_subsamp21_multi_strip.tiff]="old-style JPEG (OJPEG) is not built into the plug-in's libtiff"
   [ojpeg_single_strip_no_rowsperstrip.tiff]="old-style JPEG (OJPEG) is not built into the plug-in's libtiff"
   [ojpeg_zackthecat_subsamp22_single_strip.tiff]="old-style JPEG (OJPEG) is not built into the plug-in's libtiff"
+  [broken_overwritten_deflate.tif]="damaged Deflate data: Debian's libtiff inflates with libdeflate, the plug-in's with zlib, and they recover differently"
 )
 
 work="$here/build/plugin-conformance"
@@ -59,6 +60,8 @@ if [ ! -f "$work/webp/.made" ]; then
     find "$here/build/src/libwebp" -name '*.webp' -exec cp {} "$work/webp/" \;
     printf 'not a webp' >"$work/webp/broken_text.webp"
     head -c 300 "$work/webp/lossy_garden.webp" >"$work/webp/broken_truncated.webp"
+    cp "$work/webp/lossless_flower.webp" "$work/webp/broken_overwritten_lossless.webp"
+    head -c 2000 /dev/zero | tr '\0' '\125' | dd of="$work/webp/broken_overwritten_lossless.webp" bs=1 seek=5000 conv=notrunc
   } >"$work/make.log" 2>&1
   touch "$work/webp/.made"
 fi
@@ -71,6 +74,12 @@ if [ ! -f "$work/tiff/.made" ]; then
     convert "$sample/jpeg_baseline_garden.jpg" -compress JPEG -quality 85 "$work/tiff/made_jpeg_garden.tif"
     convert "$sample/png_rgba_logo.png" -compress LZW "$work/tiff/made_lzw_alpha_logo.tif"
     convert "$sample/png_grey_ladybird.png" -compress Zip -define tiff:predictor=2 "$work/tiff/made_deflate_pred_grey.tif"
+    # Damaged files: cut short, and compressed data overwritten (refused or decoded alike).
+    head -c 60000 "$work/tiff/made_lzw_garden.tif" >"$work/tiff/broken_truncated_lzw.tif"
+    cp "$work/tiff/made_deflate_garden.tif" "$work/tiff/broken_overwritten_deflate.tif"
+    head -c 4000 /dev/zero | tr '\0' '\125' | dd of="$work/tiff/broken_overwritten_deflate.tif" bs=1 seek=30000 conv=notrunc
+    cp "$work/tiff/made_jpeg_garden.tif" "$work/tiff/broken_overwritten_jpeg.tif"
+    head -c 3000 /dev/zero | tr '\0' '\252' | dd of="$work/tiff/broken_overwritten_jpeg.tif" bs=1 seek=20000 conv=notrunc
   } >>"$work/make.log" 2>&1
   touch "$work/tiff/.made"
 fi
