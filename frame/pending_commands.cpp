@@ -20,15 +20,10 @@ void folderTreeCommand(int) {}
 void folderTreeSelectActivePaneFolder() {}
 void folderTreeDragBegins(bool) {}
 
-void showFileInfoDialog(HWND) {}
-void showCommentDialog(HWND) {}
-void showTextDataDialog(HWND) {}
 void showFileProperties(HWND) {}
 void deleteSelectedFiles(HWND) {}
 void renameSelectedFile(HWND) {}
-void showWallpaperDialog(HWND) {}
 void showOptionsDialog(HWND) {}
-bool showAboutBox(HWND) { return true; }
 void openSelectionInViewer(HWND, const wchar_t*) {}
 void startSlideShow(HWND) {}
 void openSelectionWithAssociation(HWND) {}
@@ -64,5 +59,3 @@ INT_PTR runNameDialog(HWND, int, int, const wchar_t*) { return 0; }
 bool recycleList(HWND, const std::wstring&) { return false; }
 bool recycleListSilently(const std::wstring&) { return false; }
 
-bool deleteWallpaperFile(HWND, HWND) { return false; }
-bool wallpaperFileExists() { return false; }
