@@ -2,6 +2,7 @@
 // operation at a time and unloaded again; nothing is cached between operations.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -340,11 +341,15 @@ DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, 
     }
     const int32_t sourceDepth = colorDepth != 0 ? colorDepth : header.biBitCount;
 
-    // Header and colour table as the plug-in supplied them; missing entries stay zero.
-    uint8_t bitmapInfo[sizeof(BitmapInfoHeader) + sizeof record.palette] = {};
-    std::memcpy(bitmapInfo, load.infoBlock, infoSize < sizeof bitmapInfo ? infoSize : sizeof bitmapInfo);
-    std::memcpy(&record.header, bitmapInfo, sizeof record.header);
-    std::memcpy(record.palette, bitmapInfo + sizeof record.header, sizeof record.palette);
+    // Header and colour table as the plug-in supplied them; missing entries stay zero. A
+    // larger (version 4 or 5) header puts the colour table after itself; the record keeps
+    // the 40-byte form that its palette follows.
+    size_t paletteAt = sizeof(BitmapInfoHeader);
+    if (header.biSize > paletteAt && header.biSize <= infoSize) paletteAt = header.biSize;
+    const size_t paletteBytes = std::min(infoSize - paletteAt, sizeof record.palette);
+    record.header = header;
+    record.header.biSize = sizeof(BitmapInfoHeader);
+    std::memcpy(record.palette, static_cast<const uint8_t*>(load.infoBlock) + paletteAt, paletteBytes);
 
     const SIZE_T bitsSize = LocalSize(load.bits);
     load.bitsBlock = LocalLock(load.bits);

@@ -8,7 +8,8 @@
  * File layout (little-endian): magic (4 bytes), width (2), height (2), bit count (1), flags (1),
  * colour count (2), colour table (4 bytes each: blue, green, red, 0), then the rows as a
  * bottom-up Windows bitmap stores them (padded to 4 bytes). Flags: 1 report the bitmap as
- * compressed, 2 hand over only half of the bits, 4 report a negative (top-down) height.
+ * compressed, 2 hand over only half of the bits, 4 report a negative (top-down) height,
+ * 8 use a 108-byte (version 4) header, the colour table after it.
  * Every call is appended to the file named by PRAVEL_TPIC_LOG when that is set. */
 #include "spi.h"
 
@@ -80,7 +81,7 @@ int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, P
 
 int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* infoOut, HANDLE* bitsOut,
                       SpiProgress progress, LONG_PTR data) {
-    DWORD length, colours, stride, bitsSize, available, paletteBytes;
+    DWORD length, colours, stride, bitsSize, available, paletteBytes, headerBytes;
     LONG width, height;
     unsigned depth, flags;
     HLOCAL info, bits;
@@ -111,7 +112,8 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
     bitsSize = stride * (DWORD)height;
     if (flags & 2) bitsSize /= 2;
     if (bitsSize == 0) bitsSize = 1;
-    info = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, sizeof(BITMAPINFOHEADER) + paletteBytes);
+    headerBytes = (flags & 8) ? sizeof(BITMAPV4HEADER) : sizeof(BITMAPINFOHEADER);
+    info = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, headerBytes + paletteBytes);
     bits = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, bitsSize);
     if (!info || !bits) {
         if (info) LocalFree(info);
@@ -120,14 +122,14 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
         return SPI_NO_MEMORY;
     }
     header = (BITMAPINFOHEADER*)LocalLock(info);
-    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biSize = headerBytes;
     header->biWidth = width;
     header->biHeight = (flags & 4) ? -height : height;
     header->biPlanes = 1;
     header->biBitCount = (WORD)depth;
     header->biCompression = (flags & 1) ? BI_RLE8 : BI_RGB;
     header->biClrUsed = colours;
-    CopyMemory(header + 1, input + 12, paletteBytes);
+    CopyMemory((unsigned char*)header + headerBytes, input + 12, paletteBytes);
     LocalUnlock(info);
     available = length - 12 - paletteBytes;
     CopyMemory(LocalLock(bits), input + 12 + paletteBytes, available < bitsSize ? available : bitsSize);

@@ -225,6 +225,10 @@ TEST_F(PluginHost, PaletteAndTrueColourImagesComeOutAtTwentyFourBits) {
         const TestPicture p = makePicture(kMain, 37, 11, depth, 0, unsigned(seed++));
         expectDecodes(save(L"depth" + std::to_wstring(depth) + L".tpi", p.bytes), p, depth);
     }
+    // A version 4 header: the colour table follows its 108 bytes.
+    const TestPicture v4 = makePicture(kMain, 13, 5, 4, 8, 77);
+    expectDecodes(save(L"v4header.tpi", v4.bytes), v4, 4);
+    EXPECT_EQ(g_loadInfo.current->header.biSize, 40u);
     // The second import filter gets the files the first one rejects.
     const TestPicture second = makePicture(kSecond, 5, 3, 24, 0, 99);
     expectDecodes(save(L"second.pic", second.bytes), second, 24);
