@@ -346,7 +346,7 @@ DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, 
     // the 40-byte form that its palette follows.
     size_t paletteAt = sizeof(BitmapInfoHeader);
     if (header.biSize > paletteAt && header.biSize <= infoSize) paletteAt = header.biSize;
-    const size_t paletteBytes = std::min(infoSize - paletteAt, sizeof record.palette);
+    const size_t paletteBytes = std::min<size_t>(infoSize - paletteAt, sizeof record.palette);
     record.header = header;
     record.header.biSize = sizeof(BitmapInfoHeader);
     std::memcpy(record.palette, static_cast<const uint8_t*>(load.infoBlock) + paletteAt, paletteBytes);
