@@ -6,7 +6,6 @@
 
 #include "frame/file_operations.h"
 #include "frame/wallpaper.h"
-#include "image/plugin_host.h"
 #include "tree/tree_access.h"
 
 // Placeholders: each owner replaces its bodies when its subsystem lands.
@@ -19,9 +18,3 @@ void showOptionsDialog(HWND) {}
 
 
 
-std::vector<std::wstring> listPlugins(const wchar_t*, PluginListMode) { return {}; }
-bool pluginSummary(const wchar_t*, PluginSummary& out) {
-    out = PluginSummary{};
-    return false;
-}
-void configurePlugin(const wchar_t*, void*) {}
