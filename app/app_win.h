@@ -88,7 +88,13 @@ void onShowMessage(LPARAM id);
 // Sends 206 to a pane window, waits up to waitMs for its thread, and when it still runs
 // removes that pane's mouse hook and terminates it; closes the handle. Returns true when
 // the thread had to be terminated.
+// The stop is posted (after the pane's stop request) and the wait answers sent messages.
 bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs);
+// How many threads the process had to terminate so far (tests check it stays 0).
+int terminatedThreadCount();
+// True from the start of the shutdown sequence on: the main window then runs no command
+// that a pane's shortcut may still send while the main thread waits for the panes.
+bool shutdownInProgress();
 // Sends the close message to every window of the companion viewer's two classes until none
 // is left. Gives up after a bounded number of rounds so a viewer that refuses to close
 // cannot hang the exit. Returns the number of close messages sent.

@@ -213,7 +213,9 @@ void onFrameCommand(int id, int code) {
         if (snap.hasItems && g_paneBusy[pane].load() == PaneIdle) postToPane(pane, CodeSelectAll, 0);
         return;
     case cmd::Wallpaper: runModal(showWallpaperDialog); return;
-    case cmd::Exit: SendMessageW(g_mainWindow, WM_CLOSE, 0, 0); return;
+    // Posted: a shortcut pressed in a pane arrives as a message sent by that pane's thread,
+    // and a shutdown run inside that send would wait for the very thread that waits for it.
+    case cmd::Exit: PostMessageW(g_mainWindow, WM_CLOSE, 0, 0); return;
     case cmd::AutoTree: toggleAutoTree(); return;
     case cmd::Pane1: setSplit(1); return;
     case cmd::Pane2: setSplit(2); return;
@@ -381,7 +383,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetFocus(window);
         break;
     case WM_COMMAND:
-        onFrameCommand(LOWORD(wParam), HIWORD(wParam));
+        // While the shutdown waits for the panes it still answers their sends, shortcuts too.
+        if (!shutdownInProgress()) onFrameCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_NOTIFY: {
         LRESULT result = 0;

@@ -296,6 +296,7 @@ TEST_F(FrameWindow, MenusTextsShortcutsAndEnabling) {
     g_panes[0].items = items;
     g_panes[0].itemCount = 3;
     g_panes[0].selectedCount = 1;
+    publishPane(g_panes[0]);  // as the pane's thread does after each change
     g_activePane = 0;
     prepareMenu(file);
     EXPECT_FALSE(menuStateOf(file, cmd::FileInfo) & MF_GRAYED);
@@ -310,6 +311,7 @@ TEST_F(FrameWindow, MenusTextsShortcutsAndEnabling) {
     g_paneBusy[0] = PaneIdle;
     items[0].selected = items[2].selected = 1;
     g_panes[0].selectedCount = 3;
+    publishPane(g_panes[0]);
     prepareMenu(file);
     EXPECT_TRUE(menuStateOf(file, cmd::SelectAll) & MF_CHECKED);
     EXPECT_TRUE(menuStateOf(file, cmd::FileInfo) & MF_GRAYED);
