@@ -92,6 +92,8 @@ void onShowMessage(LPARAM id);
 bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs);
 // How many threads the process had to terminate so far (tests check it stays 0).
 int terminatedThreadCount();
+// How long the last shutdown sequence took, from the close message to the saved settings.
+DWORD shutdownSequenceMs();
 // True from the start of the shutdown sequence on: the main window then runs no command
 // that a pane's shortcut may still send while the main thread waits for the panes.
 bool shutdownInProgress();

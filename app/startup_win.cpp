@@ -52,6 +52,7 @@ bool g_paneReported[2];
 bool g_commandLineOpened = false;
 bool g_shutdownStarted = false;
 std::atomic<int> g_threadsTerminated{0};
+std::atomic<DWORD> g_shutdownSequenceMs{0};
 
 LRESULT CALLBACK passOnHook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -272,6 +273,8 @@ bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD wait
 
 int terminatedThreadCount() { return g_threadsTerminated.load(); }
 
+DWORD shutdownSequenceMs() { return g_shutdownSequenceMs.load(); }
+
 bool shutdownInProgress() { return g_shutdownStarted; }
 
 int closeViewerWindows() {
@@ -298,6 +301,7 @@ int closeViewerWindows() {
 bool shutdownApplication(HWND mainWindow) {
     if (g_shutdownStarted) return false;
     g_shutdownStarted = true;
+    const DWORD started = GetTickCount();
 
     if (g_mainKeyboardHook) UnhookWindowsHookEx(g_mainKeyboardHook);
     g_mainKeyboardHook = nullptr;
@@ -343,6 +347,7 @@ bool shutdownApplication(HWND mainWindow) {
         placement.h = wp.rcNormalPosition.bottom - wp.rcNormalPosition.top;
     }
     saveSettings(placement);
+    g_shutdownSequenceMs.store(GetTickCount() - started);
     return true;
 }
 
