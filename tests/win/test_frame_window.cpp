@@ -517,6 +517,31 @@ TEST_F(FrameWindow, ApplyingAcceleratorsRebuildsMenus) {
     EXPECT_EQ(shortcut, L"");
 }
 
+// The pane threads translate shortcuts with the live table and send the command to the main
+// window. A table that is replaced stays valid until shutdown (a pane may be translating with
+// it right then), and Exit arriving in such a send only posts the close: a shutdown run inside
+// the send would wait for the pane thread that waits for the send.
+TEST_F(FrameWindow, ShortcutsStaySafeForThePaneThreads) {
+    createFrame();
+    const HACCEL first = acceleratorHandle();
+    ASSERT_NE(first, nullptr);
+    const size_t retiredBefore = retiredAcceleratorTables();
+    AcceleratorTable t = liveAccelerators();
+    applyAccelerators(t);
+    applyAccelerators(t);
+    EXPECT_EQ(retiredAcceleratorTables(), retiredBefore + 2);
+    ACCEL entries[kCommandCount];
+    EXPECT_EQ(CopyAcceleratorTableW(first, entries, kCommandCount), kCommandCount) << "a replaced table was destroyed";
+
+    SendMessageW(frame, WM_COMMAND, MAKEWPARAM(cmd::Exit, 1), 0);
+    EXPECT_FALSE(shutdownInProgress());
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, frame, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "Exit posts the close";
+
+    saveAccelerators(ini.c_str());  // shutdown, after the pane threads: every table goes
+    EXPECT_EQ(retiredAcceleratorTables(), 0u);
+}
+
 namespace {
 // Inside the File menu: the pointer moves onto the View button, which must close File and open
 // View; the second menu is noted and closed.
