@@ -310,7 +310,7 @@ bool shutdownApplication(HWND mainWindow) {
 
     for (int i = 0; i < 2; ++i) {
         requestPaneStop(i);
-        postStop(g_paneWindows[i]);
+        postStop(g_paneWindows[i] ? g_paneWindows[i] : paneOuterWindow(i));
     }
     for (int i = 0; i < 2; ++i) {
         // The hook handle is read only once the wait is over: the thread has ended, or it

@@ -339,6 +339,7 @@ void requestPaneStop(int index) {
     if (index == 0 || index == 1) g_stopRequested[index].store(CodeEndThread);
 }
 bool paneStopRequested(int index) { return (index == 0 || index == 1) && g_stopRequested[index].load() != 0; }
+HWND paneOuterWindow(int index) { return index == 0 || index == 1 ? g_outerWindows[index].load() : nullptr; }
 
 void freePaneItems(ThumbnailPane& pane) {
     if (pane.items) {
