@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/app_win.h"
+#include "base/win_state.h"
 #include "frame/menus.h"
 
 namespace {

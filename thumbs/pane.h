@@ -7,7 +7,7 @@
 #include <atomic>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "thumbs/pane_geometry.h"
 #include "thumbs/thumbnail_item.h"
 
@@ -40,7 +40,7 @@ struct ThumbnailPane {
     // loop, such as the scroll bar's tracking): the load's pump ends with it.
     int pendingStop = 0;
 };
-// g_panes[0] is pane 1, g_panes[1] pane 2. The busy states are g_paneBusy (app/app_state.h).
+// g_panes[0] is pane 1, g_panes[1] pane 2. The busy states are g_paneBusy (base/app_state.h).
 extern ThumbnailPane g_panes[2];
 // Pointer-button state: 0 none, 1 left, 2 right pressed in a cell (the folder tree's drop
 // handling reads it).
@@ -72,6 +72,16 @@ int pumpWhileLoading(ThumbnailPane& pane);
 // Input of the cells, text areas and the base window; true when handled with *result.
 bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WPARAM wParam, LPARAM lParam);
 bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+// The frame's menu-bar keyboard mode, which the pane threads' input hooks take part in: the
+// main thread's keyboard hook procedure (the mode behaves the same whichever thread has the
+// focus) and the call that ends the mode on a click. Start-up passes them in before the pane
+// threads start; without them the hooks pass everything on.
+struct PaneMenuBarCalls {
+    HOOKPROC keyboardHook = nullptr;
+    void (*leaveMode)() = nullptr;
+};
+void setPaneMenuBarCalls(const PaneMenuBarCalls& calls);
 
 // Thread bodies, started by the application at start-up with no argument. Each installs its
 // thread's hooks, creates the pane's windows as children of the client window, posts code

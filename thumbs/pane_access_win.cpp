@@ -7,8 +7,8 @@
 #include <cwchar>
 #include <new>
 
-#include "app/app_win.h"
-#include "app/thread_messages.h"
+#include "base/thread_messages.h"
+#include "base/win_state.h"
 #include "thumbs/pane.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/app_win.h"
-#include "app/text_utils.h"
+#include "base/text_utils.h"
+#include "base/win_state.h"
 #include "thumbs/pane.h"
 
 namespace {

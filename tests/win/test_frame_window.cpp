@@ -534,7 +534,7 @@ TEST_F(FrameWindow, ShortcutsStaySafeForThePaneThreads) {
     EXPECT_EQ(CopyAcceleratorTableW(first, entries, kCommandCount), kCommandCount) << "a replaced table was destroyed";
 
     SendMessageW(frame, WM_COMMAND, MAKEWPARAM(cmd::Exit, 1), 0);
-    EXPECT_FALSE(shutdownInProgress());
+    EXPECT_FALSE(mainWindowClosing());
     MSG msg;
     EXPECT_TRUE(PeekMessageW(&msg, frame, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "Exit posts the close";
 
