@@ -110,7 +110,7 @@ void publishPane(const ThumbnailPane& pane);
 // kind, lParam the caller's record. The pane answers from its idle loop, from the pump of a
 // load and between the records of a cache write.
 constexpr unsigned kPaneQueryMessage = 0x8000 + 0x40;  // WM_APP + 0x40
-enum PaneQueryKind : unsigned { PaneQuerySelection = 1, PaneQueryRename = 2 };
+enum PaneQueryKind : unsigned { PaneQuerySelection = 1, PaneQueryRename = 2, PaneQueryAddCounts = 3 };
 // Returns 1 (the value the outer window answers) when the query was carried out.
 LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record);
 // Code 207: lParam is a folder copy made by postPaneFolder; the pane takes it and frees it.

@@ -80,6 +80,13 @@ struct RenameRequest {
     const wchar_t* newName;
 };
 
+struct CountsRequest {
+    int item;
+    const wchar_t* name;
+    int commentDelta;
+    int metaDelta;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------- the pane's side
@@ -130,6 +137,19 @@ LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record) {
                 repaintItem(pane, i);
             }
         }
+        return 1;
+    }
+    if (kind == PaneQueryAddCounts) {
+        const CountsRequest& request = *reinterpret_cast<const CountsRequest*>(record);
+        const int i = request.item;
+        if (!pane.items || i < 0 || i >= pane.itemCount || i >= kMaxPaneItems) return 1;
+        ThumbnailItem& target = pane.items[i];
+        if (std::wcscmp(target.name, request.name) != 0) return 1;
+        auto add = [](int32_t& count, int delta) { count = count + delta < 0 ? 0 : count + delta; };
+        add(target.commentCount, request.commentDelta);
+        add(target.metaCount, request.metaDelta);
+        repaintItem(pane, i);
+        publishPane(pane);
         return 1;
     }
     return 0;
@@ -208,11 +228,6 @@ void paneRepaintItem(int index, int item) {
 
 void paneAddItemCounts(int index, int item, const wchar_t* name, int commentDelta, int metaDelta) {
     if (!validPane(index) || !name) return;
-    ThumbnailPane& pane = g_panes[index];
-    if (!pane.items || item < 0 || item >= pane.itemCount || item >= kMaxPaneItems) return;
-    ThumbnailItem& target = pane.items[item];
-    if (std::wcscmp(target.name, name) != 0) return;
-    auto add = [](int32_t& count, int delta) { count = count + delta < 0 ? 0 : count + delta; };
-    add(target.commentCount, commentDelta);
-    add(target.metaCount, metaDelta);
+    CountsRequest request{item, name, commentDelta, metaDelta};
+    ask(index, PaneQueryAddCounts, &request);
 }
