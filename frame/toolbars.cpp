@@ -1,9 +1,8 @@
 #include "frame/toolbars.h"
 
-#include <uxtheme.h>
-
 #include "app/app_win.h"
 #include "app/thread_messages.h"
+#include "app/visual_style.h"
 #include "frame/command_table.h"
 #include "frame/frame_state.h"
 #include "frame/menus.h"
@@ -59,7 +58,7 @@ const wchar_t* tooltipText(UINT_PTR id) {
     }
 }
 
-void noTheme(HWND w) { SetWindowTheme(w, L"", L""); }
+void noTheme(HWND w) { removeVisualStyle(w); }
 
 LRESULT CALLBACK commandBarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
