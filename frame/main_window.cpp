@@ -6,22 +6,25 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include "app/app_win.h"
-#include "app/messages.h"
-#include "app/thread_messages.h"
+#include "base/messages.h"
+#include "base/settings.h"
+#include "base/thread_messages.h"
+#include "base/win_state.h"
 #include "frame/command_table.h"
+#include "frame/external_programs.h"
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
+#include "frame/handover.h"
 #include "frame/key_table.h"
 #include "frame/menus.h"
 #include "frame/pending_commands.h"
 #include "frame/toolbars.h"
 #include "frame/tree_pane_frame.h"
 
-HWND g_clientWindow = nullptr;
-
 
 namespace {
+
+bool (*g_closeHandler)(HWND) = nullptr;
 
 const bool g_procsSet = [] {
     g_windowClassProcs[ClassMain] = mainWindowProc;
@@ -97,21 +100,20 @@ void applyFilter(int index) {
     refreshPane(true, activePane(), false);
 }
 
-void onDroppedFiles(HDROP drop) {
-    if (!drop) return;
-    wchar_t path[kPathCapacity] = {};
-    if (DragQueryFileW(drop, 0, path, kPathCapacity)) openPath(path);
-    DragFinish(drop);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- placement and layout
 
-HWND createMainWindow(int showCommand) {
+void setMainWindowCloseHandler(bool (*handler)(HWND mainWindow)) { g_closeHandler = handler; }
+
+RECT mainWorkArea() {
     RECT work = {0, 0, 800, 600};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const MainPlacement p = readMainPlacement(work.right - work.left, work.bottom - work.top);
+    return work;
+}
+
+HWND createMainWindow(int showCommand, const MainPlacement& p) {
+    const RECT work = mainWorkArea();
     const FrameBox box = openingFrameRect(work, p.x, p.y, p.w, p.h, systemNearestWorkArea);
     HWND frame = CreateWindowExW(WS_EX_APPWINDOW, windowClassName(ClassMain), L"Pravel",
                                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, box.x, box.y, box.w, box.h, nullptr, nullptr,
@@ -257,15 +259,10 @@ void onFrameCommand(int id, int code) {
     case cmd::ViewerOptions: showViewerOptions(g_mainWindow); return;
     case cmd::Help: showProgramHelp(g_mainWindow); return;
     case cmd::ViewerHelp: showViewerHelp(g_mainWindow); return;
-    case cmd::About: {
-        bool shown;
-        {
-            ModalScope modal;
-            shown = showAboutBox(g_mainWindow);
-        }
-        if (!shown) showMessage(g_mainWindow, 0);
+    case cmd::About:
+        // The box stays open after this returns and keeps the modal flag set until it closes.
+        if (!showAboutBox(g_mainWindow)) showMessage(g_mainWindow, 0);
         return;
-    }
     case cmd::ColumnButton: openColumnMenu(); return;
     case cmd::ScrollTop: scrollActivePane(SB_TOP); return;
     case cmd::ScrollBottom: scrollActivePane(SB_BOTTOM); return;
@@ -318,7 +315,7 @@ void onFrameCode(unsigned code, LPARAM arg) {
         openContextMenu(MenuPosThumbContext, GET_X_LPARAM(arg), GET_Y_LPARAM(arg));
         return;
     case CodeDoubleClick: runDoubleClickAction(g_mainWindow, arg == 1 ? 1 : 0); return;
-    case CodeFilesDropped: onDroppedFiles(reinterpret_cast<HDROP>(arg)); return;
+    case CodeFilesDropped: openDroppedPath(g_mainWindow, reinterpret_cast<HDROP>(arg)); return;
     case CodeToolbarStates: refreshToolBarChecks(); return;
     case CodeRefreshTitle: refreshWindowTitle(); return;
     case CodeShowTree:
@@ -419,7 +416,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         refreshMenuMetrics();
         break;
     case WM_CLOSE:
-        if (!shutdownApplication(window)) return 0;  // a close that arrives while shutting down
+        if (g_closeHandler && !g_closeHandler(window)) return 0;  // a close that arrives while shutting down
         break;  // the default handling destroys the window
     case WM_DESTROY:
         g_clientWindow = nullptr;

@@ -1,8 +1,8 @@
 #include "frame/toolbars.h"
 
-#include "app/app_win.h"
-#include "app/thread_messages.h"
-#include "app/visual_style.h"
+#include "base/thread_messages.h"
+#include "base/visual_style.h"
+#include "base/win_state.h"
 #include "frame/command_table.h"
 #include "frame/frame_state.h"
 #include "frame/menus.h"

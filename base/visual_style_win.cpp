@@ -1,7 +1,7 @@
 // The theme library's functions are looked up at run time: its documentation names a newer
 // system as the minimum than the oldest one the program runs on, and a missing import would
 // stop the program at load. Without the library there are no visual styles to remove.
-#include "app/visual_style.h"
+#include "base/visual_style.h"
 
 namespace {
 
