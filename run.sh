@@ -29,6 +29,10 @@ else
   dir=win64; toolchain=mingw-x86_64.cmake
 fi
 bdir="$here/build/$dir"
+# A build folder first configured with the POSIX-thread compilers keeps them: configure afresh.
+if grep -qs -- '-posix"' "$bdir"/CMakeFiles/*/CMakeCXXCompiler.cmake; then
+  rm -rf "$bdir/CMakeCache.txt" "$bdir/CMakeFiles" "$bdir/build.ninja"
+fi
 if [ ! -f "$bdir/build.ninja" ]; then
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

@@ -1,8 +1,7 @@
 #include "frame/toolbars.h"
 
-#include <uxtheme.h>
-
 #include "base/thread_messages.h"
+#include "base/visual_style.h"
 #include "base/win_state.h"
 #include "frame/command_table.h"
 #include "frame/frame_state.h"
@@ -59,7 +58,7 @@ const wchar_t* tooltipText(UINT_PTR id) {
     }
 }
 
-void noTheme(HWND w) { SetWindowTheme(w, L"", L""); }
+void noTheme(HWND w) { removeVisualStyle(w); }
 
 LRESULT CALLBACK commandBarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {

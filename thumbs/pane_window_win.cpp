@@ -386,7 +386,10 @@ void repaintItem(ThumbnailPane& pane, int i) {
 
 void repaintPane(ThumbnailPane& pane) {
     if (!pane.baseWindow) return;
-    RedrawWindow(pane.baseWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // The whole pane with its frames: the base window's scroll bar and the status bar too, so
+    // that a repaint also mends parts of them that were drawn black (seen under Wine).
+    HWND top = pane.outerWindow ? pane.outerWindow : pane.baseWindow;
+    RedrawWindow(top, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 void setStatusText(ThumbnailPane& pane, int part, const wchar_t* text, bool withTip) {

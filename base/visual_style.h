@@ -1,0 +1,7 @@
+#pragma once
+// Visual-style calls that some supported systems lack, looked up when first used.
+#include <windows.h>
+
+// Draws the control without the visual style (classic look); does nothing where the system
+// has no visual styles.
+void removeVisualStyle(HWND window);
