@@ -55,8 +55,9 @@ ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& 
                                   int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, uint8_t* decodedFlag,
                                   ThumbnailData& out);
 
-// Moves g_loadInfo's current thumbnail (after makeThumbnail) into out.
+// Moves info's (by default g_loadInfo's) current thumbnail (after makeThumbnail) into out.
 void takeLoadedThumbnail(const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
+void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
 
 // A pane item from a finished thumbnail: bitmap information, pixels (the item takes them),
 // facts, sizes and cacheAvailable; the name is set when name is given (the second pass
@@ -73,6 +74,11 @@ struct FolderLoadSettings {
     int32_t filter = 0;
     uint32_t hiddenMask = 2;   // "Hidden"
     std::vector<std::wstring> pluginExtensions;
+    // Decoding threads for the files the cache does not hold: 0 one per processor (at most
+    // 8), 1 none (every file decoded on the loading thread, one after another), n exactly n.
+    // Only JPEG files are decoded on them; everything else stays on the loading thread.
+    // The results are the same whichever number is used.
+    int32_t workers = 0;
 };
 
 // Every hook may be left empty.
@@ -97,6 +103,10 @@ struct FolderLoadHooks {
     std::function<void()> beforeWrite;
     // The cache write reads the items through this (lock held): fill view for slot.
     std::function<void(size_t slot, CacheItemView& view)> itemForCache;
+    // The names in view, [first, end) as indexes into the listing (lock released, asked
+    // whenever the loader waits or after a file): their decodes are started before the
+    // others'. Items are still delivered in list order.
+    std::function<void(size_t& first, size_t& end)> visibleNames;
 };
 
 struct FolderLoadStats {
@@ -112,6 +122,8 @@ struct FolderLoadStats {
     bool secondPass = false;
     bool cacheWriteAttempted = false;
     bool cacheWritten = false;  // false after an attempt: the pane shows message row 10
+    int workers = 0;            // decoding threads started (0: every decode on the loading thread)
+    size_t decodedByWorkers = 0;
     uint32_t cacheRecords = 0;
     int stopCode = 0;
     // Wall time of each phase, milliseconds.
@@ -120,7 +132,8 @@ struct FolderLoadStats {
 
 // Runs the whole load of folder. Returns the stop code: 0 when it ran to its end (or
 // found nothing, or `listed` gave up), otherwise what afterFile returned or the value of
-// *stop (checked after every file). Items are delivered through the hooks; the summary
+// *stop (checked after every file, and while waiting for the decoding threads, whose
+// afterFile calls then repeat the last count). When it returns, no decoding thread runs. Items are delivered through the hooks; the summary
 // goes to stats.
 int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
                          FolderLoadStats& stats, const std::atomic<int>* stop = nullptr);
