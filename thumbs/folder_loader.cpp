@@ -323,7 +323,10 @@ private:
     bool quit_ = false;
 };
 
+std::atomic<int32_t> g_automaticWorkers{0};
+
 int workerCount(int32_t setting) {
+    if (setting <= 0) setting = g_automaticWorkers.load();
     int n = setting > 0 ? setting : processorCount();
     if (n > kMaxWorkers) n = kMaxWorkers;
     return n < 1 ? 1 : n;
@@ -337,6 +340,8 @@ void askVisible(const FolderLoadHooks& hooks, DecodePool* pool) {
 }
 
 }  // namespace
+
+void setAutomaticLoadWorkers(int32_t workers) { g_automaticWorkers.store(workers > 0 ? workers : 0); }
 
 int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
                          FolderLoadStats& stats, const std::atomic<int>* stop) {

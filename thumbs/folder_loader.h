@@ -109,6 +109,10 @@ struct FolderLoadHooks {
     std::function<void(size_t& first, size_t& end)> visibleNames;
 };
 
+// What a `workers` setting of 0 means from now on: 0 (the start value) one thread per
+// processor, n > 0 exactly n (1: the one-thread load). Measurements compare the two.
+void setAutomaticLoadWorkers(int32_t workers);
+
 struct FolderLoadStats {
     size_t listed = 0;      // names found by the enumeration
     size_t kept = 0;        // names loaded (at most kMaxFolderItems)

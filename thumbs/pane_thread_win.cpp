@@ -456,6 +456,11 @@ int loadFolder(ThumbnailPane& pane) {
     hooks.itemForCache = [&](size_t slot, CacheItemView& view) {
         if (slot < static_cast<size_t>(pane.itemCount)) view = cacheViewOf(pane.items[slot]);
     };
+    // The cells in view are decoded first (their items are still filled in list order).
+    hooks.visibleNames = [&](size_t& first, size_t& end) {
+        first = static_cast<size_t>(pane.cellFirst);
+        end = static_cast<size_t>(pane.cellEnd);
+    };
 
     FolderLoadStats stats;
     const int code = loadFolderThumbnails(pane.folder, settings, hooks, stats);
