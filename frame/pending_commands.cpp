@@ -6,7 +6,6 @@
 
 #include "frame/file_operations.h"
 #include "frame/wallpaper.h"
-#include "image/plugin_host.h"
 #include "tree/tree_access.h"
 
 // Placeholders: each owner replaces its bodies when its subsystem lands.
@@ -21,18 +20,7 @@ void folderTreeCommand(int) {}
 void folderTreeSelectActivePaneFolder() {}
 void folderTreeDragBegins(bool) {}
 
-void showFileProperties(HWND) {}
-void deleteSelectedFiles(HWND) {}
-void renameSelectedFile(HWND) {}
 void showOptionsDialog(HWND) {}
-void openSelectionInViewer(HWND, const wchar_t*) {}
-void startSlideShow(HWND) {}
-void openSelectionWithAssociation(HWND) {}
-void runExternalTool(HWND, int) {}
-void showViewerOptions(HWND) {}
-void showProgramHelp(HWND) {}
-void showViewerHelp(HWND) {}
-void runDoubleClickAction(HWND, int) {}
 
 void createFolderTreeContents(HWND) {}
 void layoutFolderTreeContents(HWND, int, int, int) {}
@@ -56,13 +44,4 @@ void treeOpenPath(const wchar_t* path) {
 void treeAfterRename(const wchar_t*, const wchar_t*) {}
 void treeAfterNewFolder(const wchar_t*) {}
 
-INT_PTR runNameDialog(HWND, int, int, const wchar_t*) { return 0; }
-bool recycleList(HWND, const std::wstring&) { return false; }
-bool recycleListSilently(const std::wstring&) { return false; }
 
-std::vector<std::wstring> listPlugins(const wchar_t*, PluginListMode) { return {}; }
-bool pluginSummary(const wchar_t*, PluginSummary& out) {
-    out = PluginSummary{};
-    return false;
-}
-void configurePlugin(const wchar_t*, void*) {}

@@ -79,6 +79,9 @@ struct FolderLoadSettings {
     // Only JPEG files are decoded on them; everything else stays on the loading thread.
     // The results are the same whichever number is used.
     int32_t workers = 0;
+    // "Path" "SPI": when it names an existing folder, the patterns of its image plug-ins
+    // join pluginExtensions for filter 0 (listed under the image lock, as it loads them).
+    std::wstring pluginFolder;
 };
 
 // Every hook may be left empty.
