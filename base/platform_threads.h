@@ -9,6 +9,9 @@
 // The number of processors the process may use (at least 1).
 int processorCount();
 
+// Processor time the calling thread has used so far, milliseconds (measurements only).
+double threadCpuMilliseconds();
+
 class WorkerLock {
 public:
     WorkerLock();

@@ -15,6 +15,12 @@ int processorCount() {
     return n > 0 ? int(n) : 1;
 }
 
+double threadCpuMilliseconds() {
+    timespec t{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0;
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+}
+
 WorkerLock::WorkerLock() { pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), nullptr); }
 WorkerLock::~WorkerLock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void WorkerLock::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }

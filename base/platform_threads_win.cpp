@@ -12,6 +12,13 @@ int processorCount() {
     return info.dwNumberOfProcessors > 0 ? int(info.dwNumberOfProcessors) : 1;
 }
 
+double threadCpuMilliseconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+    const auto value = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return double(value(kernel) + value(user)) / 10000.0;  // 100 ns units
+}
+
 WorkerLock::WorkerLock() { InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 WorkerLock::~WorkerLock() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void WorkerLock::lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }

@@ -19,6 +19,9 @@
 //   resample / half-scale decode         0.05 (1920 x 1200 -> cell)    0.07 (2000 x 1500 -> 148 x 111)
 //   10,000 cached thumbnails             160 ms to open the cache; the whole warm load
 //                                        (10,000 stream decodes into fresh pixel blocks) 2.1 s CPU
+// Decoding threads (cold_in_turn, warm_in_turn; 2026-12-08, load average 10-12, see README):
+//   threads / vipsthumbnail 0.64, threads / one thread 0.70 (wall); busiest thread's CPU time /
+//   one thread's 0.54; warm with threads / one thread 1.02-1.21 (15-19 ms, noise level)
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -170,7 +173,9 @@ void vipsThumbnail(benchmark::State& state, bool jpegOnly) {
 // The three cold loads of the JPEG set taken in turn, the order rotated each round, so that
 // the changing load of a shared machine falls on all of them alike: the scheduler with one
 // thread per processor, the one-thread load, and vipsthumbnail. Reported as counters (ms per
-// load and the two ratios).
+// load and the two ratios). On a machine whose processors are taken by others the threads
+// cannot run side by side, so the processor time of the busiest thread against that of the
+// one-thread load is reported too (cpu_path_vs_one), and all threads' time (cpu_all_vs_one).
 void coldInTurn(benchmark::State& state) {
     if (!havePhotos(state)) return;
     if (std::system("command -v vipsthumbnail >/dev/null 2>&1") != 0) {
@@ -184,6 +189,7 @@ void coldInTurn(benchmark::State& state) {
                           (out / "%s.jpg[Q=80]").string() + "'";
     for (const fs::path& f : filesOf(folder)) command += " '" + f.string() + "'";
     double ms[3] = {0, 0, 0};
+    double cpuPath[2] = {0, 0}, cpuAll[2] = {0, 0};  // the busiest thread's CPU time; all threads'
     int round = 0;
     for (auto _ : state) {
         for (int k = 0; k < 3; ++k) {
@@ -196,6 +202,8 @@ void coldInTurn(benchmark::State& state) {
             } else {
                 const FolderLoadStats s = loadOnce(folder, cache, true, which == 0 ? 0 : 1);
                 if (s.decoded != s.shown || s.failed) state.SkipWithError("some photographs did not decode");
+                cpuPath[which] += s.loaderCpuMs > s.workerCpuMsMax ? s.loaderCpuMs : s.workerCpuMsMax;
+                cpuAll[which] += s.loaderCpuMs + s.workerCpuMsTotal;
             }
             ms[which] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         }
@@ -207,6 +215,9 @@ void coldInTurn(benchmark::State& state) {
     state.counters["vips_ms"] = ms[2] / n;
     state.counters["vs_one"] = ms[1] > 0 ? ms[0] / ms[1] : 0;
     state.counters["vs_vips"] = ms[2] > 0 ? ms[0] / ms[2] : 0;
+    // What an idle machine would show: the load lasts about as long as its busiest thread runs.
+    state.counters["cpu_path_vs_one"] = cpuPath[1] > 0 ? cpuPath[0] / cpuPath[1] : 0;
+    state.counters["cpu_all_vs_one"] = cpuAll[1] > 0 ? cpuAll[0] / cpuAll[1] : 0;
 }
 
 // The warm loads (every thumbnail from the cache) in turn the same way.

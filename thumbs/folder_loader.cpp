@@ -226,6 +226,8 @@ public:
         work_.release(started_);
         for (int i = 0; i < started_; ++i) {
             workers_[i].thread.join();
+            cpuMsMax_ = workers_[i].cpuMs > cpuMsMax_ ? workers_[i].cpuMs : cpuMsMax_;
+            cpuMsTotal_ += workers_[i].cpuMs;
             destroyJpegDecoder(workers_[i].decoder);
             workers_[i].decoder = nullptr;
         }
@@ -253,6 +255,9 @@ public:
         return st;
     }
 
+    double cpuMsMax() const { return cpuMsMax_; }
+    double cpuMsTotal() const { return cpuMsTotal_; }
+
     // Waits at most one slice for any thread to finish a file.
     void waitSlice() { done_.wait(kWaitSliceMs); }
 
@@ -260,12 +265,14 @@ private:
     struct Worker {
         DecodePool* pool = nullptr;
         JpegDecoder* decoder = nullptr;
+        double cpuMs = 0;
         WorkerThread thread;
     };
 
     static void run(void* argument) {
         auto& w = *static_cast<Worker*>(argument);
         w.pool->loop(w.decoder);
+        w.cpuMs = threadCpuMilliseconds();
     }
 
     // The next name to decode: those in view first, then the lowest queued one.
@@ -322,6 +329,7 @@ private:
     size_t low_ = 0;  // no queued name below this one
     size_t visibleFirst_ = 0, visibleEnd_ = 0;
     bool quit_ = false;
+    double cpuMsMax_ = 0, cpuMsTotal_ = 0;
 };
 
 std::atomic<int32_t> g_automaticWorkers{0};
@@ -348,6 +356,7 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
                          FolderLoadStats& stats, const std::atomic<int>* stop) {
     stats = FolderLoadStats{};
     const Clock::time_point start = Clock::now();
+    const double cpuStart = threadCpuMilliseconds();
     if (folder.empty()) return 0;
 
     Clock::time_point phase = Clock::now();
@@ -472,7 +481,12 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     }
     // Ends the threads (promptly after a stop: each finishes at most the file it is on) and
     // releases what was decoded ahead and never delivered.
-    pool.reset();
+    if (pool) {
+        pool->shutDown();
+        stats.workerCpuMsMax = pool->cpuMsMax();
+        stats.workerCpuMsTotal = pool->cpuMsTotal();
+        pool.reset();
+    }
     const bool hadTable = table.isOpen();
     table.release();
     stats.shown = slotName.size();
@@ -522,5 +536,6 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     }
     stats.writeCacheMs = millisecondsSince(phase);
     stats.totalMs = millisecondsSince(start);
+    stats.loaderCpuMs = threadCpuMilliseconds() - cpuStart;
     return code;
 }
