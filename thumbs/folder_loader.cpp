@@ -406,7 +406,8 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     // the cache does not hold are decoded ahead on the decoding threads; the rest, and any
     // file a thread could not make, are loaded here as they come.
     phase = Clock::now();
-    std::vector<uint8_t> state(names.size(), NameSerial);
+    std::vector<uint8_t> state(names.size(), NameSerial);  // the pool's lock guards it once threads run
+    std::vector<uint8_t> viaThreads(names.size(), 0);        // which names the threads make; fixed
     std::unique_ptr<DecodePool> pool;
     const int wanted = workerCount(settings.workers);
     if (wanted > 1) {
@@ -414,6 +415,7 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
         for (size_t i = 0; i < names.size(); ++i) {
             if (hasJpegExtension(names[i]) && !(table.isOpen() && table.find(names[i]) >= 0)) {
                 state[i] = NameQueued;
+                viaThreads[i] = 1;
                 ++queued;
             }
         }
@@ -426,7 +428,7 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
         }
         if (stats.workers == 0) {
             pool.reset();
-            std::fill(state.begin(), state.end(), uint8_t(NameSerial));
+            std::fill(viaThreads.begin(), viaThreads.end(), uint8_t(0));
         }
     }
 
@@ -436,7 +438,7 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     for (size_t i = 0; i < names.size(); ++i) {
         ThumbnailData made;
         bool fromWorker = false;
-        if (state[i] != NameSerial) {
+        if (viaThreads[i]) {
             for (;;) {
                 const NameState st = pool->collect(i, made);
                 if (st == NameDone) {
