@@ -5,7 +5,8 @@
 //
 // Like every decoder, the JPEG code keeps one static record and context: callers hold the
 // image lock, and a successful decode hands the record's pixel buffer (pageAlloc'd) to the
-// caller, who releases it with pageFree.
+// caller, who releases it with pageFree. A thread that decodes without the lock owns a
+// JpegDecoder instead (below).
 #pragma once
 
 #include <cstddef>
