@@ -106,6 +106,9 @@ struct FolderLoadHooks {
     std::function<void()> beforeWrite;
     // The cache write reads the items through this (lock held): fill view for slot.
     std::function<void(size_t slot, CacheItemView& view)> itemForCache;
+    // Asked before each record of the cache write (lock held): the pane answers what other
+    // threads send it meanwhile. Return false to give the write up; the old data file stays.
+    std::function<bool()> duringWrite;
     // The names in view, [first, end) as indexes into the listing (lock released, asked
     // whenever the loader waits or after a file): their decodes are started before the
     // others'. Items are still delivered in list order.
@@ -129,6 +132,7 @@ struct FolderLoadStats {
     bool secondPass = false;
     bool cacheWriteAttempted = false;
     bool cacheWritten = false;  // false after an attempt: the pane shows message row 10
+    bool cacheWriteGivenUp = false;  // the write was stopped half-way (no message then)
     int workers = 0;            // decoding threads started (0: every decode on the loading thread)
     size_t decodedByWorkers = 0;
     // Processor time of the loading thread during the load, and the most and the sum any
@@ -143,8 +147,10 @@ struct FolderLoadStats {
 
 // Runs the whole load of folder. Returns the stop code: 0 when it ran to its end (or
 // found nothing, or `listed` gave up), otherwise what afterFile returned or the value of
-// *stop (checked after every file, and while waiting for the decoding threads, whose
-// afterFile calls then repeat the last count). When it returns, no decoding thread runs. Items are delivered through the hooks; the summary
+// *stop (checked after every file, while waiting for the decoding threads, whose afterFile
+// calls then repeat the last count, and before every record of the cache write; a write
+// stopped so is given up and the load returns *stop). When it returns, no decoding thread
+// runs. Items are delivered through the hooks; the summary
 // goes to stats.
 int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
                          FolderLoadStats& stats, const std::atomic<int>* stop = nullptr);
