@@ -1,7 +1,9 @@
 // ImageLock: the one lock that serialises image loading. The decoders keep their state in
 // static storage and report through the single LoadInfo record, so every image load, cache
 // access and use of the load results happens while holding it, on either pane thread or on
-// the main thread. It is never held across a message pump.
+// the main thread. It is never held across a message pump. The one exception: the decoding
+// threads of a folder load decode JPEG files with decoders and load records of their own,
+// without it, and hand the results to the loading thread.
 // Windows: a critical section; native builds: a std::mutex.
 #pragma once
 

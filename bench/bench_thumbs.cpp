@@ -19,8 +19,12 @@
 //   resample / half-scale decode         0.05 (1920 x 1200 -> cell)    0.07 (2000 x 1500 -> 148 x 111)
 //   10,000 cached thumbnails             160 ms to open the cache; the whole warm load
 //                                        (10,000 stream decodes into fresh pixel blocks) 2.1 s CPU
+// Decoding threads (cold_in_turn, warm_in_turn; 2026-12-08, load average 10-12, see README):
+//   threads / vipsthumbnail 0.64, threads / one thread 0.70 (wall); busiest thread's CPU time /
+//   one thread's 0.54; warm with threads / one thread 1.02-1.21 (15-19 ms, noise level)
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -97,8 +101,9 @@ struct Keeper {
     }
 };
 
-FolderLoadStats loadOnce(const fs::path& folder, const fs::path& cache, bool useCache) {
+FolderLoadStats loadOnce(const fs::path& folder, const fs::path& cache, bool useCache, int workers = 0) {
     FolderLoadSettings settings;
+    settings.workers = workers;
     settings.cellWidth = kCellW;
     settings.cellHeight = kCellH;
     settings.useCache = useCache;
@@ -117,7 +122,7 @@ bool havePhotos(benchmark::State& state) {
 
 // ---------------------------------------------------------------- cold and warm loads
 
-void coldLoad(benchmark::State& state, bool jpegOnly, bool writeCache) {
+void coldLoad(benchmark::State& state, bool jpegOnly, bool writeCache, int workers = 0) {
     if (!havePhotos(state)) return;
     const fs::path folder = photoSet(jpegOnly);
     const fs::path cache = kWork / "cache-cold";
@@ -126,21 +131,22 @@ void coldLoad(benchmark::State& state, bool jpegOnly, bool writeCache) {
         state.PauseTiming();
         clearFolder(cache);
         state.ResumeTiming();
-        const FolderLoadStats s = loadOnce(folder, cache, writeCache);
+        const FolderLoadStats s = loadOnce(folder, cache, writeCache, workers);
         shown = s.shown;
+        state.counters["threads"] = double(s.workers);
         if (s.decoded != s.shown || s.failed) state.SkipWithError("some photographs did not decode");
     }
     state.counters["files"] = double(shown);
 }
 
-void warmLoad(benchmark::State& state, bool jpegOnly) {
+void warmLoad(benchmark::State& state, bool jpegOnly, int workers = 0) {
     if (!havePhotos(state)) return;
     const fs::path folder = photoSet(jpegOnly);
     const fs::path cache = kWork / "cache-warm";
     clearFolder(cache);
     loadOnce(folder, cache, true);
     for (auto _ : state) {
-        const FolderLoadStats s = loadOnce(folder, cache, true);
+        const FolderLoadStats s = loadOnce(folder, cache, true, workers);
         if (s.decoded != 0 || s.fromCache != s.shown) state.SkipWithError("the warm load decoded files");
     }
 }
@@ -162,6 +168,81 @@ void vipsThumbnail(benchmark::State& state, bool jpegOnly) {
         state.ResumeTiming();
         if (std::system(command.c_str()) != 0) state.SkipWithError("vipsthumbnail failed");
     }
+}
+
+// The three cold loads of the JPEG set taken in turn, the order rotated each round, so that
+// the changing load of a shared machine falls on all of them alike: the scheduler with one
+// thread per processor, the one-thread load, and vipsthumbnail. Reported as counters (ms per
+// load and the two ratios). On a machine whose processors are taken by others the threads
+// cannot run side by side, so the processor time of the busiest thread against that of the
+// one-thread load is reported too (cpu_path_vs_one), and all threads' time (cpu_all_vs_one).
+void coldInTurn(benchmark::State& state) {
+    if (!havePhotos(state)) return;
+    if (std::system("command -v vipsthumbnail >/dev/null 2>&1") != 0) {
+        state.SkipWithError("vipsthumbnail not installed (libvips-tools)");
+        return;
+    }
+    const fs::path folder = photoSet(true);
+    const fs::path cache = kWork / "cache-turn";
+    const fs::path out = kWork / "vips-turn";
+    std::string command = "vipsthumbnail --size " + std::to_string(kCellW) + "x" + std::to_string(kCellH) + " -o '" +
+                          (out / "%s.jpg[Q=80]").string() + "'";
+    for (const fs::path& f : filesOf(folder)) command += " '" + f.string() + "'";
+    double ms[3] = {0, 0, 0};
+    double cpuPath[2] = {0, 0}, cpuAll[2] = {0, 0};  // the busiest thread's CPU time; all threads'
+    int round = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < 3; ++k) {
+            const int which = (k + round) % 3;
+            clearFolder(cache);
+            clearFolder(out);
+            const auto t0 = std::chrono::steady_clock::now();
+            if (which == 2) {
+                if (std::system(command.c_str()) != 0) state.SkipWithError("vipsthumbnail failed");
+            } else {
+                const FolderLoadStats s = loadOnce(folder, cache, true, which == 0 ? 0 : 1);
+                if (s.decoded != s.shown || s.failed) state.SkipWithError("some photographs did not decode");
+                cpuPath[which] += s.loaderCpuMs > s.workerCpuMsMax ? s.loaderCpuMs : s.workerCpuMsMax;
+                cpuAll[which] += s.loaderCpuMs + s.workerCpuMsTotal;
+            }
+            ms[which] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        }
+        ++round;
+    }
+    const double n = round > 0 ? double(round) : 1.0;
+    state.counters["threads_ms"] = ms[0] / n;
+    state.counters["one_ms"] = ms[1] / n;
+    state.counters["vips_ms"] = ms[2] / n;
+    state.counters["vs_one"] = ms[1] > 0 ? ms[0] / ms[1] : 0;
+    state.counters["vs_vips"] = ms[2] > 0 ? ms[0] / ms[2] : 0;
+    // What an idle machine would show: the load lasts about as long as its busiest thread runs.
+    state.counters["cpu_path_vs_one"] = cpuPath[1] > 0 ? cpuPath[0] / cpuPath[1] : 0;
+    state.counters["cpu_all_vs_one"] = cpuAll[1] > 0 ? cpuAll[0] / cpuAll[1] : 0;
+}
+
+// The warm loads (every thumbnail from the cache) in turn the same way.
+void warmInTurn(benchmark::State& state) {
+    if (!havePhotos(state)) return;
+    const fs::path folder = photoSet(true);
+    const fs::path cache = kWork / "cache-warm-turn";
+    clearFolder(cache);
+    loadOnce(folder, cache, true);
+    double ms[2] = {0, 0};
+    int round = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < 2; ++k) {
+            const int which = (k + round) % 2;
+            const auto t0 = std::chrono::steady_clock::now();
+            const FolderLoadStats s = loadOnce(folder, cache, true, which == 0 ? 0 : 1);
+            if (s.decoded != 0) state.SkipWithError("the warm load decoded files");
+            ms[which] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        }
+        ++round;
+    }
+    const double n = round > 0 ? double(round) : 1.0;
+    state.counters["threads_ms"] = ms[0] / n;
+    state.counters["one_ms"] = ms[1] / n;
+    state.counters["vs_one"] = ms[1] > 0 ? ms[0] / ms[1] : 0;
 }
 
 // The floor: each JPEG read and decoded by libjpeg-turbo at the scale the loader picks,
@@ -338,12 +419,17 @@ void warmLoadMany(benchmark::State& state) {
     }
 }
 
+BENCHMARK(coldInTurn)->Name("cold_in_turn/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
+BENCHMARK(warmInTurn)->Name("warm_in_turn/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(30);
 BENCHMARK_CAPTURE(coldLoad, jpeg, true, true)->Name("cold_load/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(coldLoad, jpeg_one_thread, true, true, 1)->Name("cold_load_one_thread/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK_CAPTURE(coldLoad, jpeg_nocache, true, false)->Name("cold_load_no_write/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK_CAPTURE(vipsThumbnail, jpeg, true)->Name("vipsthumbnail/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(scaledDecodeFloor)->Name("libjpeg_scaled_decode/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK_CAPTURE(warmLoad, jpeg, true)->Name("warm_load/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK_CAPTURE(warmLoad, jpeg_one_thread, true, 1)->Name("warm_load_one_thread/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 BENCHMARK_CAPTURE(coldLoad, all, false, true)->Name("cold_load/all")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK_CAPTURE(coldLoad, all_one_thread, false, true, 1)->Name("cold_load_one_thread/all")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK_CAPTURE(vipsThumbnail, all, false)->Name("vipsthumbnail/all")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK_CAPTURE(warmLoad, all, false)->Name("warm_load/all")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 BENCHMARK(halfScaleDecode)->Name("jpeg_half_scale_decode/3840x2400")->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -378,8 +464,12 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nratios:\n");
-    ratio(reporter, "cold load / vipsthumbnail (JPEG)", "cold_load/jpeg/iterations:3/real_time", "vipsthumbnail/jpeg/iterations:3/real_time", "<= 1");
+    ratio(reporter, "cold load / vipsthumbnail (JPEG)", "cold_load/jpeg/iterations:3/real_time", "vipsthumbnail/jpeg/iterations:3/real_time", "<= 0.5");
     ratio(reporter, "cold load / vipsthumbnail (JPEG+PNG)", "cold_load/all/iterations:2/real_time", "vipsthumbnail/all/iterations:2/real_time", "<= 1");
+    ratio(reporter, "cold load / one-thread cold load (JPEG)", "cold_load/jpeg/iterations:3/real_time", "cold_load_one_thread/jpeg/iterations:3/real_time", "<= 0.6");
+    ratio(reporter, "cold load / one-thread cold load (JPEG+PNG)", "cold_load/all/iterations:2/real_time", "cold_load_one_thread/all/iterations:2/real_time", "-");
+    ratio(reporter, "one-thread cold load / vipsthumbnail (JPEG)", "cold_load_one_thread/jpeg/iterations:3/real_time", "vipsthumbnail/jpeg/iterations:3/real_time", "-");
+    ratio(reporter, "warm load / one-thread warm load (JPEG)", "warm_load/jpeg/iterations:10/real_time", "warm_load_one_thread/jpeg/iterations:10/real_time", "<= 1 (noise)");
     ratio(reporter, "cold load / bare scaled decode (JPEG)", "cold_load/jpeg/iterations:3/real_time", "libjpeg_scaled_decode/jpeg/iterations:3/real_time", "<= 1.3");
     ratio(reporter, "cold load without cache write / floor", "cold_load_no_write/jpeg/iterations:3/real_time", "libjpeg_scaled_decode/jpeg/iterations:3/real_time", "<= 1.3");
     ratio(reporter, "cold / warm load (JPEG)", "cold_load/jpeg/iterations:3/real_time", "warm_load/jpeg/iterations:10/real_time", ">= 20");

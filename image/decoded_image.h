@@ -131,6 +131,15 @@ void unmapImageFile(DecoderInput& input);
 // (release with pageFree).
 bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, uint8_t* decodedFlag);
 
+// The same load for a thread that holds no lock, for JPEG files only: decoded with the
+// caller's own decoder (jpeg_codec.h) into info, exactly as loadImage would fill
+// g_loadInfo. Returns false, with nothing left allocated, for anything else (a file that
+// is not a JPEG, or a JPEG that does not decode, which loadImage would offer to the
+// plug-ins): the caller then runs loadImage under the lock.
+struct JpegDecoder;
+bool loadJpegImage(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                   LoadInfo& info);
+
 // Stands in for the plug-in host when set (tests); null, the normal case, means the real
 // host with the plug-in folder setting.
 using PluginLoader = DecodedImage* (*)(const wchar_t* path, DecodeCounters& counters);

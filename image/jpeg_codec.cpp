@@ -3,13 +3,15 @@
 // at reduced scale when a thumbnail is wanted, and the thumbnail encoder of the cache.
 //
 // Library errors leave through longjmp back into the operation that started them. For that
-// reason all state that must survive the jump lives in the static contexts below, and the
-// functions that call setjmp hold no objects with destructors.
+// reason all state that must survive the jump lives in a context record (the static ones
+// below, or a decoder of a worker thread), and the functions that call setjmp hold no
+// objects with destructors.
 #include "image/jpeg_codec.h"
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 extern "C" {
 #include <jerror.h>
@@ -32,6 +34,7 @@ constexpr int kRowBatch = 16;  // scanlines handed to the library per call
 struct ErrorManager {
     jpeg_error_mgr pub;
     jmp_buf returnPoint;
+    wchar_t* message;  // where a fatal error's text goes
 };
 
 struct DecoderContext {
@@ -52,6 +55,7 @@ struct DecoderContext {
     bool progressive;
     int32_t commentCount;
     int32_t exifIndicator;
+    wchar_t message[kMessageChars];
 };
 
 struct EncoderContext {
@@ -75,16 +79,16 @@ const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 uint8_t g_product[256][256];  // g_product[x][k] = x * k / 255
 bool g_productReady = false;
 
-void setMessage(const char* narrow) {
-    g_message[0] = 0;
+void setMessage(wchar_t* message, const char* narrow) {
+    message[0] = 0;
 #ifdef _WIN32
-    int n = MultiByteToWideChar(0 /* CP_ACP */, 0, narrow, -1, g_message, kMessageChars);
-    if (n <= 0) g_message[0] = 0;
-    g_message[kMessageChars - 1] = 0;
+    int n = MultiByteToWideChar(0 /* CP_ACP */, 0, narrow, -1, message, kMessageChars);
+    if (n <= 0) message[0] = 0;
+    message[kMessageChars - 1] = 0;
 #else
     int i = 0;
-    for (; narrow[i] && i < kMessageChars - 1; ++i) g_message[i] = wchar_t(static_cast<unsigned char>(narrow[i]));
-    g_message[i] = 0;
+    for (; narrow[i] && i < kMessageChars - 1; ++i) message[i] = wchar_t(static_cast<unsigned char>(narrow[i]));
+    message[i] = 0;
 #endif
 }
 
@@ -94,8 +98,9 @@ void errorExit(j_common_ptr cinfo) {
     text[0] = 0;
     (*cinfo->err->format_message)(cinfo, text);
     text[JMSG_LENGTH_MAX - 1] = 0;
-    setMessage(text);
-    longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->returnPoint, 1);
+    ErrorManager* error = reinterpret_cast<ErrorManager*>(cinfo->err);
+    setMessage(error->message, text);
+    longjmp(error->returnPoint, 1);
 }
 
 // Warnings (a truncated stream, a corrupt segment) are not errors: the decode goes on and
@@ -146,14 +151,16 @@ void skipMarkerBody(j_decompress_ptr cinfo) {
     if (length > 2) (*cinfo->src->skip_input_data)(cinfo, length - 2);
 }
 
+DecoderContext& contextOf(j_decompress_ptr cinfo) { return *static_cast<DecoderContext*>(cinfo->client_data); }
+
 boolean countComment(j_decompress_ptr cinfo) {
-    ++g_dec.commentCount;
+    ++contextOf(cinfo).commentCount;
     skipMarkerBody(cinfo);
     return TRUE;
 }
 
 boolean noteApp1(j_decompress_ptr cinfo) {
-    g_dec.exifIndicator = 1;
+    contextOf(cinfo).exifIndicator = 1;
     skipMarkerBody(cinfo);
     return TRUE;
 }
@@ -173,16 +180,17 @@ int32_t densityToPerMetre(int unit, unsigned density) {
     return 0;
 }
 
-// The decode proper. Everything it touches lives in g_dec; on a library error control comes
+// The decode proper. Everything it touches lives in dec; on a library error control comes
 // back to the setjmp here with the pixel buffer (if any) still recorded in the record.
-bool runDecode(const uint8_t* data, size_t size) {
-    jpeg_decompress_struct& cinfo = g_dec.cinfo;
-    DecodedImage& rec = g_dec.record;
+bool runDecode(DecoderContext& dec, const uint8_t* data, size_t size) {
+    jpeg_decompress_struct& cinfo = dec.cinfo;
+    DecodedImage& rec = dec.record;
 
-    cinfo.err = jpeg_std_error(&g_dec.error.pub);
-    g_dec.error.pub.error_exit = errorExit;
-    g_dec.error.pub.output_message = outputMessage;
-    if (setjmp(g_dec.error.returnPoint)) {
+    cinfo.err = jpeg_std_error(&dec.error.pub);
+    dec.error.pub.error_exit = errorExit;
+    dec.error.pub.output_message = outputMessage;
+    dec.error.message = dec.message;
+    if (setjmp(dec.error.returnPoint)) {
         jpeg_destroy_decompress(&cinfo);
         pageFree(rec.pixels);
         rec.pixels = nullptr;
@@ -190,27 +198,28 @@ bool runDecode(const uint8_t* data, size_t size) {
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.client_data = &dec;
 
-    g_dec.source.init_source = sourceInit;
-    g_dec.source.fill_input_buffer = sourceFill;
-    g_dec.source.skip_input_data = sourceSkip;
-    g_dec.source.resync_to_restart = jpeg_resync_to_restart;
-    g_dec.source.term_source = sourceTerm;
-    g_dec.source.next_input_byte = data;
-    g_dec.source.bytes_in_buffer = size;
-    cinfo.src = &g_dec.source;
+    dec.source.init_source = sourceInit;
+    dec.source.fill_input_buffer = sourceFill;
+    dec.source.skip_input_data = sourceSkip;
+    dec.source.resync_to_restart = jpeg_resync_to_restart;
+    dec.source.term_source = sourceTerm;
+    dec.source.next_input_byte = data;
+    dec.source.bytes_in_buffer = size;
+    cinfo.src = &dec.source;
     jpeg_set_marker_processor(&cinfo, JPEG_COM, countComment);
     jpeg_set_marker_processor(&cinfo, JPEG_APP0 + 1, noteApp1);
 
     jpeg_read_header(&cinfo, TRUE);
-    g_dec.fileWidth = int32_t(cinfo.image_width);
-    g_dec.fileHeight = int32_t(cinfo.image_height);
+    dec.fileWidth = int32_t(cinfo.image_width);
+    dec.fileHeight = int32_t(cinfo.image_height);
     // Recorded at once so that the caller sees the stated size even when the decode fails.
-    g_dec.targetWidth = g_dec.scaled ? g_dec.targetWidth : 0;
+    dec.targetWidth = dec.scaled ? dec.targetWidth : 0;
 
     cinfo.scale_num = 1;
-    cinfo.scale_denom = g_dec.scaled
-                            ? unsigned(jpegScaleDenominator(g_dec.fileWidth, g_dec.fileHeight, g_dec.targetWidth, g_dec.targetHeight))
+    cinfo.scale_denom = dec.scaled
+                            ? unsigned(jpegScaleDenominator(dec.fileWidth, dec.fileHeight, dec.targetWidth, dec.targetHeight))
                             : 1u;
     // Rows come out in the bitmap's blue, green, red order; grey and CMYK keep their spaces.
     if (cinfo.out_color_space == JCS_RGB) cinfo.out_color_space = JCS_EXT_BGR;
@@ -236,8 +245,8 @@ bool runDecode(const uint8_t* data, size_t size) {
     }
 
     const int bitCount = components == 1 ? 8 : 24;
-    g_dec.grey = components == 1;
-    if (g_dec.grey) {
+    dec.grey = components == 1;
+    if (dec.grey) {
         for (int i = 0; i < 256; ++i) {
             rec.palette[i].blue = rec.palette[i].green = rec.palette[i].red = uint8_t(i);
             rec.palette[i].reserved = 0;
@@ -287,7 +296,7 @@ bool runDecode(const uint8_t* data, size_t size) {
         }
     }
 
-    g_dec.progressive = cinfo.progressive_mode != FALSE;
+    dec.progressive = cinfo.progressive_mode != FALSE;
     jpeg_finish_decompress(&cinfo);
     rec.header.biXPelsPerMeter = densityToPerMetre(cinfo.density_unit, cinfo.X_density);
     rec.header.biYPelsPerMeter = densityToPerMetre(cinfo.density_unit, cinfo.Y_density);
@@ -297,33 +306,33 @@ bool runDecode(const uint8_t* data, size_t size) {
     return true;
 }
 
-void resetDecoder(int32_t targetWidth, int32_t targetHeight) {
-    g_dec.record = DecodedImage{};
-    g_dec.input = DecoderInput{};
-    g_dec.memoryData = nullptr;
-    g_dec.memorySize = 0;
-    g_dec.memorySource = false;
-    g_dec.scaled = targetWidth > 0 && targetHeight > 0;
-    g_dec.targetWidth = targetWidth;
-    g_dec.targetHeight = targetHeight;
-    g_dec.fileWidth = 0;
-    g_dec.fileHeight = 0;
-    g_dec.grey = false;
-    g_dec.progressive = false;
-    g_dec.commentCount = 0;
-    g_dec.exifIndicator = 0;
-    g_message[0] = 0;
+void resetDecoder(DecoderContext& dec, int32_t targetWidth, int32_t targetHeight) {
+    dec.record = DecodedImage{};
+    dec.input = DecoderInput{};
+    dec.memoryData = nullptr;
+    dec.memorySize = 0;
+    dec.memorySource = false;
+    dec.scaled = targetWidth > 0 && targetHeight > 0;
+    dec.targetWidth = targetWidth;
+    dec.targetHeight = targetHeight;
+    dec.fileWidth = 0;
+    dec.fileHeight = 0;
+    dec.grey = false;
+    dec.progressive = false;
+    dec.commentCount = 0;
+    dec.exifIndicator = 0;
+    dec.message[0] = 0;
 }
 
-DecodedImage* decodeBlock(const uint8_t* data, size_t size, DecodeCounters& counters) {
+DecodedImage* decodeBlock(DecoderContext& dec, const uint8_t* data, size_t size, DecodeCounters& counters) {
     counters = DecodeCounters{};
-    if (!runDecode(data, size)) return nullptr;
-    counters.fileWidth = g_dec.fileWidth;
-    counters.fileHeight = g_dec.fileHeight;
-    counters.interlaced = g_dec.progressive ? 1 : 0;
-    counters.commentCount = g_dec.commentCount;
-    counters.metaCount = g_dec.exifIndicator;
-    return &g_dec.record;
+    if (!runDecode(dec, data, size)) return nullptr;
+    counters.fileWidth = dec.fileWidth;
+    counters.fileHeight = dec.fileHeight;
+    counters.interlaced = dec.progressive ? 1 : 0;
+    counters.commentCount = dec.commentCount;
+    counters.metaCount = dec.exifIndicator;
+    return &dec.record;
 }
 
 // ---------------------------------------------------------------- memory destination
@@ -352,6 +361,7 @@ bool runEncode(const uint8_t* pixels, uint32_t width, uint32_t height) {
     cinfo.err = jpeg_std_error(&g_enc.error.pub);
     g_enc.error.pub.error_exit = errorExit;
     g_enc.error.pub.output_message = outputMessage;
+    g_enc.error.message = g_message;
     if (setjmp(g_enc.error.returnPoint)) {
         jpeg_destroy_compress(&cinfo);
         return false;
@@ -393,7 +403,7 @@ bool runEncode(const uint8_t* pixels, uint32_t width, uint32_t height) {
 }  // namespace
 
 DecodedImage& jpegRecord() { return g_dec.record; }
-const wchar_t* jpegLibraryMessage() { return g_message; }
+const wchar_t* jpegLibraryMessage() { return g_message[0] ? g_message : g_dec.message; }
 
 int jpegScaleDenominator(int32_t imageWidth, int32_t imageHeight, int32_t targetWidth, int32_t targetHeight) {
     if (targetWidth <= 0 || targetHeight <= 0) return 1;
@@ -406,28 +416,39 @@ int jpegScaleDenominator(int32_t imageWidth, int32_t imageHeight, int32_t target
     return 1;
 }
 
-DecodedImage* decodeJpeg(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, DecodeCounters& counters) {
-    resetDecoder(targetWidth, targetHeight);
+namespace {
+
+DecodedImage* decodeJpegFileWith(DecoderContext& dec, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                                 DecodeCounters& counters) {
+    resetDecoder(dec, targetWidth, targetHeight);
     counters = DecodeCounters{};
     int32_t error = 0;
-    const uint32_t size = mapImageFile(path, g_dec.input, error);
+    const uint32_t size = mapImageFile(path, dec.input, error);
     if (size == 0) {
-        g_dec.record.errorCode = error ? error : 4;
-        unmapImageFile(g_dec.input);
+        dec.record.errorCode = error ? error : 4;
+        unmapImageFile(dec.input);
         return nullptr;
     }
-    DecodedImage* result = decodeBlock(g_dec.input.file.data, size, counters);
+    DecodedImage* result = decodeBlock(dec, dec.input.file.data, size, counters);
     if (result) {
         result->fileSize = size;
         getLastWriteTime(path, result->lastWriteTime);
     }
-    unmapImageFile(g_dec.input);
+    unmapImageFile(dec.input);
     return result;
+}
+
+}  // namespace
+
+DecodedImage* decodeJpeg(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, DecodeCounters& counters) {
+    g_message[0] = 0;
+    return decodeJpegFileWith(g_dec, path, targetWidth, targetHeight, counters);
 }
 
 DecodedImage* decodeJpegMemory(const uint8_t* data, size_t size, int32_t targetWidth, int32_t targetHeight,
                                DecodeCounters& counters) {
-    resetDecoder(targetWidth, targetHeight);
+    g_message[0] = 0;
+    resetDecoder(g_dec, targetWidth, targetHeight);
     counters = DecodeCounters{};
     g_dec.memorySource = true;
     g_dec.memoryData = data;
@@ -436,13 +457,31 @@ DecodedImage* decodeJpegMemory(const uint8_t* data, size_t size, int32_t targetW
         g_dec.record.errorCode = 4;
         return nullptr;
     }
-    DecodedImage* result = decodeBlock(data, size, counters);
+    DecodedImage* result = decodeBlock(g_dec, data, size, counters);
     if (result) result->fileSize = uint32_t(size);
     return result;
 }
 
+struct JpegDecoder {
+    DecoderContext context;
+};
+
+JpegDecoder* createJpegDecoder() {
+    buildProductTable();  // shared, and only read once built
+    return new (std::nothrow) JpegDecoder();
+}
+
+void destroyJpegDecoder(JpegDecoder* decoder) { delete decoder; }
+
+DecodedImage* decodeJpegWith(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                             DecodeCounters& counters) {
+    if (!decoder) return nullptr;
+    return decodeJpegFileWith(decoder->context, path, targetWidth, targetHeight, counters);
+}
+
 bool encodeJpegThumbnail(uint8_t* output, uint32_t* capacity, const uint8_t* pixels, const DepthConversion& conversion) {
     g_message[0] = 0;
+    g_dec.message[0] = 0;
     if (!output || !capacity || *capacity == 0 || !pixels || conversion.width <= 0 || conversion.height <= 0 ||
         conversion.width > JPEG_MAX_DIMENSION || conversion.height > JPEG_MAX_DIMENSION)
         return false;

@@ -5,7 +5,8 @@
 //
 // Like every decoder, the JPEG code keeps one static record and context: callers hold the
 // image lock, and a successful decode hands the record's pixel buffer (pageAlloc'd) to the
-// caller, who releases it with pageFree.
+// caller, who releases it with pageFree. A thread that decodes without the lock owns a
+// JpegDecoder instead (below).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,17 @@ DecodedImage* decodeJpegMemory(const uint8_t* data, size_t size, int32_t targetW
 // error, unusable size, or when the stream does not fit in capacity; nothing is ever written
 // past output + capacity.
 bool encodeJpegThumbnail(uint8_t* output, uint32_t* capacity, const uint8_t* pixels, const DepthConversion& conversion);
+
+// A decoder of its own for a thread that decodes without the image lock (the thumbnail
+// workers): the same decode as decodeJpeg, from a private context. The returned record
+// belongs to the decoder and is reused by its next decode; its pixels go to the caller.
+// createJpegDecoder is called with the image lock held (it builds a shared table once);
+// it returns null when out of memory.
+struct JpegDecoder;
+JpegDecoder* createJpegDecoder();
+void destroyJpegDecoder(JpegDecoder* decoder);
+DecodedImage* decodeJpegWith(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                             DecodeCounters& counters);
 
 // The library's message for the last failed decode or encode (at most 199 characters),
 // empty when there is none. Shared by decoder and encoder, emptied before each use.

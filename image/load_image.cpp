@@ -4,6 +4,8 @@
 #include "image/decoded_image.h"
 #include "image/plugin_host.h"
 
+#include "image/jpeg_codec.h"
+
 LoadInfo g_loadInfo;
 PluginLoader g_pluginLoader = nullptr;
 
@@ -63,6 +65,24 @@ bool convertTo24(DecodedImage& image) {
     return true;
 }
 
+// Everything is committed only at the end, so a failed load leaves the counters at 0.
+void commitLoad(LoadInfo& info, DecodedImage* image, const DecodeCounters& counters, const wchar_t* path) {
+    info.current = image;
+    info.fileWidth = counters.fileWidth;
+    info.fileHeight = counters.fileHeight;
+    info.interlaced = counters.interlaced;
+    info.metaCount = counters.metaCount;
+    info.commentCount = counters.commentCount;
+    info.fileSize = image->fileSize;
+    info.format = image->format;
+    info.sourceDepth = image->sourceDepth;
+    info.width = image->header.biWidth;
+    info.height = image->header.biHeight;
+    FileTime written;
+    if (!getLastWriteTime(path, written)) written = FileTime{};
+    info.lastWriteTime = written;
+}
+
 }  // namespace
 
 bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, uint8_t* decodedFlag) {
@@ -91,21 +111,25 @@ bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, u
         return false;
     }
 
-    // Everything is committed only now, so a failed load leaves the counters at 0.
-    g_loadInfo.current = image;
-    g_loadInfo.fileWidth = counters.fileWidth;
-    g_loadInfo.fileHeight = counters.fileHeight;
-    g_loadInfo.interlaced = counters.interlaced;
-    g_loadInfo.metaCount = counters.metaCount;
-    g_loadInfo.commentCount = counters.commentCount;
-    g_loadInfo.fileSize = image->fileSize;
-    g_loadInfo.format = image->format;
-    g_loadInfo.sourceDepth = image->sourceDepth;
-    g_loadInfo.width = image->header.biWidth;
-    g_loadInfo.height = image->header.biHeight;
-    FileTime written;
-    if (!getLastWriteTime(path, written)) written = FileTime{};
-    g_loadInfo.lastWriteTime = written;
+    commitLoad(g_loadInfo, image, counters, path);
     if (decodedFlag) *decodedFlag = 1;
+    return true;
+}
+
+bool loadJpegImage(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                   LoadInfo& info) {
+    info.commentCount = 0;
+    info.metaCount = 0;
+    info.interlaced = 0;
+    if (!decoder || !path || !pathExists(path) || sniffImageFormat(path) != FormatJpeg) return false;
+    if (targetWidth == 0 || targetHeight == 0) targetWidth = targetHeight = 0;
+    DecodeCounters counters;
+    DecodedImage* image = decodeJpegWith(decoder, path, targetWidth, targetHeight, counters);
+    if (!image) return false;
+    if (!image->pixels || !convertTo24(*image)) {
+        releasePixels(*image);
+        return false;
+    }
+    commitLoad(info, image, counters, path);
     return true;
 }

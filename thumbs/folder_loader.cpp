@@ -3,9 +3,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <memory>
 
 #include "base/directory_list.h"
 #include "base/platform.h"
+#include "base/platform_threads.h"
+#include "image/jpeg_codec.h"
 #include "image/plugin_host.h"
 
 std::vector<std::wstring> filterExtensions(int32_t filter) {
@@ -63,15 +67,19 @@ ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& 
 }
 
 void takeLoadedThumbnail(const DisplaySize& display, bool cacheAvailable, ThumbnailData& out) {
-    DecodedImage* image = g_loadInfo.current;
+    takeLoadedThumbnail(g_loadInfo, display, cacheAvailable, out);
+}
+
+void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out) {
+    DecodedImage* image = info.current;
     out = ThumbnailData{};
     out.header = image->header;
     out.palette0 = image->palette[0];
     out.pixels = image->pixels;
     image->pixels = nullptr;  // handed over
-    out.facts = factsOf(g_loadInfo);
-    out.thumbWidth = g_loadInfo.width;
-    out.thumbHeight = g_loadInfo.height;
+    out.facts = factsOf(info);
+    out.thumbWidth = info.width;
+    out.thumbHeight = info.height;
     out.displayWidth = display.width;
     out.displayHeight = display.height;
     out.cacheAvailable = cacheAvailable;
@@ -152,12 +160,203 @@ int afterFile(const FolderLoadHooks& hooks, size_t done, bool secondPass, const 
     return code;
 }
 
+
+// ---------------------------------------------------------------- decoding threads
+
+constexpr int kMaxWorkers = 8;
+constexpr int kWaitSliceMs = 20;  // the loading thread pumps at least this often while it waits
+
+// What became of a name in the first pass.
+enum NameState : uint8_t {
+    NameSerial,   // loaded on the loading thread (cache entry, or not a JPEG by its name)
+    NameQueued,   // waiting for a decoding thread
+    NameTaken,    // being decoded
+    NameDone,     // thumbnail ready in results
+    NameRefused,  // the thread could not make it; the loading thread loads it the usual way
+};
+
+bool hasJpegExtension(const std::wstring& name) {
+    const size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos) return false;
+    std::wstring ext = name.substr(dot);
+    for (wchar_t& c : ext)
+        if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+    return ext == L".jpg" || ext == L".jpe" || ext == L".jpeg";
+}
+
+// The decoding threads of one load. The threads see only this record, their own decoder
+// and the files; the image lock, the cache table and the caller's items stay with the
+// loading thread, which takes the finished thumbnails in list order.
+class DecodePool {
+public:
+    DecodePool(const std::wstring& folder, const std::vector<std::wstring>& names, std::vector<uint8_t>& state,
+               int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable)
+        : folder_(folder), names_(names), state_(state), results_(names.size()), cellWidth_(cellWidth),
+          cellHeight_(cellHeight), cacheTooSmall_(cacheTooSmall), cacheAvailable_(cacheAvailable) {}
+    ~DecodePool() { shutDown(); }
+    DecodePool(const DecodePool&) = delete;
+    DecodePool& operator=(const DecodePool&) = delete;
+
+    // Creates the decoders (image lock held by the caller) and starts up to count threads
+    // for queued names. Returns the number started.
+    int start(int count, size_t queued) {
+        if (!work_.valid() || !done_.valid()) return 0;
+        for (int i = 0; i < count; ++i) {
+            Worker& w = workers_[i];
+            w.pool = this;
+            w.decoder = createJpegDecoder();
+            if (!w.decoder || !w.thread.start(&DecodePool::run, &w)) {
+                destroyJpegDecoder(w.decoder);
+                w.decoder = nullptr;
+                break;
+            }
+            ++started_;
+        }
+        if (started_ > 0) work_.release(int(queued));
+        return started_;
+    }
+
+    // Stops the threads (those busy finish their file first) and waits for their end;
+    // thumbnails never taken are released.
+    void shutDown() {
+        {
+            WorkerLockScope hold(lock_);
+            quit_ = true;
+        }
+        work_.release(started_);
+        for (int i = 0; i < started_; ++i) {
+            workers_[i].thread.join();
+            cpuMsMax_ = workers_[i].cpuMs > cpuMsMax_ ? workers_[i].cpuMs : cpuMsMax_;
+            cpuMsTotal_ += workers_[i].cpuMs;
+            destroyJpegDecoder(workers_[i].decoder);
+            workers_[i].decoder = nullptr;
+        }
+        started_ = 0;
+        for (size_t i = 0; i < results_.size(); ++i) {
+            pageFree(results_[i].pixels);
+            results_[i].pixels = nullptr;
+        }
+    }
+
+    void setVisible(size_t first, size_t end) {
+        WorkerLockScope hold(lock_);
+        visibleFirst_ = first < names_.size() ? first : names_.size();
+        visibleEnd_ = end < names_.size() ? end : names_.size();
+    }
+
+    // The state of name i; when it is NameDone its thumbnail moves into out.
+    NameState collect(size_t i, ThumbnailData& out) {
+        WorkerLockScope hold(lock_);
+        const auto st = NameState(state_[i]);
+        if (st == NameDone) {
+            out = results_[i];
+            results_[i].pixels = nullptr;
+        }
+        return st;
+    }
+
+    double cpuMsMax() const { return cpuMsMax_; }
+    double cpuMsTotal() const { return cpuMsTotal_; }
+
+    // Waits at most one slice for any thread to finish a file.
+    void waitSlice() { done_.wait(kWaitSliceMs); }
+
+private:
+    struct Worker {
+        DecodePool* pool = nullptr;
+        JpegDecoder* decoder = nullptr;
+        double cpuMs = 0;
+        WorkerThread thread;
+    };
+
+    static void run(void* argument) {
+        auto& w = *static_cast<Worker*>(argument);
+        w.pool->loop(w.decoder);
+        w.cpuMs = threadCpuMilliseconds();
+    }
+
+    // The next name to decode: those in view first, then the lowest queued one.
+    size_t take() {
+        for (size_t i = visibleFirst_; i < visibleEnd_; ++i)
+            if (state_[i] == NameQueued) return i;
+        while (low_ < state_.size() && state_[low_] != NameQueued) ++low_;
+        return low_ < state_.size() ? low_ : SIZE_MAX;
+    }
+
+    void loop(JpegDecoder* decoder) {
+        for (;;) {
+            work_.wait(-1);
+            size_t i = SIZE_MAX;
+            {
+                WorkerLockScope hold(lock_);
+                if (quit_) return;
+                i = take();
+                if (i == SIZE_MAX) continue;
+                state_[i] = NameTaken;
+            }
+            ThumbnailData data;
+            const bool made = makeOne(decoder, names_[i], data);
+            {
+                WorkerLockScope hold(lock_);
+                results_[i] = data;
+                state_[i] = made ? NameDone : NameRefused;
+            }
+            done_.release();
+        }
+    }
+
+    bool makeOne(JpegDecoder* decoder, const std::wstring& name, ThumbnailData& out) {
+        const std::wstring path = joinPath(folder_, name);
+        LoadInfo info;
+        if (!loadJpegImage(decoder, path.c_str(), cellWidth_, cellHeight_, info)) return false;
+        DisplaySize display;
+        if (!makeThumbnail(info, cellWidth_, cellHeight_, cacheTooSmall_, display)) return false;
+        takeLoadedThumbnail(info, display, cacheAvailable_, out);
+        return true;
+    }
+
+    const std::wstring& folder_;
+    const std::vector<std::wstring>& names_;
+    std::vector<uint8_t>& state_;  // written under lock_ once the threads run
+    std::vector<ThumbnailData> results_;
+    const int32_t cellWidth_, cellHeight_;
+    const bool cacheTooSmall_, cacheAvailable_;
+    WorkerLock lock_;
+    WorkerSemaphore work_;  // one count per queued name, one per thread to stop it
+    WorkerSemaphore done_;  // one count per finished name
+    Worker workers_[kMaxWorkers];
+    int started_ = 0;
+    size_t low_ = 0;  // no queued name below this one
+    size_t visibleFirst_ = 0, visibleEnd_ = 0;
+    bool quit_ = false;
+    double cpuMsMax_ = 0, cpuMsTotal_ = 0;
+};
+
+std::atomic<int32_t> g_automaticWorkers{0};
+
+int workerCount(int32_t setting) {
+    if (setting <= 0) setting = g_automaticWorkers.load();
+    int n = setting > 0 ? setting : processorCount();
+    if (n > kMaxWorkers) n = kMaxWorkers;
+    return n < 1 ? 1 : n;
+}
+
+void askVisible(const FolderLoadHooks& hooks, DecodePool* pool) {
+    if (!pool || !hooks.visibleNames) return;
+    size_t first = 0, end = 0;
+    hooks.visibleNames(first, end);
+    pool->setVisible(first, end);
+}
+
 }  // namespace
+
+void setAutomaticLoadWorkers(int32_t workers) { g_automaticWorkers.store(workers > 0 ? workers : 0); }
 
 int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
                          FolderLoadStats& stats, const std::atomic<int>* stop) {
     stats = FolderLoadStats{};
     const Clock::time_point start = Clock::now();
+    const double cpuStart = threadCpuMilliseconds();
     if (folder.empty()) return 0;
 
     Clock::time_point phase = Clock::now();
@@ -203,18 +402,69 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     stats.cacheTooSmall = cacheTooSmall;
     stats.openCacheMs = millisecondsSince(phase);
 
-    // First pass: every name in list order; filled items are packed at the front.
+    // First pass: every name in list order; filled items are packed at the front. JPEG files
+    // the cache does not hold are decoded ahead on the decoding threads; the rest, and any
+    // file a thread could not make, are loaded here as they come.
     phase = Clock::now();
+    std::vector<uint8_t> state(names.size(), NameSerial);  // the pool's lock guards it once threads run
+    std::vector<uint8_t> viaThreads(names.size(), 0);        // which names the threads make; fixed
+    std::unique_ptr<DecodePool> pool;
+    const int wanted = workerCount(settings.workers);
+    if (wanted > 1) {
+        size_t queued = 0;
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (hasJpegExtension(names[i]) && !(table.isOpen() && table.find(names[i]) >= 0)) {
+                state[i] = NameQueued;
+                viaThreads[i] = 1;
+                ++queued;
+            }
+        }
+        if (queued > 1) {
+            pool = std::make_unique<DecodePool>(folder, names, state, settings.cellWidth, settings.cellHeight,
+                                                cacheTooSmall, table.isOpen());
+            askVisible(hooks, pool.get());
+            LockScope lock(hooks);
+            stats.workers = pool->start(wanted < int(queued) ? wanted : int(queued), queued);
+        }
+        if (stats.workers == 0) {
+            pool.reset();
+            std::fill(viaThreads.begin(), viaThreads.end(), uint8_t(0));
+        }
+    }
+
     std::vector<size_t> slotName;  // slot -> index into names
     slotName.reserve(names.size());
     int code = 0;
     for (size_t i = 0; i < names.size(); ++i) {
+        ThumbnailData made;
+        bool fromWorker = false;
+        if (viaThreads[i]) {
+            for (;;) {
+                const NameState st = pool->collect(i, made);
+                if (st == NameDone) {
+                    fromWorker = true;
+                    break;
+                }
+                if (st == NameRefused) break;
+                pool->waitSlice();
+                askVisible(hooks, pool.get());
+                code = afterFile(hooks, i, false, stop);
+                if (code != 0) break;
+            }
+            if (code != 0) break;
+        }
         {
             LockScope lock(hooks);
             ThumbnailData data;
-            const ThumbnailSource source =
-                makeItemThumbnail(table.isOpen() ? &table : nullptr, names[i], joinPath(folder, names[i]),
-                                  settings.cellWidth, settings.cellHeight, cacheTooSmall, &decodedFlag, data);
+            ThumbnailSource source = ThumbnailSource::Decoded;
+            if (fromWorker) {
+                data = made;
+                decodedFlag = 1;
+                ++stats.decodedByWorkers;
+            } else {
+                source = makeItemThumbnail(table.isOpen() ? &table : nullptr, names[i], joinPath(folder, names[i]),
+                                           settings.cellWidth, settings.cellHeight, cacheTooSmall, &decodedFlag, data);
+            }
             if (source == ThumbnailSource::Failed) {
                 ++stats.failed;
             } else {
@@ -227,8 +477,17 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
                     pageFree(data.pixels);
             }
         }
+        askVisible(hooks, pool.get());
         code = afterFile(hooks, i + 1, false, stop);
         if (code != 0) break;
+    }
+    // Ends the threads (promptly after a stop: each finishes at most the file it is on) and
+    // releases what was decoded ahead and never delivered.
+    if (pool) {
+        pool->shutDown();
+        stats.workerCpuMsMax = pool->cpuMsMax();
+        stats.workerCpuMsTotal = pool->cpuMsTotal();
+        pool.reset();
     }
     const bool hadTable = table.isOpen();
     table.release();
@@ -287,5 +546,6 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     }
     stats.writeCacheMs = millisecondsSince(phase);
     stats.totalMs = millisecondsSince(start);
+    stats.loaderCpuMs = threadCpuMilliseconds() - cpuStart;
     return code;
 }

@@ -55,8 +55,9 @@ ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& 
                                   int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, uint8_t* decodedFlag,
                                   ThumbnailData& out);
 
-// Moves g_loadInfo's current thumbnail (after makeThumbnail) into out.
+// Moves info's (by default g_loadInfo's) current thumbnail (after makeThumbnail) into out.
 void takeLoadedThumbnail(const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
+void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
 
 // A pane item from a finished thumbnail: bitmap information, pixels (the item takes them),
 // facts, sizes and cacheAvailable; the name is set when name is given (the second pass
@@ -73,6 +74,11 @@ struct FolderLoadSettings {
     int32_t filter = 0;
     uint32_t hiddenMask = 2;   // "Hidden"
     std::vector<std::wstring> pluginExtensions;
+    // Decoding threads for the files the cache does not hold: 0 one per processor (at most
+    // 8), 1 none (every file decoded on the loading thread, one after another), n exactly n.
+    // Only JPEG files are decoded on them; everything else stays on the loading thread.
+    // The results are the same whichever number is used.
+    int32_t workers = 0;
     // "Path" "SPI": when it names an existing folder, the patterns of its image plug-ins
     // join pluginExtensions for filter 0 (listed under the image lock, as it loads them).
     std::wstring pluginFolder;
@@ -103,7 +109,15 @@ struct FolderLoadHooks {
     // Asked before each record of the cache write (lock held): the pane answers what other
     // threads send it meanwhile. Return false to give the write up; the old data file stays.
     std::function<bool()> duringWrite;
+    // The names in view, [first, end) as indexes into the listing (lock released, asked
+    // whenever the loader waits or after a file): their decodes are started before the
+    // others'. Items are still delivered in list order.
+    std::function<void(size_t& first, size_t& end)> visibleNames;
 };
+
+// What a `workers` setting of 0 means from now on: 0 (the start value) one thread per
+// processor, n > 0 exactly n (1: the one-thread load). Measurements compare the two.
+void setAutomaticLoadWorkers(int32_t workers);
 
 struct FolderLoadStats {
     size_t listed = 0;      // names found by the enumeration
@@ -119,6 +133,12 @@ struct FolderLoadStats {
     bool cacheWriteAttempted = false;
     bool cacheWritten = false;  // false after an attempt: the pane shows message row 10
     bool cacheWriteGivenUp = false;  // the write was stopped half-way (no message then)
+    int workers = 0;            // decoding threads started (0: every decode on the loading thread)
+    size_t decodedByWorkers = 0;
+    // Processor time of the loading thread during the load, and the most and the sum any
+    // decoding thread used, milliseconds (for measurements: on an idle machine the load
+    // takes about the largest of the first two).
+    double loaderCpuMs = 0, workerCpuMsMax = 0, workerCpuMsTotal = 0;
     uint32_t cacheRecords = 0;
     int stopCode = 0;
     // Wall time of each phase, milliseconds.
@@ -127,8 +147,10 @@ struct FolderLoadStats {
 
 // Runs the whole load of folder. Returns the stop code: 0 when it ran to its end (or
 // found nothing, or `listed` gave up), otherwise what afterFile returned or the value of
-// *stop (checked after every file and before every record of the cache write; a write
-// stopped so is given up and the load returns *stop). Items are delivered through the hooks; the summary
+// *stop (checked after every file, while waiting for the decoding threads, whose afterFile
+// calls then repeat the last count, and before every record of the cache write; a write
+// stopped so is given up and the load returns *stop). When it returns, no decoding thread
+// runs. Items are delivered through the hooks; the summary
 // goes to stats.
 int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
                          FolderLoadStats& stats, const std::atomic<int>* stop = nullptr);

@@ -563,6 +563,11 @@ int loadFolder(ThumbnailPane& pane) {
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         return g_stopRequested[pane.index].load() == 0;
     };
+    // The cells in view are decoded first (their items are still filled in list order).
+    hooks.visibleNames = [&](size_t& first, size_t& end) {
+        first = static_cast<size_t>(pane.cellFirst);
+        end = static_cast<size_t>(pane.cellEnd);
+    };
 
     FolderLoadStats stats;
     const int code = loadFolderThumbnails(pane.folder, settings, hooks, stats, &g_stopRequested[pane.index]);

@@ -1,6 +1,6 @@
 // Fitting a decoded image into the thumbnail cell and turning it into the thumbnail's own
-// 24-bit pixel buffer. Callers hold the image lock (LoadInfo and the decoders' records are
-// process-wide).
+// 24-bit pixel buffer. Only the LoadInfo given (and the image it points to) is touched: with
+// g_loadInfo the caller holds the image lock; a decoding thread passes its own.
 #pragma once
 
 #include <cstdint>

@@ -28,9 +28,10 @@ bool parseCell(const std::string& text, int32_t& width, int32_t& height) {
 }
 
 int runThumbs(const probe::Args& args) {
-    const probe::Args positional = probe::positionals(args, {"--cell", "--cache", "--filter", "--hidden", "--plugins"});
+    const probe::Args positional =
+        probe::positionals(args, {"--cell", "--cache", "--filter", "--hidden", "--plugins", "--workers"});
     if (positional.size() != 1) {
-        probe::err("usage: pravel-probe thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR]\n");
+        probe::err("usage: pravel-probe thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR] [--workers N]\n");
         return 2;
     }
     FolderLoadSettings settings;
@@ -43,6 +44,8 @@ int runThumbs(const probe::Args& args) {
     settings.useCache = !settings.cacheFolder.empty() && !probe::hasFlag(args, "--no-cache");
     if (probe::optionValue(args, "--filter", value)) settings.filter = std::atoi(value.c_str());
     if (probe::optionValue(args, "--hidden", value)) settings.hiddenMask = uint32_t(std::strtoul(value.c_str(), nullptr, 0));
+    // Decoding threads: 0 (the default) one per processor as in the panes, 1 none.
+    if (probe::optionValue(args, "--workers", value)) settings.workers = std::atoi(value.c_str());
     if (probe::optionValue(args, "--plugins", value)) {
         // The listing takes the folder from its settings, the dispatch from the program's.
         settings.pluginFolder = probe::toPath(value);
@@ -76,6 +79,8 @@ int runThumbs(const probe::Args& args) {
     json += ",\"fromCache\":" + std::to_string(stats.fromCache);
     json += ",\"decoded\":" + std::to_string(stats.decoded);
     json += ",\"failed\":" + std::to_string(stats.failed);
+    json += ",\"workers\":" + std::to_string(stats.workers);
+    json += ",\"decodedByWorkers\":" + std::to_string(stats.decodedByWorkers);
     json += ",\"cacheOpened\":" + std::string(stats.cacheOpened ? "true" : "false");
     json += ",\"cacheTooSmall\":" + std::string(stats.cacheTooSmall ? "true" : "false");
     json += ",\"secondPass\":" + std::string(stats.secondPass ? "true" : "false");
@@ -97,6 +102,6 @@ int runThumbs(const probe::Args& args) {
 
 }  // namespace
 
-PROBE_COMMAND(thumbs, "thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR]",
+PROBE_COMMAND(thumbs, "thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR] [--workers N]",
               "load a folder's thumbnails as a pane does (cache, decode, fit, second pass, cache write); JSON summary",
               runThumbs);

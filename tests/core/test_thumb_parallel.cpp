@@ -1,0 +1,212 @@
+// Folder loads with decoding threads against the one-thread load: the same items (pixels,
+// facts, sizes, order) and the same cache files byte for byte, whatever names are in view;
+// and a load stopped midway leaves no thread behind and no cache.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <tlhelp32.h>
+#else
+#include <dirent.h>
+#endif
+
+#include "thumb_test_support.h"
+#include "thumbs/folder_loader.h"
+
+namespace {
+
+using thumbtest::scratchFolder;
+
+struct Pane {
+    std::vector<ThumbnailItem> items;
+    FolderLoadHooks hooks;
+    size_t stopAfter = 0;  // first-pass files after which the load is stopped (205)
+    Pane() {
+        hooks.listed = [this](size_t n) {
+            release();
+            items.assign(n, ThumbnailItem{});
+            return true;
+        };
+        hooks.itemReady = [this](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
+            if (replaced) pageFree(items[slot].pixels);
+            fillThumbnailItem(items[slot], data, name.c_str());
+        };
+        hooks.itemForCache = [this](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
+        hooks.afterFile = [this](size_t done, bool second) { return !second && stopAfter && done >= stopAfter ? 205 : 0; };
+    }
+    ~Pane() { release(); }
+    void release() {
+        for (auto& i : items) pageFree(i.pixels);
+        items.clear();
+    }
+};
+
+std::string fileBytes(const std::wstring& path) {
+    std::string bytes;
+    if (!readWholeFile(path.c_str(), bytes)) return "<missing>";
+    return bytes;
+}
+
+std::wstring sampleFolder() { return utf8ToWide(std::string(PRAVEL_TESTDATA) + "/../sample"); }
+
+// Loads folder with one thread and with `workers` threads (the second time with the last
+// few names said to be in view) into fresh caches and compares everything.
+void expectSameAsSerial(const std::wstring& folder, const wchar_t* tag, int32_t filter, int workers) {
+    FolderLoadSettings settings;
+    settings.filter = filter;
+    settings.workers = 1;
+    const std::wstring serialFolder = scratchFolder(std::wstring(L"par_serial_") + tag);
+    settings.cacheFolder = serialFolder;
+    Pane serial;
+    FolderLoadStats s;
+    ASSERT_EQ(loadFolderThumbnails(folder, settings, serial.hooks, s), 0);
+    ASSERT_GT(s.shown, 1u);
+    EXPECT_EQ(s.workers, 0);
+
+    settings.workers = workers;
+    const std::wstring parallelFolder = scratchFolder(std::wstring(L"par_parallel_") + tag);
+    settings.cacheFolder = parallelFolder;
+    Pane parallel;
+    parallel.hooks.visibleNames = [&s](size_t& first, size_t& end) {
+        end = s.kept;
+        first = end > 3 ? end - 3 : 0;
+    };
+    FolderLoadStats p;
+    ASSERT_EQ(loadFolderThumbnails(folder, settings, parallel.hooks, p), 0);
+    EXPECT_GT(p.workers, 0);
+    EXPECT_GT(p.decodedByWorkers, 0u);
+    EXPECT_EQ(p.shown, s.shown);
+    EXPECT_EQ(p.failed, s.failed);
+    EXPECT_EQ(p.decoded, s.decoded);
+    EXPECT_EQ(p.cacheRecords, s.cacheRecords);
+
+    ASSERT_EQ(parallel.items.size(), serial.items.size());
+    for (size_t i = 0; i < serial.items.size(); ++i) {
+        const ThumbnailItem& a = serial.items[i];
+        const ThumbnailItem& b = parallel.items[i];
+        const std::string where = wideToUtf8(a.name);
+        ASSERT_EQ(std::wstring(a.name), std::wstring(b.name)) << i;
+        EXPECT_EQ(std::memcmp(&a.bitmapInfo, &b.bitmapInfo, sizeof a.bitmapInfo), 0) << where;
+        EXPECT_EQ(std::memcmp(&a.bitmapPalette, &b.bitmapPalette, sizeof a.bitmapPalette), 0) << where;
+        EXPECT_TRUE(a.lastWriteTime == b.lastWriteTime) << where;
+        EXPECT_EQ(a.fileWidth, b.fileWidth) << where;
+        EXPECT_EQ(a.fileHeight, b.fileHeight) << where;
+        EXPECT_EQ(a.fileSize, b.fileSize) << where;
+        EXPECT_EQ(a.format, b.format) << where;
+        EXPECT_EQ(a.sourceDepth, b.sourceDepth) << where;
+        EXPECT_EQ(a.commentCount, b.commentCount) << where;
+        EXPECT_EQ(a.metaCount, b.metaCount) << where;
+        EXPECT_EQ(a.interlaced, b.interlaced) << where;
+        EXPECT_EQ(a.thumbWidth, b.thumbWidth) << where;
+        EXPECT_EQ(a.thumbHeight, b.thumbHeight) << where;
+        EXPECT_EQ(a.displayWidth, b.displayWidth) << where;
+        EXPECT_EQ(a.displayHeight, b.displayHeight) << where;
+        EXPECT_EQ(a.cacheAvailable, b.cacheAvailable) << where;
+        ASSERT_EQ(a.pixels == nullptr, b.pixels == nullptr) << where;
+        if (a.pixels && a.thumbWidth > 0 && a.thumbHeight > 0) {
+            const size_t bytes = rowStride24(a.thumbWidth) * size_t(a.thumbHeight);
+            EXPECT_EQ(std::memcmp(a.pixels, b.pixels, bytes), 0) << where;
+        }
+    }
+
+    const CacheLocation serialCache{serialFolder, 148, 111};
+    const CacheLocation parallelCache{parallelFolder, 148, 111};
+    EXPECT_EQ(fileBytes(cacheIndexPath(parallelCache)), fileBytes(cacheIndexPath(serialCache)));
+    const std::string data = fileBytes(cacheDataPath(serialCache, 10000000));
+    EXPECT_GT(data.size(), 8u);
+    EXPECT_TRUE(fileBytes(cacheDataPath(parallelCache, 10000000)) == data) << "data files differ";
+}
+
+TEST(ParallelLoad, SameItemsAndCacheAsOneThreadOnSampleAndOddFiles) {
+    const std::wstring sample = sampleFolder();
+    if (!isDirectory(sample.c_str())) GTEST_SKIP() << "no sample folder (tools/setup.sh)";
+    expectSameAsSerial(sample, L"sample", 0, 3);
+
+    // Names that lie about their format, and JPEGs that do not decode: a thread refuses
+    // them and the loading thread makes what the one-thread load makes.
+    const std::wstring odd = scratchFolder(L"par_odd");
+    const auto copy = [&](const wchar_t* from, const wchar_t* to) {
+        std::string bytes;
+        ASSERT_TRUE(readWholeFile(joinPath(sample, from).c_str(), bytes));
+        ASSERT_TRUE(writeWholeFile(joinPath(odd, to).c_str(), bytes.data(), bytes.size()));
+    };
+    copy(L"jpeg_grey_ladybird.jpg", L"a_grey.jpg");
+    copy(L"png_rgb_garden.png", L"b_png_named.jpg");
+    copy(L"jpeg_baseline_garden.jpg", L"c_jpeg_named.bmp");
+    copy(L"broken_truncated.jpg", L"d_truncated.JPG");
+    copy(L"jpeg_progressive_mouse.jpg", L"e_progressive.jpeg");
+    copy(L"jpeg_exif_ladybird.jpg", L"f_exif.jpe");
+    ASSERT_TRUE(writeWholeFile(joinPath(odd, L"g_empty.jpg").c_str(), "", 0));
+    ASSERT_TRUE(writeWholeFile(joinPath(odd, L"h_garbage.jpg").c_str(), "\xFF\xD8\xFF\xE0garbage", 11));
+    expectSameAsSerial(odd, L"odd", 0, 2);
+}
+
+TEST(ParallelLoad, SameItemsAndCacheAsOneThreadOnPhotos) {
+    const std::wstring photos = utf8ToWide(std::string(PRAVEL_TESTDATA) + "/photos");
+    if (!isDirectory(photos.c_str())) GTEST_SKIP() << "no photo set (tools/setup.sh)";
+    expectSameAsSerial(photos, L"photos", 3, 4);  // the JPEG ones: the others stay on one thread
+}
+
+int threadCount() {
+#ifdef _WIN32
+    const DWORD self = GetCurrentProcessId();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int n = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == self) ++n;
+    CloseHandle(snapshot);
+    return n;
+#else
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return -1;
+    int n = 0;
+    while (dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') ++n;
+    closedir(dir);
+    return n;
+#endif
+}
+
+TEST(ParallelLoad, StopMidwayEndsEveryThreadAndWritesNoCache) {
+    const std::wstring photos = utf8ToWide(std::string(PRAVEL_TESTDATA) + "/photos");
+    if (!isDirectory(photos.c_str())) GTEST_SKIP() << "no photo set (tools/setup.sh)";
+    const int before = threadCount();
+    FolderLoadSettings settings;
+    settings.filter = 3;
+    settings.workers = 4;
+    settings.cacheFolder = scratchFolder(L"par_stop");
+    Pane pane;
+    pane.stopAfter = 3;
+    FolderLoadStats stats;
+    EXPECT_EQ(loadFolderThumbnails(photos, settings, pane.hooks, stats), 205);
+    EXPECT_EQ(stats.workers, 4);
+    EXPECT_LE(stats.shown, 3u);
+    EXPECT_FALSE(stats.cacheWriteAttempted);
+    EXPECT_EQ(threadCount(), before);
+    std::vector<DirectoryEntry> left;
+    listDirectory(settings.cacheFolder.c_str(), L"*", left);
+    EXPECT_TRUE(left.empty()) << wideToUtf8(left.empty() ? L"" : left[0].name);
+
+    // A stop asked from another thread while the loader waits for the threads.
+    std::atomic<int> stop{0};
+    pane.stopAfter = 0;
+    pane.hooks.afterFile = [&stop](size_t done, bool) {
+        if (done >= 1) stop.store(206);
+        return 0;
+    };
+    EXPECT_EQ(loadFolderThumbnails(photos, settings, pane.hooks, stats, &stop), 206);
+    EXPECT_EQ(threadCount(), before);
+    left.clear();
+    listDirectory(settings.cacheFolder.c_str(), L"*", left);
+    EXPECT_TRUE(left.empty());
+}
+
+}  // namespace
