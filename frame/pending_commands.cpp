@@ -28,7 +28,6 @@ void showFileProperties(HWND) {}
 void deleteSelectedFiles(HWND) {}
 void renameSelectedFile(HWND) {}
 void showWallpaperDialog(HWND) {}
-void showOptionsDialog(HWND) {}
 bool showAboutBox(HWND) { return true; }
 void openSelectionInViewer(HWND, const wchar_t*) {}
 void startSlideShow(HWND) {}

@@ -59,3 +59,5 @@ void paneRemoveSelected(int pane);
 bool paneRenameItems(int pane, const wchar_t* oldName, const wchar_t* newName);
 // Repaints one item (after its file changed, e.g. a comment was saved).
 void paneRepaintItem(int pane, int index);
+// Repaints the whole pane (202), e.g. after the selection colour changed.
+void paneRepaint(int pane);

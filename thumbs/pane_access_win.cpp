@@ -105,3 +105,7 @@ void paneRepaintItem(int index, int item) {
     post(index, CodeRepaint, 0);
     (void)item;
 }
+
+void paneRepaint(int index) {
+    if (validPane(index)) post(index, CodeRepaint, 0);
+}
