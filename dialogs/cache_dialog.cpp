@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -111,8 +113,9 @@ constexpr ColumnSpec kColumns[] = {
     {4, L"KB", 50, LVCFMT_RIGHT, true},
 };
 
-// Widens a column to its widest text and its heading, never below the stated width.
-void fitColumn(HWND list, const ColumnSpec& c) {
+// Widens a column to its widest text and its heading, never below the stated width; returns
+// the width set.
+int fitColumn(HWND list, const ColumnSpec& c) {
     constexpr int kHeadingMargin = 14;  // the header's text padding on both sides
     SendMessageW(list, LVM_SETCOLUMNWIDTH, WPARAM(c.index), LVSCW_AUTOSIZE);
     int width = int(SendMessageW(list, LVM_GETCOLUMNWIDTH, WPARAM(c.index), 0));
@@ -120,6 +123,7 @@ void fitColumn(HWND list, const ColumnSpec& c) {
     if (width < heading) width = heading;
     if (width < c.width) width = c.width;
     SendMessageW(list, LVM_SETCOLUMNWIDTH, WPARAM(c.index), MAKELPARAM(width, 0));
+    return width;
 }
 
 void setCell(HWND list, int row, int column, const std::wstring& text) {
@@ -158,10 +162,17 @@ void fillRows(HWND dlg, const CacheDialogState& s) {
         }
     }
     // The stated widths suit the system's UI font; where the font is wider, the number, size
-    // and count columns grow so that their texts are never cut.
+    // and count columns grow so that their texts are never cut, and the folder column gives
+    // up that room as far as its own texts allow, so that all five stay in view.
+    int growth = 0;
     for (const ColumnSpec& c : kColumns) {
-        if (c.fitContent) fitColumn(list, c);
+        if (c.fitContent) growth += fitColumn(list, c) - c.width;
     }
+    const ColumnSpec& folders = kColumns[1];
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, WPARAM(folders.index), LVSCW_AUTOSIZE);
+    const int widest = int(SendMessageW(list, LVM_GETCOLUMNWIDTH, WPARAM(folders.index), 0));
+    const int folderWidth = std::min(folders.width, std::max(folders.width - growth, widest));
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, WPARAM(folders.index), MAKELPARAM(folderWidth, 0));
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
 }

@@ -243,7 +243,6 @@ TEST_F(OptionsDialog, ToolRowsAndTheToolsMenu) {
     EXPECT_EQ(std::wstring(g_settings.toolPaths[1]), tool);
     EXPECT_STREQ(g_settings.toolNames[1], L"my tool.v2");
     EXPECT_STREQ(g_settings.toolNames[2], L"third");
-    std::wstring label, shortcut;
     DeleteFileW(tool.c_str());
     RemoveDirectoryW(folder.c_str());
 }
