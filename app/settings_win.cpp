@@ -6,56 +6,15 @@
 #include <cwchar>
 #include <iterator>
 
-#include "app/app_win.h"
 #include "app/settings.h"
-#include "app/text_utils.h"
+#include "base/text_utils.h"
+#include "base/win_state.h"
 
 namespace {
-
-wchar_t g_iniPath[kPathCapacity];
-wchar_t g_settingsFolder[kPathCapacity];
-wchar_t g_cacheFolder[kPathCapacity];
-wchar_t g_programFolder[kPathCapacity];
 
 const wchar_t kMwin[] = L"Mwin";
 const wchar_t kPath[] = L"Path";
 const wchar_t kFolderList[] = L"FolderList";
-
-// Copies text into out (capacity units with the terminator). Fails, leaving out empty,
-// when it does not fit.
-bool copyText(wchar_t* out, size_t capacity, const wchar_t* text) {
-    size_t length = std::wcslen(text);
-    if (length + 1 > capacity) {
-        out[0] = L'\0';
-        return false;
-    }
-    std::wmemcpy(out, text, length + 1);
-    return true;
-}
-
-// out = first + second, when it fits into kPathCapacity units.
-bool joinText(wchar_t* out, const wchar_t* first, const wchar_t* second) {
-    size_t a = std::wcslen(first);
-    size_t b = std::wcslen(second);
-    if (a + b + 1 > size_t(kPathCapacity)) {
-        out[0] = L'\0';
-        return false;
-    }
-    wchar_t joined[kPathCapacity];
-    std::wmemcpy(joined, first, a);
-    std::wmemcpy(joined + a, second, b + 1);
-    std::wmemcpy(out, joined, a + b + 1);
-    return true;
-}
-
-// Folder part of a path including its last backslash ("" when there is none).
-void folderOf(const wchar_t* path, wchar_t* out) {
-    const wchar_t* slash = std::wcsrchr(path, L'\\');
-    size_t length = slash ? size_t(slash - path) + 1 : 0;
-    if (length >= size_t(kPathCapacity)) length = 0;
-    std::wmemcpy(out, path, length);
-    out[length] = L'\0';
-}
 
 bool fileExists(const wchar_t* path) {
     DWORD a = GetFileAttributesW(path);
@@ -125,19 +84,19 @@ bool locateSettingsFileFor(const wchar_t* programPath, const wchar_t* appDataFol
     if (lstrcmpiW(fileName, L"Pravel.exe") != 0) return false;
 
     wchar_t folder[kPathCapacity];
-    folderOf(programPath, folder);
+    folderOf(programPath, folder, kPathCapacity);
     wchar_t candidate[kPathCapacity];
-    if (!joinText(candidate, folder, L"Pravel" L".ini")) return false;
+    if (!joinText(candidate, kPathCapacity, folder, L"Pravel" L".ini")) return false;
     if (fileExists(candidate) || !appDataFolder || !appDataFolder[0]) return copyText(out, kPathCapacity, candidate);
 
     wchar_t dataFolder[kPathCapacity];
     size_t length = std::wcslen(appDataFolder);
     bool hasSlash = length > 0 && appDataFolder[length - 1] == L'\\';
-    if (!joinText(dataFolder, appDataFolder, hasSlash ? L"Pravel" : L"\\Pravel")) {
+    if (!joinText(dataFolder, kPathCapacity, appDataFolder, hasSlash ? L"Pravel" : L"\\Pravel")) {
         return copyText(out, kPathCapacity, candidate);
     }
     wchar_t path[kPathCapacity];
-    if (!joinText(path, dataFolder, L"\\Pravel" L".ini")) return copyText(out, kPathCapacity, candidate);
+    if (!joinText(path, kPathCapacity, dataFolder, L"\\Pravel" L".ini")) return copyText(out, kPathCapacity, candidate);
     if (!directoryExists(dataFolder)) CreateDirectoryW(dataFolder, nullptr);  // failure is ignored
     return copyText(out, kPathCapacity, path);
 }
@@ -147,7 +106,6 @@ bool locateSettingsFile() {
     DWORD n = GetModuleFileNameW(nullptr, program, kPathCapacity + 1);
     if (n == 0 || n >= DWORD(kPathCapacity)) return false;
     program[n] = L'\0';
-    folderOf(program, g_programFolder);
 
     wchar_t appData[MAX_PATH] = {};
     const wchar_t* appDataFolder = SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData)) ? appData : nullptr;
@@ -156,28 +114,6 @@ bool locateSettingsFile() {
     setSettingsFilePath(ini);
     return true;
 }
-
-void setSettingsFilePath(const wchar_t* iniPath) {
-    if (!copyText(g_iniPath, kPathCapacity, iniPath)) {
-        g_settingsFolder[0] = g_cacheFolder[0] = L'\0';
-        return;
-    }
-    folderOf(g_iniPath, g_settingsFolder);
-    joinText(g_cacheFolder, g_settingsFolder, L"cache\\");
-    if (!g_programFolder[0]) {
-        wchar_t program[kPathCapacity + 1];
-        DWORD n = GetModuleFileNameW(nullptr, program, kPathCapacity + 1);
-        if (n > 0 && n < DWORD(kPathCapacity)) {
-            program[n] = L'\0';
-            folderOf(program, g_programFolder);
-        }
-    }
-}
-
-const wchar_t* settingsFilePath() { return g_iniPath; }
-const wchar_t* settingsFolderPath() { return g_settingsFolder; }
-const wchar_t* cacheFolderPath() { return g_cacheFolder; }
-const wchar_t* programFolderPath() { return g_programFolder; }
 
 // ---------------------------------------------------------------- loading
 
@@ -193,16 +129,16 @@ void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSetti
 
     bool whole = readString(ini, kPath, L"Dorna", s.viewerPath);
     if (!whole || !s.viewerPath[0] || !fileExists(s.viewerPath)) {
-        joinText(s.viewerPath, programFolder ? programFolder : L"", L"Dorna.exe");
+        joinText(s.viewerPath, kPathCapacity, programFolder ? programFolder : L"", L"Dorna.exe");
     }
     readString(ini, kPath, L"SPI", s.pluginFolder);
     for (int i = 0; i < kToolCount; ++i) {
         wchar_t key[16];
         wchar_t number[kNumberBufferSize];
         formatNumber(i, number);
-        joinText(key, L"APP", number);  // keys are short; joinText bounds them anyway
+        joinText(key, std::size(key), L"APP", number);  // keys are short; joinText bounds them anyway
         readString(ini, kPath, key, s.toolPaths[i]);
-        joinText(key, L"AN", number);
+        joinText(key, std::size(key), L"AN", number);
         readString(ini, kPath, key, s.toolNames[i]);
     }
 
@@ -244,7 +180,7 @@ void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSetti
 }
 
 void loadSettings() {
-    loadSettingsFrom(g_iniPath, g_programFolder, g_settings);
+    loadSettingsFrom(settingsFilePath(), programFolderPath(), g_settings);
     g_activePane = initialActivePane(g_settings);
     for (int i = 0; i < 4; ++i) {
         g_appCursors[i] = LoadCursorW(g_instance, MAKEINTRESOURCEW(110 + i));
@@ -262,7 +198,7 @@ MainPlacement readMainPlacementFrom(const wchar_t* ini, int32_t workWidth, int32
 }
 
 MainPlacement readMainPlacement(int32_t workWidth, int32_t workHeight) {
-    return readMainPlacementFrom(g_iniPath, workWidth, workHeight);
+    return readMainPlacementFrom(settingsFilePath(), workWidth, workHeight);
 }
 
 // ---------------------------------------------------------------- saving
@@ -289,9 +225,9 @@ void saveSettingsTo(const wchar_t* ini, const AppSettings& s, const MainPlacemen
         wchar_t key[16];
         wchar_t number[kNumberBufferSize];
         formatNumber(i, number);
-        joinText(key, L"APP", number);
+        joinText(key, std::size(key), L"APP", number);
         WritePrivateProfileStringW(kPath, key, s.toolPaths[i], ini);
-        joinText(key, L"AN", number);
+        joinText(key, std::size(key), L"AN", number);
         WritePrivateProfileStringW(kPath, key, s.toolNames[i], ini);
     }
 
@@ -324,4 +260,4 @@ void saveSettingsTo(const wchar_t* ini, const AppSettings& s, const MainPlacemen
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini);  // flush the profile cache
 }
 
-void saveSettings(const MainPlacement& placement) { saveSettingsTo(g_iniPath, g_settings, placement); }
+void saveSettings(const MainPlacement& placement) { saveSettingsTo(settingsFilePath(), g_settings, placement); }

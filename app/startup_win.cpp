@@ -9,46 +9,27 @@
 #include <cwchar>
 
 #include "app/app_win.h"
-#include "app/html_help.h"
-#include "app/image_lock.h"
-#include "app/messages.h"
-#include "app/private_heap.h"
-#include "app/text_utils.h"
-#include "app/thread_messages.h"
+#include "base/html_help.h"
+#include "base/image_lock.h"
+#include "base/messages.h"
+#include "base/private_heap.h"
+#include "base/text_utils.h"
+#include "base/thread_messages.h"
+#include "frame/frame_state.h"
+#include "frame/handover.h"
 #include "frame/main_window.h"
+#include "frame/toolbars.h"
 #include "image/decoded_image.h"
 #include "thumbs/cache_compaction.h"
 #include "thumbs/pane.h"
 #include "thumbs/pane_access.h"
 #include "tree/tree_access.h"
 
-HINSTANCE g_instance = nullptr;
-HFONT g_uiFont = nullptr;
-HWND g_mainWindow = nullptr;
-HACCEL g_accelerators = nullptr;
-HDC g_scalingDC = nullptr;
-HCURSOR g_appCursors[4] = {};
-HCURSOR g_notAllowedCursor = nullptr;
-int g_sizeFrameX = 4;
-int g_sizeFrameY = 4;
-HHOOK g_mainMouseHook = nullptr;
-HHOOK g_mainKeyboardHook = nullptr;
-HANDLE g_paneThreads[2] = {};
-HWND g_paneWindows[2] = {};
-
-void (*g_loadAcceleratorsHook)() = nullptr;
-void (*g_saveAcceleratorsHook)() = nullptr;
-HOOKPROC g_mainMouseHookProc = nullptr;
-HOOKPROC g_mainKeyboardHookProc = nullptr;
-
 namespace {
 
 constexpr wchar_t kMainClass[] = L"Pravel_main_class";
 constexpr DWORD kPaneStopWaitMs = 1000;
 
-wchar_t g_commandLinePath[kPathCapacity];
-bool g_paneReported[2];
-bool g_commandLineOpened = false;
 bool g_shutdownStarted = false;
 
 LRESULT CALLBACK passOnHook(int code, WPARAM wParam, LPARAM lParam) {
@@ -126,7 +107,9 @@ bool initialiseFirstInstance(int showCommand) {
     g_paneBusy[0] = PaneIdle;
     g_paneBusy[1] = PaneIdle;
 
-    if (!createMainWindow(showCommand)) return false;
+    setMainWindowCloseHandler(shutdownApplication);
+    const RECT work = mainWorkArea();
+    if (!createMainWindow(showCommand, readMainPlacement(work.right - work.left, work.bottom - work.top))) return false;
 
     // The PNG decoder takes its inflate memory from the private heap itself.
     blendTable();
@@ -136,6 +119,8 @@ bool initialiseFirstInstance(int showCommand) {
     if (!g_scalingDC) showMessage(g_mainWindow, MsgMemoryFailed);
 
     initImageLock();
+
+    setPaneMenuBarCalls({mainKeyboardHook, leaveMenuBarMode});
 
     g_paneThreads[0] = CreateThread(nullptr, 0, paneThread1, nullptr, 0, nullptr);
     g_paneThreads[1] = CreateThread(nullptr, 0, paneThread2, nullptr, 0, nullptr);
@@ -168,12 +153,6 @@ bool waitOrTerminate(HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
 
 }  // namespace
 
-void readSystemMetrics() {
-    g_sizeFrameX = GetSystemMetrics(SM_CXSIZEFRAME);
-    g_sizeFrameY = GetSystemMetrics(SM_CYSIZEFRAME);
-    g_notAllowedCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32648));  // IDC_NO
-}
-
 HACCEL createDefaultAccelerators() {
     ACCEL table[] = {
         {FVIRTKEY, VK_DELETE, 5020}, {FVIRTKEY | FCONTROL, 'A', 5040}, {FVIRTKEY, VK_F5, 5160},
@@ -197,52 +176,6 @@ int runMessageLoop() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-}
-
-LRESULT onCopyData(HWND mainWindow, const COPYDATASTRUCT* data) {
-    if (!data || data->dwData != 0 || !data->lpData || data->cbData < sizeof(wchar_t)) return FALSE;
-    if (anyPaneBusy()) return TRUE;  // a hand-over while a pane loads or writes is ignored
-    // Take at most 260 units and insist on a terminator inside them: an over-long or
-    // unterminated block is refused rather than cut to another path.
-    size_t units = data->cbData / sizeof(wchar_t);
-    if (units > size_t(kPathCapacity)) units = kPathCapacity;
-    wchar_t path[kPathCapacity];
-    std::memcpy(path, data->lpData, units * sizeof(wchar_t));
-    if (!std::wmemchr(path, L'\0', units)) return FALSE;
-    openPath(path);
-    return TRUE;
-}
-
-bool onPaneReady(int paneIndex, HWND paneWindow) {
-    if (paneIndex < 0 || paneIndex > 1) return false;
-    g_paneWindows[paneIndex] = paneWindow;
-    g_paneReported[paneIndex] = true;
-    if (!g_paneReported[0] || !g_paneReported[1] || g_commandLineOpened) return false;
-    g_commandLineOpened = true;
-    return true;
-}
-
-void openCommandLinePath() {
-    if (g_commandLinePath[0]) openPath(g_commandLinePath);
-}
-
-void openPath(const wchar_t* path) {
-    if (!path || !path[0] || std::wcslen(path) >= size_t(kPathCapacity)) return;
-    treeOpenPath(path);
-    refreshWindowTitle();
-}
-
-void refreshWindowTitle() {
-    if (!g_mainWindow) return;
-    int active = g_activePane == 1 ? 1 : 0;
-    wchar_t title[kPathCapacity + 8];
-    formatWindowTitle(active + 1, paneFolder(active).c_str(), title, sizeof(title) / sizeof(title[0]));
-    SetWindowTextW(g_mainWindow, title);
-}
-
-void onShowMessage(LPARAM id) {
-    ModalScope modal;
-    showMessage(g_mainWindow, int(id));
 }
 
 bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
@@ -332,7 +265,8 @@ int runApplication(HINSTANCE instance, int showCommand) {
         wchar_t path[kPathCapacity];
         handOverToFirstInstance(first, firstArgument(path) ? path : nullptr);
     } else {
-        firstArgument(g_commandLinePath);
+        wchar_t commandLinePath[kPathCapacity];
+        if (firstArgument(commandLinePath)) setCommandLinePath(commandLinePath);
         // COM comes up before any window: the folder tree uses the shell's folder objects
         // while the main window is created.
         HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

@@ -32,7 +32,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "image/jpeg_codec.h"
 #include "thumbs/folder_loader.h"
 #include "thumbs/resampler.h"

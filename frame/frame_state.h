@@ -1,22 +1,11 @@
-// State of the main frame that the pane threads and the folder tree read without a lock, and the
-// frame's own window handles.
+// The frame's own window handles and the menu-bar highlight (the flags that the pane threads
+// and the folder tree read without a lock are in base/app_state.h).
 #pragma once
 
 #include <windows.h>
 #include <atomic>
 
-// File-type filter of the pane listings: 0 all, 1 BMP, 2 PNG, 3 JPEG, 4 TIFF, 5 GIF.
-extern std::atomic<int> g_fileFilter;
-// Set from the main window's activation message.
-extern std::atomic<int> g_mainWindowActive;
-// The menu-bar keyboard mode (Alt pressed alone) is on.
-extern std::atomic<int> g_menuBarMode;
-// The folder tree pane is currently shown.
-extern std::atomic<int> g_treePaneShown;
-// Which menu is open: 0 none, 5000/5100/5200/5300 a menu-bar menu, 5610 the column menu,
-// 1 the thumbnail context menu, 2 the folder-tree context menu.
-extern std::atomic<int> g_menuOpen;
-constexpr int kMenuOpenThumbContext = 1, kMenuOpenTreeContext = 2;
+#include "base/app_state.h"  // the flags the pane threads read
 
 // Windows of the frame (main thread creates them; 0 until then).
 struct FrameWindows {

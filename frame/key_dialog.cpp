@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/app_win.h"
+#include "base/win_state.h"
 #include "frame/menus.h"
 
 namespace {

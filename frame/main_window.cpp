@@ -6,22 +6,24 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include "app/app_win.h"
-#include "app/messages.h"
-#include "app/thread_messages.h"
+#include "base/messages.h"
+#include "base/settings.h"
+#include "base/thread_messages.h"
+#include "base/win_state.h"
 #include "frame/command_table.h"
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
+#include "frame/handover.h"
 #include "frame/key_table.h"
 #include "frame/menus.h"
 #include "frame/pending_commands.h"
 #include "frame/toolbars.h"
 #include "frame/tree_pane_frame.h"
 
-HWND g_clientWindow = nullptr;
-
 
 namespace {
+
+bool (*g_closeHandler)(HWND) = nullptr;
 
 const bool g_procsSet = [] {
     g_windowClassProcs[ClassMain] = mainWindowProc;
@@ -108,10 +110,16 @@ void onDroppedFiles(HDROP drop) {
 
 // ---------------------------------------------------------------- placement and layout
 
-HWND createMainWindow(int showCommand) {
+void setMainWindowCloseHandler(bool (*handler)(HWND mainWindow)) { g_closeHandler = handler; }
+
+RECT mainWorkArea() {
     RECT work = {0, 0, 800, 600};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const MainPlacement p = readMainPlacement(work.right - work.left, work.bottom - work.top);
+    return work;
+}
+
+HWND createMainWindow(int showCommand, const MainPlacement& p) {
+    const RECT work = mainWorkArea();
     const FrameBox box = openingFrameRect(work, p.x, p.y, p.w, p.h, systemNearestWorkArea);
     HWND frame = CreateWindowExW(WS_EX_APPWINDOW, windowClassName(ClassMain), L"Pravel",
                                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, box.x, box.y, box.w, box.h, nullptr, nullptr,
@@ -419,7 +427,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         refreshMenuMetrics();
         break;
     case WM_CLOSE:
-        if (!shutdownApplication(window)) return 0;  // a close that arrives while shutting down
+        if (g_closeHandler && !g_closeHandler(window)) return 0;  // a close that arrives while shutting down
         break;  // the default handling destroys the window
     case WM_DESTROY:
         g_clientWindow = nullptr;

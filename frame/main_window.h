@@ -3,10 +3,18 @@
 
 #include <windows.h>
 
-extern HWND g_clientWindow;  // id 310, child of the frame, parent of the tree pane and the panes
+#include "base/settings.h"
+#include "base/win_state.h"  // g_clientWindow
 
-// Places, creates and shows the frame for the given show request; returns it (null on failure).
-HWND createMainWindow(int showCommand);
+// The work area of the primary monitor (the stored placement is relative to it).
+RECT mainWorkArea();
+// Places the frame at the stored placement (kept inside the nearest work area), creates and
+// shows it for the given show request; returns it (null on failure).
+HWND createMainWindow(int showCommand, const MainPlacement& placement);
+// WM_CLOSE calls handler (the application's shutdown sequence) before the window is destroyed;
+// it returns false to keep the window (a shutdown is already under way). Without one the
+// window is simply destroyed.
+void setMainWindowCloseHandler(bool (*handler)(HWND mainWindow));
 // Lays out the thumbnail panes for a client area of W x H.
 void layoutPanes(int clientWidth, int clientHeight);
 // Lays out for the client window's current size.

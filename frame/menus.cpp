@@ -4,7 +4,7 @@
 #include <deque>
 #include <string>
 
-#include "app/app_win.h"
+#include "base/win_state.h"
 #include "frame/frame_state.h"
 #include "frame/key_table.h"
 

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 #include "frame/file_operations.h"
 #include "frame/wallpaper.h"

@@ -2,8 +2,8 @@
 
 #include <uxtheme.h>
 
-#include "app/app_win.h"
-#include "app/thread_messages.h"
+#include "base/thread_messages.h"
+#include "base/win_state.h"
 #include "frame/command_table.h"
 #include "frame/frame_state.h"
 #include "frame/menus.h"

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/app_win.h"
+#include "base/win_state.h"
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
 #include "frame/main_window.h"

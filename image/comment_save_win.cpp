@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/messages.h"
+#include "base/messages.h"
 #include "image/ansi_text.h"
 #include "image/image_comment.h"
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 // Byte-for-byte the Win32 BITMAPINFOHEADER, so that header + palette can be handed to GDI
 // unchanged as a BITMAPINFO (checked against the real structure in the Windows build).

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "image/metadata_walk.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/private_heap.h"
+#include "base/private_heap.h"
 #include "image/decoded_image.h"
 #include "image/png_unfilter.h"
 

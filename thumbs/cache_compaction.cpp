@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/platform.h"
-#include "app/private_heap.h"
-#include "app/text_utils.h"
+#include "base/platform.h"
+#include "base/private_heap.h"
+#include "base/text_utils.h"
 #include "thumbs/thumbnail_cache.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/directory_list.h"
-#include "app/platform.h"
+#include "base/directory_list.h"
+#include "base/platform.h"
 
 std::vector<std::wstring> filterExtensions(int32_t filter) {
     switch (filter) {

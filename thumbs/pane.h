@@ -7,7 +7,7 @@
 #include <atomic>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "thumbs/pane_geometry.h"
 #include "thumbs/thumbnail_item.h"
 
@@ -68,6 +68,16 @@ int pumpWhileLoading(ThumbnailPane& pane);
 // Input of the cells, text areas and the base window; true when handled with *result.
 bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WPARAM wParam, LPARAM lParam);
 bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+// The frame's menu-bar keyboard mode, which the pane threads' input hooks take part in: the
+// main thread's keyboard hook procedure (the mode behaves the same whichever thread has the
+// focus) and the call that ends the mode on a click. Start-up passes them in before the pane
+// threads start; without them the hooks pass everything on.
+struct PaneMenuBarCalls {
+    HOOKPROC keyboardHook = nullptr;
+    void (*leaveMode)() = nullptr;
+};
+void setPaneMenuBarCalls(const PaneMenuBarCalls& calls);
 
 // Thread bodies, started by the application at start-up with no argument. Each installs its
 // thread's hooks, creates the pane's windows as children of the client window, posts code

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "thumbs/thumbnail_item.h"
 
 // What the menus and tool bar need to know about a pane.

@@ -5,8 +5,8 @@
 
 #include <cwchar>
 
-#include "app/app_win.h"
-#include "app/thread_messages.h"
+#include "base/thread_messages.h"
+#include "base/win_state.h"
 #include "thumbs/pane.h"
 
 namespace {

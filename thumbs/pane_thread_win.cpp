@@ -8,13 +8,11 @@
 #include <string>
 #include <type_traits>
 
-#include "app/app_win.h"
-#include "app/image_lock.h"
-#include "app/messages.h"
-#include "app/platform.h"
-#include "app/thread_messages.h"
-#include "frame/frame_state.h"
-#include "frame/main_window.h"
+#include "base/image_lock.h"
+#include "base/messages.h"
+#include "base/platform.h"
+#include "base/thread_messages.h"
+#include "base/win_state.h"
 #include "thumbs/folder_loader.h"
 #include "thumbs/pane.h"
 
@@ -214,6 +212,8 @@ const bool g_procsSet = [] {
 
 thread_local int t_paneIndex = 0;
 
+PaneMenuBarCalls g_menuBarCalls;
+
 LRESULT CALLBACK paneMouseHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION && !g_modalFlag.load()) {
         const int self = t_paneIndex;
@@ -227,8 +227,8 @@ LRESULT CALLBACK paneMouseHook(int code, WPARAM wParam, LPARAM lParam) {
         case WM_RBUTTONDOWN:
         case WM_NCLBUTTONDOWN:
         case WM_NCRBUTTONDOWN:
-            if (g_menuBarMode.load()) {
-                leaveMenuBarMode();
+            if (g_menuBarMode.load() && g_menuBarCalls.leaveMode) {
+                g_menuBarCalls.leaveMode();
             }
             break;
         default: break;
@@ -239,9 +239,15 @@ LRESULT CALLBACK paneMouseHook(int code, WPARAM wParam, LPARAM lParam) {
 
 // The menu-bar keyboard mode behaves the same whichever thread has the focus.
 LRESULT CALLBACK paneKeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (g_mainKeyboardHookProc) return g_mainKeyboardHookProc(code, wParam, lParam);
+    if (g_menuBarCalls.keyboardHook) return g_menuBarCalls.keyboardHook(code, wParam, lParam);
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
+
+}  // namespace
+
+void setPaneMenuBarCalls(const PaneMenuBarCalls& calls) { g_menuBarCalls = calls; }
+
+namespace {
 
 DWORD runPane(int index) {
     ThumbnailPane& pane = g_panes[index];

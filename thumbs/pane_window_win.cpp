@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <string>
 
-#include "app/app_win.h"
-#include "app/image_lock.h"
-#include "app/text_utils.h"
+#include "base/image_lock.h"
+#include "base/text_utils.h"
+#include "base/win_state.h"
 #include "thumbs/pane.h"
 
 namespace {

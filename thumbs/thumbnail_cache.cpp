@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/directory_list.h"
-#include "app/platform.h"
+#include "base/directory_list.h"
+#include "base/platform.h"
 #include "image/jpeg_codec.h"
 #include "thumbs/resampler.h"
 

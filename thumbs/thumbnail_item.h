@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "image/decoded_image.h"
 
 constexpr int kMaxPaneItems = 50000;

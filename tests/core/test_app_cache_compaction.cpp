@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "thumbs/cache_compaction.h"
 
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/messages.h"
-#include "app/selection_lists.h"
-#include "app/settings.h"
-#include "app/text_utils.h"
+#include "base/app_state.h"
+#include "base/messages.h"
+#include "base/settings.h"
+#include "base/text_utils.h"
+#include "thumbs/selection_lists.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "image/image_comment.h"
 #include "meta_test_files.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/directory_list.h"
-#include "app/platform.h"
+#include "base/directory_list.h"
+#include "base/platform.h"
 #include "image/decoded_image.h"
 #include "thumbs/resampler.h"
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "base/platform.h"
 #include "image/exif_format.h"
 #include "image/exif_reader.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "app/app_win.h"
-#include "app/thread_messages.h"
+#include "base/thread_messages.h"
+#include "frame/handover.h"
 #include "thumbs/pane.h"
 
 namespace {

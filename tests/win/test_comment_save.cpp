@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/messages.h"
-#include "app/platform.h"
+#include "base/messages.h"
+#include "base/platform.h"
 #include "image/image_comment.h"
 
 namespace {

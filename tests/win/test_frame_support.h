@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/app_win.h"
-#include "app/settings.h"
-#include "app/thread_messages.h"
+#include "base/settings.h"
+#include "base/thread_messages.h"
 #include "frame/frame_state.h"
 #include "frame/main_window.h"
 #include "thumbs/pane.h"
@@ -96,7 +96,8 @@ protected:
         g_activePane = initialActivePane(g_settings);
         g_paneBusy[0] = g_paneBusy[1] = PaneIdle;
         postedCodes().clear();
-        frame = createMainWindow(show);
+        const RECT work = mainWorkArea();
+        frame = createMainWindow(show, readMainPlacement(work.right - work.left, work.bottom - work.top));
         ASSERT_NE(frame, nullptr);
         pump();
     }

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/app_win.h"
-#include "app/image_lock.h"
-#include "app/settings.h"
-#include "app/thread_messages.h"
+#include "base/image_lock.h"
+#include "base/settings.h"
+#include "base/thread_messages.h"
 #include "frame/frame_state.h"
 #include "frame/main_window.h"
 #include "thumbs/pane.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

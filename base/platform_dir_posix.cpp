@@ -4,8 +4,8 @@
 
 #include <cwctype>
 
-#include "app/directory_list.h"
-#include "app/platform.h"
+#include "base/directory_list.h"
+#include "base/platform.h"
 
 namespace {
 

@@ -1,5 +1,26 @@
-// The window classes of the main window, the folder tree pane and the thumbnail panes.
-#include "app/app_win.h"
+// Process-wide Windows state, and the window classes of the main window, the folder tree pane
+// and the thumbnail panes.
+#include "base/win_state.h"
+
+HINSTANCE g_instance = nullptr;
+HFONT g_uiFont = nullptr;
+HWND g_mainWindow = nullptr;
+HWND g_clientWindow = nullptr;
+HACCEL g_accelerators = nullptr;
+HDC g_scalingDC = nullptr;
+HCURSOR g_appCursors[4] = {};
+HCURSOR g_notAllowedCursor = nullptr;
+int g_sizeFrameX = 4;
+int g_sizeFrameY = 4;
+HHOOK g_mainMouseHook = nullptr;
+HHOOK g_mainKeyboardHook = nullptr;
+HANDLE g_paneThreads[2] = {};
+HWND g_paneWindows[2] = {};
+
+void (*g_loadAcceleratorsHook)() = nullptr;
+void (*g_saveAcceleratorsHook)() = nullptr;
+HOOKPROC g_mainMouseHookProc = nullptr;
+HOOKPROC g_mainKeyboardHookProc = nullptr;
 
 WNDPROC g_windowClassProcs[WindowClassCount] = {};
 
@@ -50,4 +71,10 @@ bool registerWindowClasses(HINSTANCE instance) {
         if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ok = false;
     }
     return ok;
+}
+
+void readSystemMetrics() {
+    g_sizeFrameX = GetSystemMetrics(SM_CXSIZEFRAME);
+    g_sizeFrameY = GetSystemMetrics(SM_CYSIZEFRAME);
+    g_notAllowedCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32648));  // IDC_NO
 }

@@ -1,5 +1,5 @@
 // The settings record and its pure rules; the INI file side is in settings_win.cpp.
-#include "app/settings.h"
+#include "base/settings.h"
 
 AppSettings g_settings;
 

@@ -1,5 +1,5 @@
 // ImageLock. A critical section on Windows, a mutex in the native build of the core.
-#include "app/image_lock.h"
+#include "base/image_lock.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Windows folder listing and list-box name order (see directory_list.h).
 #include <windows.h>
 
-#include "app/directory_list.h"
+#include "base/directory_list.h"
 
 bool listDirectory(const wchar_t* folder, const wchar_t* pattern, std::vector<DirectoryEntry>& entries) {
     const std::wstring query = joinPath(folder ? folder : L"", pattern ? pattern : L"*");

@@ -1,5 +1,5 @@
 // The private heap (see private_heap.h).
-#include "app/private_heap.h"
+#include "base/private_heap.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,5 +1,5 @@
 // Whole-file helpers of the platform layer, written once over BinaryFile for both platforms.
-#include "app/platform.h"
+#include "base/platform.h"
 
 bool readWholeFile(const wchar_t* path, std::string& bytes) {
     BinaryFile f;

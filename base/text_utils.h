@@ -1,11 +1,11 @@
 // Small text helpers shared by the whole program: "%d" numbers, the date text of file
-// facts, the folder containment test and the window title rule.
+// facts, bounded path pieces, the folder containment test and the window title rule.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 constexpr size_t kNumberBufferSize = 260;
 
@@ -32,6 +32,16 @@ void formatDateText(const CivilTime& time, wchar_t* out, size_t capacity);
 bool formatFileDate(const FileTime& utc, wchar_t* out, size_t capacity);
 // UTC file time -> local broken-down time (local_time.cpp).
 bool fileTimeToLocalCivil(const FileTime& utc, CivilTime& local);
+
+// Copies text into out (capacity units with the terminator). Fails, leaving out empty,
+// when it does not fit.
+bool copyText(wchar_t* out, size_t capacity, const wchar_t* text);
+// out = first + second, when it fits into capacity units (out may be first); else out is
+// left empty and the result is false.
+bool joinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second);
+// Folder part of a path including its last backslash ("" when there is none or when it
+// does not fit into capacity units).
+void folderOf(const wchar_t* path, wchar_t* out, size_t capacity);
 
 // Whether path b lies in folder a: 0 when they are equal (case-sensitive), 1 when b contains
 // a followed by a backslash anywhere in it, -1 otherwise. A folder given with its trailing

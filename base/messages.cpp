@@ -1,5 +1,5 @@
 // The fixed texts of the message table.
-#include "app/messages.h"
+#include "base/messages.h"
 
 namespace {
 

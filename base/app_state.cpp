@@ -1,10 +1,15 @@
 // Shared flags of the three user-interface threads, and the platform level rule.
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 std::atomic<int> g_modalFlag{0};
 std::atomic<int> g_paneBusy[2] = {0, 0};
 std::atomic<int> g_activePane{0};
 int g_platformLevel = 0;
+std::atomic<int> g_fileFilter{0};
+std::atomic<int> g_mainWindowActive{0};
+std::atomic<int> g_menuBarMode{0};
+std::atomic<int> g_treePaneShown{0};
+std::atomic<int> g_menuOpen{0};
 
 int platformLevelFor(unsigned major, unsigned minor) {
     if (major == 5 && minor == 1) return 1;

@@ -1,5 +1,5 @@
 // Dynamic HTML Help.
-#include "app/html_help.h"
+#include "base/html_help.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/app_win.h"
+#include "base/win_state.h"
 #include "frame/frame_state.h"
 #include "frame/pending_commands.h"
 

@@ -1,6 +1,6 @@
 // Native (Linux) half of the platform layer, used by the host build's tests, tools,
 // fuzzers and benchmarks.
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <cstdlib>
 #include <cstring>

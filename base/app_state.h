@@ -17,6 +17,20 @@ inline bool anyPaneBusy() { return g_paneBusy[0].load() != PaneIdle || g_paneBus
 // The active thumbnail pane, 0 (pane 1) or 1 (pane 2).
 extern std::atomic<int> g_activePane;
 
+// ---- main-frame state read by the pane threads and the folder tree
+// File-type filter of the pane listings: 0 all, 1 BMP, 2 PNG, 3 JPEG, 4 TIFF, 5 GIF.
+extern std::atomic<int> g_fileFilter;
+// Set from the main window's activation message.
+extern std::atomic<int> g_mainWindowActive;
+// The menu-bar keyboard mode (Alt pressed alone) is on.
+extern std::atomic<int> g_menuBarMode;
+// The folder tree pane is currently shown.
+extern std::atomic<int> g_treePaneShown;
+// Which menu is open: 0 none, 5000/5100/5200/5300 a menu-bar menu, 5610 the column menu,
+// 1 the thumbnail context menu, 2 the folder-tree context menu.
+extern std::atomic<int> g_menuOpen;
+constexpr int kMenuOpenThumbContext = 1, kMenuOpenTreeContext = 2;
+
 // RAII helper for the modal flag around a modal dialog or a shell operation.
 class ModalScope {
 public:

@@ -1,6 +1,6 @@
 // UTC file time -> local broken-down time: the system's own conversion on Windows, the C
 // library's local time natively.
-#include "app/text_utils.h"
+#include "base/text_utils.h"
 
 #ifdef _WIN32
 #include <windows.h>

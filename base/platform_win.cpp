@@ -1,5 +1,5 @@
 // Windows half of the platform layer (part of the core in the Windows build).
-#include "app/platform.h"
+#include "base/platform.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // Path lists of a pane's selected items.
-#include "app/selection_lists.h"
+#include "thumbs/selection_lists.h"
 
 #include <cwchar>
 

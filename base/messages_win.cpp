@@ -1,5 +1,5 @@
 // The message box of the message table.
-#include "app/messages.h"
+#include "base/messages.h"
 
 void showErrorBox(HWND owner, const wchar_t* text) {
     MessageBoxW(owner, text, kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);

@@ -1,5 +1,5 @@
 // "%d" numbers, date texts, folder containment and the window title.
-#include "app/text_utils.h"
+#include "base/text_utils.h"
 
 #include <cwchar>
 
@@ -90,4 +90,36 @@ void formatWindowTitle(int paneNumber, const wchar_t* folder, wchar_t* out, size
     out[0] = L'\0';
     append(out, capacity, &used, paneNumber == 2 ? L"-2- " : L"-1- ");
     append(out, capacity, &used, folder && folder[0] ? folder : L"Pravel");
+}
+
+bool copyText(wchar_t* out, size_t capacity, const wchar_t* text) {
+    size_t length = std::wcslen(text);
+    if (length + 1 > capacity) {
+        if (capacity) out[0] = L'\0';
+        return false;
+    }
+    std::wmemmove(out, text, length + 1);
+    return true;
+}
+
+bool joinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t* second) {
+    size_t a = std::wcslen(first);
+    size_t b = std::wcslen(second);
+    if (a + b + 1 > capacity) {
+        if (capacity) out[0] = L'\0';
+        return false;
+    }
+    // memmove: out may be first itself, and second may lie inside out.
+    std::wmemmove(out + a, second, b + 1);
+    std::wmemmove(out, first, a);
+    return true;
+}
+
+void folderOf(const wchar_t* path, wchar_t* out, size_t capacity) {
+    if (!capacity) return;
+    const wchar_t* slash = std::wcsrchr(path, L'\\');
+    size_t length = slash ? size_t(slash - path) + 1 : 0;
+    if (length >= capacity) length = 0;
+    std::wmemmove(out, path, length);
+    out[length] = L'\0';
 }
