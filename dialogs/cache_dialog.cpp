@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/image_lock.h"
-#include "app/messages.h"
-#include "app/platform.h"
-#include "app/settings.h"
+#include "base/image_lock.h"
+#include "base/messages.h"
+#include "base/platform.h"
+#include "base/settings.h"
 #include "thumbs/pane_geometry.h"
 #include "thumbs/thumbnail_cache.h"
 

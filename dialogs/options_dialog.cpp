@@ -12,8 +12,8 @@
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/settings.h"
+#include "base/app_state.h"
+#include "base/settings.h"
 #include "dialogs/cache_dialog.h"
 #include "frame/key_dialog.h"
 #include "frame/key_table.h"
