@@ -214,7 +214,10 @@ void showToolName(OptionsWork& w, int row, const wchar_t* name) {
 void initToolsPage(OptionsWork& w) {
     for (int i = 0; i < kToolCount; ++i) {
         copyPath(w.toolPaths[i], g_settings.toolPaths[i]);
-        showToolName(w, i, w.toolPaths[i][0] ? g_settings.toolNames[i] : L"");
+        // A tool stored without its name is shown (and then kept) under its file name.
+        const wchar_t* name = g_settings.toolNames[i];
+        const std::wstring fallback = w.toolPaths[i][0] && !name[0] ? toolDisplayName(w.toolPaths[i]) : L"";
+        showToolName(w, i, w.toolPaths[i][0] ? (name[0] ? name : fallback.c_str()) : L"");
     }
 }
 

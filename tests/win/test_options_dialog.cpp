@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -178,6 +179,7 @@ TEST_F(OptionsDialog, SendToShortcutDeletedAndRecreatedAsARealLink) {
     CheckDlgButton(page(0), 1152, BST_CHECKED);
     click(dlg, IDOK);
     const bool made = exists(link);
+    std::printf("read-only Send To folder: shortcut %s\n", made ? "created" : "not created");
     open();
     EXPECT_EQ(IsDlgButtonChecked(page(0), 1152) == BST_CHECKED, made);
     click(dlg, IDCANCEL);
@@ -201,7 +203,8 @@ TEST_F(OptionsDialog, SendToShortcutDeletedAndRecreatedAsARealLink) {
 
 TEST_F(OptionsDialog, ToolRowsAndTheToolsMenu) {
     createFrame(
-        "[Path]\r\nAPP0=C:\\tools\\first.exe\r\nAN0=first\r\nAPP2=C:\\tools\\third.exe\r\nAN2=third\r\n");
+        "[Path]\r\nAPP0=C:\\tools\\first.exe\r\nAN0=first\r\nAPP2=C:\\tools\\third.exe\r\nAN2=third\r\n"
+        "APP3=C:\\tools\\no name.exe\r\n");
     ASSERT_TRUE(toolInMenu(0));
     ASSERT_TRUE(toolInMenu(2));
     open();
@@ -209,6 +212,7 @@ TEST_F(OptionsDialog, ToolRowsAndTheToolsMenu) {
     EXPECT_EQ(text(p, 1320), L"first");
     EXPECT_EQ(text(p, 1321), L"<未登録>");
     EXPECT_EQ(text(p, 1322), L"third");
+    EXPECT_EQ(text(p, 1323), L"no name");  // stored without a name: shown under its file name
 
     // "登録" with a path holding blanks and dots, through the real open-file dialog.
     wchar_t temp[MAX_PATH];
@@ -243,6 +247,7 @@ TEST_F(OptionsDialog, ToolRowsAndTheToolsMenu) {
     EXPECT_EQ(std::wstring(g_settings.toolPaths[1]), tool);
     EXPECT_STREQ(g_settings.toolNames[1], L"my tool.v2");
     EXPECT_STREQ(g_settings.toolNames[2], L"third");
+    EXPECT_STREQ(g_settings.toolNames[3], L"no name");
     DeleteFileW(tool.c_str());
     RemoveDirectoryW(folder.c_str());
 }
