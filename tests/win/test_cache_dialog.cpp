@@ -157,6 +157,36 @@ TEST_F(CacheDialog, MissingDataFileShowsNoCountAndItsRecordStillLeaves) {
     EXPECT_EQ(rows(), 2);
 }
 
+TEST_F(CacheDialog, NoTemporaryFileLeavesTheIndexAndTheListAsTheFilesAre) {
+    cacheFolders(3);
+    ASSERT_NE(openDialog(), nullptr);
+    const std::string indexBefore = getFile(indexFile());
+    wchar_t tmp[MAX_PATH] = {}, temp[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
+    GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", L"C:\\no such folder");
+    SetEnvironmentVariableW(L"TEMP", L"C:\\no such folder");
+    tick(list(), 0);
+    click(dlg, kDelete);
+    SetEnvironmentVariableW(L"TMP", tmp[0] ? tmp : nullptr);
+    SetEnvironmentVariableW(L"TEMP", temp[0] ? temp : nullptr);
+    EXPECT_EQ(shownMessages(), std::vector<int>{4});
+    EXPECT_EQ(getFile(indexFile()), indexBefore);
+    // The rows stay as the index still has them; the deleted data shows no count and size.
+    ASSERT_EQ(rows(), 3);
+    EXPECT_FALSE(exists(dataFile(10000000)));
+    EXPECT_EQ(cellText(list(), 0, 3), L"");
+    EXPECT_EQ(cellText(list(), 1, 3), L"3");
+    // A second attempt (the temporary folder back) removes the record; its data file is gone
+    // already, which is reported once more.
+    shownMessages().clear();
+    tick(list(), 0);
+    click(dlg, kDelete);
+    EXPECT_EQ(shownMessages(), std::vector<int>{6});
+    ASSERT_EQ(readIndex(indexFile()).size(), 2u);
+    EXPECT_EQ(rows(), 2);
+}
+
 TEST_F(CacheDialog, TickingAllRemovesEveryFile) {
     cacheFolders(3);
     ASSERT_NE(openDialog(), nullptr);
