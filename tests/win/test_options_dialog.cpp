@@ -296,6 +296,77 @@ TEST_F(OptionsDialog, KeyChangesReachTheShortcutsOnlyThroughOk) {
     EXPECT_TRUE(labelled);
 }
 
+TEST_F(OptionsDialog, PluginRowsSortedWithoutCaseAndDoubleClickOpensThePluginsDialog) {
+    const std::wstring exe = programPath();
+    const std::wstring built = exe.substr(0, exe.find_last_of(L'\\')) + L"\\..\\plugins\\";
+    if (!exists(built + L"tpic.spi")) GTEST_SKIP() << "test plug-ins not built (target test_plugins)";
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"pravel_options_plugins";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    // Names whose case-blind order (alpha, Beta, Zeta) differs from their code order; the
+    // export filter is no import filter and is not listed.
+    const std::pair<const wchar_t*, const wchar_t*> copies[] = {
+        {L"tpic2.spi", L"Zeta.spi"}, {L"tpic.spi", L"Beta.spi"}, {L"tpic2.spi", L"alpha.spi"}, {L"tpicam.spi", L"Gamma.spi"}};
+    for (const auto& [from, to] : copies)
+        ASSERT_TRUE(CopyFileW((built + from).c_str(), (folder + L"\\" + to).c_str(), FALSE));
+    createFrame();
+    lstrcpynW(g_settings.pluginFolder, folder.c_str(), kPathCapacity);
+    open();
+    HWND p = page(2);
+    EXPECT_EQ(text(p, 1420), folder);
+    HWND list = GetDlgItem(p, 1440);
+    ASSERT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(cellText(list, 0, 0), L"alpha.spi");
+    EXPECT_EQ(cellText(list, 1, 0), L"Beta.spi");
+    EXPECT_EQ(cellText(list, 2, 0), L"Zeta.spi");
+    EXPECT_EQ(cellText(list, 0, 1), L"*.pic");
+    EXPECT_EQ(cellText(list, 1, 1), L"*.JPG;*.PIC;*.tpi");
+    EXPECT_EQ(cellText(list, 1, 2), L"Test pictures/Test pictures (second kind)");
+
+    // A double-click on a row opens the dialog of the plug-in named in it, owned by the
+    // options dialog; a plug-in without one does nothing.
+    selectTab(2);
+    auto doubleClick = [&](int row) {
+        RECT r{};
+        r.left = LVIR_BOUNDS;
+        SendMessageW(list, LVM_GETITEMRECT, WPARAM(row), reinterpret_cast<LPARAM>(&r));
+        const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageW(list, WM_LBUTTONUP, 0, at);
+        SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+        SendMessageW(list, WM_LBUTTONUP, 0, at);
+        pump();
+    };
+    std::wstring shown;
+    ModalDriver::arm(dlg, [&](HWND box) {
+        wchar_t buffer[200] = {};
+        GetDlgItemTextW(box, 0xFFFF, buffer, 200);  // the message box's text
+        shown = buffer;
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    });
+    doubleClick(1);
+    EXPECT_TRUE(ModalDriver::ran);
+    EXPECT_NE(shown.find(L"テスト用プラグイン"), std::wstring::npos) << shown;
+    ModalDriver::arm(dlg, [](HWND box) { PostMessageW(box, WM_CLOSE, 0, 0); });
+    doubleClick(0);
+    for (int i = 0; i < 10; ++i) {
+        pump();
+        Sleep(30);
+    }
+    EXPECT_FALSE(ModalDriver::ran);
+    ModalDriver::disarm();
+
+    // "設定解除" empties the folder and the list; OK stores the empty folder.
+    click(p, 1431);
+    EXPECT_EQ(text(p, 1420), L"");
+    EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);
+    click(dlg, IDOK);
+    EXPECT_STREQ(g_settings.pluginFolder, L"");
+    for (const auto& [from, to] : copies) DeleteFileW((folder + L"\\" + to).c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 // ---------------------------------------------------------------- pictures
 
 namespace {

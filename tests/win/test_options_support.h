@@ -42,18 +42,24 @@ struct ModalDriver {
     static inline HWND owner = nullptr;
     static inline std::function<void(HWND)> action;
     static inline bool ran = false;
-    static void CALLBACK tick(HWND, UINT, UINT_PTR id, DWORD) {
+    static inline UINT_PTR timer = 0;
+    static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
         HWND dlg = ownedDialog(owner);
         if (!dlg) return;
-        KillTimer(nullptr, id);
+        disarm();
         ran = true;
         action(dlg);
     }
     static void arm(HWND dialogOwner, std::function<void(HWND)> what) {
+        disarm();
         owner = dialogOwner;
         action = std::move(what);
         ran = false;
-        SetTimer(nullptr, 0, 100, &ModalDriver::tick);
+        timer = SetTimer(nullptr, 0, 100, &ModalDriver::tick);
+    }
+    static void disarm() {
+        if (timer) KillTimer(nullptr, timer);
+        timer = 0;
     }
 };
 
