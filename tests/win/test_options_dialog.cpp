@@ -16,6 +16,7 @@
 #include "frame/command_table.h"
 #include "frame/key_table.h"
 #include "frame/menus.h"
+#include "frame/wallpaper.h"
 
 using namespace frametest;
 using namespace optionstest;
@@ -294,6 +295,27 @@ TEST_F(OptionsDialog, KeyChangesReachTheShortcutsOnlyThroughOk) {
             labelled = shortcut == L"Ctrl+F9";
     }
     EXPECT_TRUE(labelled);
+}
+
+TEST_F(OptionsDialog, WallpaperFileButton) {
+    createFrame();
+    const std::wstring wallpaper = std::wstring(settingsFolderPath()) + L"save_wp.bmp";
+    DeleteFileW(wallpaper.c_str());
+    open();
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page(0), 1184)));
+    click(dlg, IDCANCEL);
+    ASSERT_TRUE(putFile(wallpaper, "BM"));
+    if (!wallpaperFileExists()) {
+        DeleteFileW(wallpaper.c_str());
+        GTEST_SKIP() << "the wallpaper file calls are not built in yet";
+    }
+    open();
+    HWND button = GetDlgItem(page(0), 1184);
+    EXPECT_TRUE(IsWindowEnabled(button));
+    click(page(0), 1184);
+    EXPECT_FALSE(exists(wallpaper));
+    EXPECT_FALSE(IsWindowEnabled(button));
+    DeleteFileW(wallpaper.c_str());
 }
 
 TEST_F(OptionsDialog, PluginRowsSortedWithoutCaseAndDoubleClickOpensThePluginsDialog) {
