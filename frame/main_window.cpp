@@ -265,15 +265,10 @@ void onFrameCommand(int id, int code) {
     case cmd::ViewerOptions: showViewerOptions(g_mainWindow); return;
     case cmd::Help: showProgramHelp(g_mainWindow); return;
     case cmd::ViewerHelp: showViewerHelp(g_mainWindow); return;
-    case cmd::About: {
-        bool shown;
-        {
-            ModalScope modal;
-            shown = showAboutBox(g_mainWindow);
-        }
-        if (!shown) showMessage(g_mainWindow, 0);
+    case cmd::About:
+        // The box stays open after this returns and keeps the modal flag set until it closes.
+        if (!showAboutBox(g_mainWindow)) showMessage(g_mainWindow, 0);
         return;
-    }
     case cmd::ColumnButton: openColumnMenu(); return;
     case cmd::ScrollTop: scrollActivePane(SB_TOP); return;
     case cmd::ScrollBottom: scrollActivePane(SB_BOTTOM); return;

@@ -21,14 +21,9 @@ void folderTreeCommand(int) {}
 void folderTreeSelectActivePaneFolder() {}
 void folderTreeDragBegins(bool) {}
 
-void showFileInfoDialog(HWND) {}
-void showCommentDialog(HWND) {}
-void showTextDataDialog(HWND) {}
 void showFileProperties(HWND) {}
 void deleteSelectedFiles(HWND) {}
 void renameSelectedFile(HWND) {}
-void showWallpaperDialog(HWND) {}
-bool showAboutBox(HWND) { return true; }
 void openSelectionInViewer(HWND, const wchar_t*) {}
 void startSlideShow(HWND) {}
 void openSelectionWithAssociation(HWND) {}
@@ -70,6 +65,3 @@ bool pluginSummary(const wchar_t*, PluginSummary& out) {
     return false;
 }
 void configurePlugin(const wchar_t*, void*) {}
-
-bool deleteWallpaperFile(HWND, HWND) { return false; }
-bool wallpaperFileExists() { return false; }

@@ -61,3 +61,6 @@ bool paneRenameItems(int pane, const wchar_t* oldName, const wchar_t* newName);
 void paneRepaintItem(int pane, int index);
 // Repaints the whole pane (202), e.g. after the selection colour changed.
 void paneRepaint(int pane);
+// After a comment was written into an item's file: adds the changes to the item's comment
+// and text counts (never below 0), when the item at `index` is still the file `name`.
+void paneAddItemCounts(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta);
