@@ -118,6 +118,21 @@ TEST_F(OptionsDialog, ApplyTakesEveryControl) {
     EXPECT_EQ(g_settings.doubleClickAction, 40);
 }
 
+TEST_F(OptionsDialog, WallpaperFileButtonFollowsTheFile) {
+    createFrame();
+    const std::wstring wallpaper = std::wstring(settingsFolderPath()) + L"save_wp.bmp";
+    DeleteFileW(wallpaper.c_str());
+    open();
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page(0), 1184)));
+    click(dlg, IDCANCEL);
+    ASSERT_TRUE(putFile(wallpaper, "BM"));
+    open();
+    ASSERT_TRUE(IsWindowEnabled(GetDlgItem(page(0), 1184)));
+    click(page(0), 1184);
+    EXPECT_FALSE(exists(wallpaper));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page(0), 1184)));
+}
+
 TEST_F(OptionsDialog, RefusedWhileAPaneIsBusy) {
     createFrame();
     g_paneBusy[1] = PaneLoading;
