@@ -21,17 +21,6 @@ void folderTreeCommand(int) {}
 void folderTreeSelectActivePaneFolder() {}
 void folderTreeDragBegins(bool) {}
 
-void showFileProperties(HWND) {}
-void deleteSelectedFiles(HWND) {}
-void renameSelectedFile(HWND) {}
-void openSelectionInViewer(HWND, const wchar_t*) {}
-void startSlideShow(HWND) {}
-void openSelectionWithAssociation(HWND) {}
-void runExternalTool(HWND, int) {}
-void showViewerOptions(HWND) {}
-void showProgramHelp(HWND) {}
-void showViewerHelp(HWND) {}
-void runDoubleClickAction(HWND, int) {}
 
 void createFolderTreeContents(HWND) {}
 void layoutFolderTreeContents(HWND, int, int, int) {}
@@ -55,9 +44,6 @@ void treeOpenPath(const wchar_t* path) {
 void treeAfterRename(const wchar_t*, const wchar_t*) {}
 void treeAfterNewFolder(const wchar_t*) {}
 
-INT_PTR runNameDialog(HWND, int, int, const wchar_t*) { return 0; }
-bool recycleList(HWND, const std::wstring&) { return false; }
-bool recycleListSilently(const std::wstring&) { return false; }
 
 std::vector<std::wstring> listPlugins(const wchar_t*, PluginListMode) { return {}; }
 bool pluginSummary(const wchar_t*, PluginSummary& out) {
