@@ -6,7 +6,6 @@
 
 #include "frame/file_operations.h"
 #include "frame/wallpaper.h"
-#include "image/plugin_host.h"
 #include "tree/tree_access.h"
 
 // Placeholders: each owner replaces its bodies when its subsystem lands.
@@ -45,9 +44,3 @@ void treeAfterRename(const wchar_t*, const wchar_t*) {}
 void treeAfterNewFolder(const wchar_t*) {}
 
 
-std::vector<std::wstring> listPlugins(const wchar_t*, PluginListMode) { return {}; }
-bool pluginSummary(const wchar_t*, PluginSummary& out) {
-    out = PluginSummary{};
-    return false;
-}
-void configurePlugin(const wchar_t*, void*) {}

@@ -400,6 +400,7 @@ int loadFolder(ThumbnailPane& pane) {
     settings.cacheFolder = cacheFolderPath() ? cacheFolderPath() : L"";
     settings.filter = g_fileFilter.load();
     settings.hiddenMask = static_cast<uint32_t>(g_settings.hiddenMask);
+    settings.pluginFolder = g_settings.pluginFolder;
     pane.filledCount = 0;
 
     bool allocationFailed = false;
