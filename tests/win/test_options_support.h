@@ -43,9 +43,28 @@ struct ModalDriver {
     static inline std::function<void(HWND)> action;
     static inline bool ran = false;
     static inline UINT_PTR timer = 0;
+    static inline int ticks = 0;
     static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
         HWND dlg = ownedDialog(owner);
-        if (!dlg) return;
+        if (!dlg) {
+            // A dialog with another owner (a fault under test) would hold its modal loop for
+            // ever: after ten seconds any dialog of this thread but the owner is cancelled.
+            if (++ticks > 100) {
+                HWND root = GetAncestor(owner, GA_ROOT);
+                EnumThreadWindows(
+                    GetCurrentThreadId(),
+                    [](HWND w, LPARAM root) -> BOOL {
+                        wchar_t cls[32] = {};
+                        GetClassNameW(w, cls, 32);
+                        if (w != HWND(root) && IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0)
+                            PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+                        return TRUE;
+                    },
+                    reinterpret_cast<LPARAM>(root));
+                disarm();
+            }
+            return;
+        }
         disarm();
         ran = true;
         action(dlg);
@@ -55,6 +74,7 @@ struct ModalDriver {
         owner = dialogOwner;
         action = std::move(what);
         ran = false;
+        ticks = 0;
         timer = SetTimer(nullptr, 0, 100, &ModalDriver::tick);
     }
     static void disarm() {
