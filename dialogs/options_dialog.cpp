@@ -250,6 +250,13 @@ void setListCell(HWND list, int row, int column, const std::wstring& text) {
     SendMessageW(list, LVM_SETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&item));
 }
 
+struct PluginColumn {
+    const wchar_t* heading;
+    int width;
+};
+constexpr PluginColumn kPluginColumns[] = {{L"ファイル名", 80}, {L"対応拡張子", 120}, {L"対応形式", 176}};
+constexpr int kPluginColumnCount = int(sizeof kPluginColumns / sizeof kPluginColumns[0]);
+
 struct PluginRow {
     std::wstring name, patterns, descriptions;
 };
@@ -286,6 +293,13 @@ void fillPluginList(OptionsWork& w) {
         if (row < 0) break;
         setListCell(list, row, 1, rows[i].patterns);
         setListCell(list, row, 2, rows[i].descriptions);
+    }
+    // The stated widths are the least; a longer name, pattern list or description widens its
+    // column (the list scrolls sideways when they no longer fit together).
+    for (int column = 0; column < kPluginColumnCount; ++column) {
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, WPARAM(column), LVSCW_AUTOSIZE);
+        const int fitted = int(SendMessageW(list, LVM_GETCOLUMNWIDTH, WPARAM(column), 0));
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, WPARAM(column), MAKELPARAM(std::max(fitted, kPluginColumns[column].width), 0));
     }
 }
 
@@ -360,9 +374,8 @@ void addColumn(HWND list, int index, const wchar_t* heading, int width) {
 void initPluginPage(OptionsWork& w) {
     HWND list = GetDlgItem(w.pages[2], kPluginList);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-    addColumn(list, 0, L"ファイル名", 80);
-    addColumn(list, 1, L"対応拡張子", 120);
-    addColumn(list, 2, L"対応形式", 176);
+    for (int column = 0; column < kPluginColumnCount; ++column)
+        addColumn(list, column, kPluginColumns[column].heading, kPluginColumns[column].width);
     w.oldListProc =
         reinterpret_cast<WNDPROC>(SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&pluginListProc)));
     if (w.pluginFolder[0]) SetDlgItemTextW(w.pages[2], kPluginFolder, w.pluginFolder);
