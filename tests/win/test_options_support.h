@@ -14,26 +14,35 @@
 
 namespace optionstest {
 
+inline bool isShownDialog(HWND w) {
+    wchar_t cls[32] = {};
+    GetClassNameW(w, cls, 32);
+    return IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0;
+}
+
+struct DialogSearch {
+    HWND owner;
+    HWND found;
+    static BOOL CALLBACK visit(HWND w, LPARAM lp) {
+        auto* s = reinterpret_cast<DialogSearch*>(lp);
+        if (isShownDialog(w) && GetWindow(w, GW_OWNER) == s->owner) {
+            s->found = w;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    // Cancels every shown dialog of the thread but `owner`.
+    static BOOL CALLBACK cancel(HWND w, LPARAM owner) {
+        if (w != HWND(owner) && isShownDialog(w)) PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    }
+};
+
 // A visible dialog of this thread owned by `owner` (a common dialog or a modal dialog). A child
 // window given as owner stands for its top-level window, as the system treats it.
 inline HWND ownedDialog(HWND owner) {
-    struct Search {
-        HWND owner;
-        HWND found;
-    } search{GetAncestor(owner, GA_ROOT), nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            wchar_t cls[32] = {};
-            GetClassNameW(w, cls, 32);
-            if (IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0 && GetWindow(w, GW_OWNER) == s->owner) {
-                s->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{GetAncestor(owner, GA_ROOT), nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), &DialogSearch::visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -50,17 +59,8 @@ struct ModalDriver {
             // A dialog with another owner (a fault under test) would hold its modal loop for
             // ever: after ten seconds any dialog of this thread but the owner is cancelled.
             if (++ticks > 100) {
-                HWND root = GetAncestor(owner, GA_ROOT);
-                EnumThreadWindows(
-                    GetCurrentThreadId(),
-                    [](HWND w, LPARAM root) -> BOOL {
-                        wchar_t cls[32] = {};
-                        GetClassNameW(w, cls, 32);
-                        if (w != HWND(root) && IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0)
-                            PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(root));
+                EnumThreadWindows(GetCurrentThreadId(), &DialogSearch::cancel,
+                                  reinterpret_cast<LPARAM>(GetAncestor(owner, GA_ROOT)));
                 disarm();
             }
             return;
