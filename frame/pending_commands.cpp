@@ -13,7 +13,6 @@
 void setPaneCellSize(int, int) {}
 
 
-void showOptionsDialog(HWND) {}
 
 
 

@@ -226,6 +226,10 @@ void paneRepaintItem(int index, int item) {
     (void)item;
 }
 
+void paneRepaint(int index) {
+    if (validPane(index)) post(index, CodeRepaint, 0);
+}
+
 void paneAddItemCounts(int index, int item, const wchar_t* name, int commentDelta, int metaDelta) {
     if (!validPane(index) || !name) return;
     CountsRequest request{item, name, commentDelta, metaDelta};
