@@ -115,12 +115,3 @@ void applyAccelerators(const AcceleratorTable& table) {
     setLiveAccelerators(table);
     rebuildMenus();
 }
-
-// Start-up and shutdown of the application core call these through its hooks.
-namespace {
-const bool g_hooksSet = [] {
-    g_loadAcceleratorsHook = [] { loadAccelerators(settingsFilePath()); };
-    g_saveAcceleratorsHook = [] { saveAccelerators(settingsFilePath()); };
-    return true;
-}();
-}  // namespace

@@ -25,12 +25,6 @@ namespace {
 
 bool (*g_closeHandler)(HWND) = nullptr;
 
-const bool g_procsSet = [] {
-    g_windowClassProcs[ClassMain] = mainWindowProc;
-    g_windowClassProcs[ClassClient] = clientWindowProc;
-    return true;
-}();
-
 int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 
 void postToPane(int pane, unsigned code, LPARAM arg) {
@@ -109,6 +103,12 @@ void onDroppedFiles(HDROP drop) {
 }  // namespace
 
 // ---------------------------------------------------------------- placement and layout
+
+bool registerFrameWindowClasses(HINSTANCE instance) {
+    bool ok = registerWindowClass(instance, ClassMain, mainWindowProc);
+    ok = registerWindowClass(instance, ClassClient, clientWindowProc) && ok;
+    return registerWindowClass(instance, ClassTreeBase, treePaneBaseProc) && ok;
+}
 
 void setMainWindowCloseHandler(bool (*handler)(HWND mainWindow)) { g_closeHandler = handler; }
 

@@ -204,12 +204,6 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-const bool g_procsSet = [] {
-    g_windowClassProcs[ClassPaneOuter1] = paneOuterProc;
-    g_windowClassProcs[ClassPaneOuter2] = paneOuterProc;
-    return true;
-}();
-
 thread_local int t_paneIndex = 0;
 
 PaneMenuBarCalls g_menuBarCalls;
@@ -246,6 +240,12 @@ LRESULT CALLBACK paneKeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void setPaneMenuBarCalls(const PaneMenuBarCalls& calls) { g_menuBarCalls = calls; }
+
+bool registerPaneWindowClasses(HINSTANCE instance) {
+    bool ok = registerWindowClass(instance, ClassPaneOuter1, paneOuterProc);
+    ok = registerWindowClass(instance, ClassPaneOuter2, paneOuterProc) && ok;
+    return registerPaneInnerClasses(instance) && ok;
+}
 
 namespace {
 
