@@ -11,6 +11,7 @@
 #include "base/thread_messages.h"
 #include "base/win_state.h"
 #include "frame/command_table.h"
+#include "frame/external_programs.h"
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
 #include "frame/handover.h"
@@ -91,13 +92,6 @@ void applyFilter(int index) {
     selectFilterEntry(index);
     g_fileFilter.store(index);
     refreshPane(true, activePane(), false);
-}
-
-void onDroppedFiles(HDROP drop) {
-    if (!drop) return;
-    wchar_t path[kPathCapacity] = {};
-    if (DragQueryFileW(drop, 0, path, kPathCapacity)) openPath(path);
-    DragFinish(drop);
 }
 
 }  // namespace
@@ -265,15 +259,10 @@ void onFrameCommand(int id, int code) {
     case cmd::ViewerOptions: showViewerOptions(g_mainWindow); return;
     case cmd::Help: showProgramHelp(g_mainWindow); return;
     case cmd::ViewerHelp: showViewerHelp(g_mainWindow); return;
-    case cmd::About: {
-        bool shown;
-        {
-            ModalScope modal;
-            shown = showAboutBox(g_mainWindow);
-        }
-        if (!shown) showMessage(g_mainWindow, 0);
+    case cmd::About:
+        // The box stays open after this returns and keeps the modal flag set until it closes.
+        if (!showAboutBox(g_mainWindow)) showMessage(g_mainWindow, 0);
         return;
-    }
     case cmd::ColumnButton: openColumnMenu(); return;
     case cmd::ScrollTop: scrollActivePane(SB_TOP); return;
     case cmd::ScrollBottom: scrollActivePane(SB_BOTTOM); return;
@@ -326,7 +315,7 @@ void onFrameCode(unsigned code, LPARAM arg) {
         openContextMenu(MenuPosThumbContext, GET_X_LPARAM(arg), GET_Y_LPARAM(arg));
         return;
     case CodeDoubleClick: runDoubleClickAction(g_mainWindow, arg == 1 ? 1 : 0); return;
-    case CodeFilesDropped: onDroppedFiles(reinterpret_cast<HDROP>(arg)); return;
+    case CodeFilesDropped: openDroppedPath(g_mainWindow, reinterpret_cast<HDROP>(arg)); return;
     case CodeToolbarStates: refreshToolBarChecks(); return;
     case CodeRefreshTitle: refreshWindowTitle(); return;
     case CodeShowTree:

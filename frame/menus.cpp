@@ -427,8 +427,7 @@ MenuRuleInputs currentMenuRuleInputs() {
     queryPaneSnapshot(1 - active, other);
     in.activeBusy = g_paneBusy[active].load() != PaneIdle;
     in.otherBusy = g_paneBusy[1 - active].load() != PaneIdle;
-    in.sameFolder = in.active.folder && other.folder && *in.active.folder &&
-                    lstrcmpiW(in.active.folder, other.folder) == 0;
+    in.sameFolder = in.active.folder[0] && lstrcmpiW(in.active.folder, other.folder) == 0;
     in.viewerExists = fileExists(g_settings.viewerPath);
     std::wstring help(g_settings.viewerPath);
     size_t dot = help.find_last_of(L'.');

@@ -21,23 +21,7 @@ void folderTreeCommand(int) {}
 void folderTreeSelectActivePaneFolder() {}
 void folderTreeDragBegins(bool) {}
 
-void showFileInfoDialog(HWND) {}
-void showCommentDialog(HWND) {}
-void showTextDataDialog(HWND) {}
-void showFileProperties(HWND) {}
-void deleteSelectedFiles(HWND) {}
-void renameSelectedFile(HWND) {}
-void showWallpaperDialog(HWND) {}
 void showOptionsDialog(HWND) {}
-bool showAboutBox(HWND) { return true; }
-void openSelectionInViewer(HWND, const wchar_t*) {}
-void startSlideShow(HWND) {}
-void openSelectionWithAssociation(HWND) {}
-void runExternalTool(HWND, int) {}
-void showViewerOptions(HWND) {}
-void showProgramHelp(HWND) {}
-void showViewerHelp(HWND) {}
-void runDoubleClickAction(HWND, int) {}
 
 void createFolderTreeContents(HWND) {}
 void layoutFolderTreeContents(HWND, int, int, int) {}
@@ -61,9 +45,6 @@ void treeOpenPath(const wchar_t* path) {
 void treeAfterRename(const wchar_t*, const wchar_t*) {}
 void treeAfterNewFolder(const wchar_t*) {}
 
-INT_PTR runNameDialog(HWND, int, int, const wchar_t*) { return 0; }
-bool recycleList(HWND, const std::wstring&) { return false; }
-bool recycleListSilently(const std::wstring&) { return false; }
 
 std::vector<std::wstring> listPlugins(const wchar_t*, PluginListMode) { return {}; }
 bool pluginSummary(const wchar_t*, PluginSummary& out) {
@@ -71,6 +52,3 @@ bool pluginSummary(const wchar_t*, PluginSummary& out) {
     return false;
 }
 void configurePlugin(const wchar_t*, void*) {}
-
-bool deleteWallpaperFile(HWND, HWND) { return false; }
-bool wallpaperFileExists() { return false; }

@@ -59,3 +59,6 @@ void paneRemoveSelected(int pane);
 bool paneRenameItems(int pane, const wchar_t* oldName, const wchar_t* newName);
 // Repaints one item (after its file changed, e.g. a comment was saved).
 void paneRepaintItem(int pane, int index);
+// After a comment was written into an item's file: adds the changes to the item's comment
+// and text counts (never below 0), when the item at `index` is still the file `name`.
+void paneAddItemCounts(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta);

@@ -105,3 +105,14 @@ void paneRepaintItem(int index, int item) {
     post(index, CodeRepaint, 0);
     (void)item;
 }
+
+void paneAddItemCounts(int index, int item, const wchar_t* name, int commentDelta, int metaDelta) {
+    if (!validPane(index) || !name) return;
+    ThumbnailPane& pane = g_panes[index];
+    if (!pane.items || item < 0 || item >= pane.itemCount || item >= kMaxPaneItems) return;
+    ThumbnailItem& target = pane.items[item];
+    if (std::wcscmp(target.name, name) != 0) return;
+    auto add = [](int32_t& count, int delta) { count = count + delta < 0 ? 0 : count + delta; };
+    add(target.commentCount, commentDelta);
+    add(target.metaCount, metaDelta);
+}

@@ -1,0 +1,261 @@
+// Deleting the selection to the recycle bin, renaming a file or a folder and creating a folder.
+// The shell reports its own errors; item lists change only after the shell succeeded.
+#include "frame/file_operations.h"
+
+#include <shellapi.h>
+
+#include <string>
+
+#include "base/win_state.h"
+#include "base/messages.h"
+#include "frame/command_lines.h"
+#include "frame/pending_commands.h"
+#include "tree/tree_access.h"
+
+namespace {
+
+constexpr int kNameDialogId = 2000;
+constexpr int kNameFieldId = 2020;
+constexpr int kRenameFile = 5030;
+constexpr int kNewFolder = 5520;
+constexpr int kRenameFolder = 5521;
+// A path of this many characters or more is not renamed: the shell's buffers and the pane's
+// item names hold 260 characters with the terminator.
+constexpr size_t kLongestPath = 259;
+
+int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
+bool paneBusy(int pane) { return g_paneBusy[pane].load() != PaneIdle; }
+
+// The same folder shown by both panes. Windows folder names ignore case, as do the menus.
+bool sameFolder(const std::wstring& a, const std::wstring& b) {
+    return !a.empty() && !b.empty() && lstrcmpiW(a.c_str(), b.c_str()) == 0;
+}
+
+bool pathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool validZeroList(const std::wstring& list) {
+    const size_t n = list.size();
+    return n > 1 && list[n - 1] == L'\0' && list[n - 2] == L'\0';
+}
+
+bool shellDelete(HWND owner, const std::wstring& list, FILEOP_FLAGS flags) {
+    if (!validZeroList(list)) return false;
+    SHFILEOPSTRUCTW op = {};
+    op.hwnd = owner;
+    op.wFunc = FO_DELETE;
+    op.pFrom = list.c_str();
+    op.fFlags = flags;
+    ModalScope modal;
+    const int result = SHFileOperationW(&op);
+    return result == 0 && !op.fAnyOperationsAborted;
+}
+
+bool shellRename(HWND owner, const std::wstring& oldPath, const std::wstring& newPath, const wchar_t* title) {
+    std::wstring from = oldPath, to = newPath;
+    from.push_back(L'\0');  // each list ends in two zeros (c_str() adds the second)
+    to.push_back(L'\0');
+    SHFILEOPSTRUCTW op = {};
+    op.hwnd = owner;
+    op.wFunc = FO_RENAME;
+    op.pFrom = from.c_str();
+    op.pTo = to.c_str();
+    op.fFlags = 0;
+    op.lpszProgressTitle = title;
+    ModalScope modal;
+    const int result = SHFileOperationW(&op);
+    // Item names follow only a rename that is really on the disk.
+    return result == 0 && !op.fAnyOperationsAborted && pathExists(newPath);
+}
+
+// A typed name is one path component: a separator would reach another folder.
+bool hasSeparator(const std::wstring& name) { return name.find_first_of(L"\\/") != std::wstring::npos; }
+
+struct NameDialogState {
+    int command = 0;
+    int pane = 0;
+    std::wstring folder;     // the pane's folder (file), the parent (folder rename), the target (new folder)
+    std::wstring oldName;    // the file or folder's present name
+    std::wstring extension;  // rename file: the extension with its dot, kept aside
+    std::wstring initial;    // the field's first text
+    const wchar_t* caption = L"";
+};
+
+std::wstring fieldText(HWND dialog) {
+    HWND field = GetDlgItem(dialog, kNameFieldId);
+    const int length = GetWindowTextLengthW(field);
+    std::wstring text(size_t(length) + 1, L'\0');
+    const int got = GetWindowTextW(field, text.data(), length + 1);
+    text.resize(size_t(got > 0 ? got : 0));
+    return text;
+}
+
+void renameFileNow(const NameDialogState& s, const std::wstring& typed) {
+    const int other = 1 - s.pane;
+    const std::wstring otherFolder = paneFolder(other);
+    // The pane may have started a load since the dialog opened.
+    if (paneBusy(s.pane) || (paneBusy(other) && sameFolder(s.folder, otherFolder))) return;
+    if (hasSeparator(typed)) return;
+    const std::wstring newName = typed + s.extension;
+    const std::wstring oldPath = joinFolderAndName(s.folder, s.oldName.c_str());
+    const std::wstring newPath = joinFolderAndName(s.folder, newName.c_str());
+    if (oldPath.size() >= kLongestPath || newPath.size() >= kLongestPath) return;
+    if (!shellRename(g_mainWindow, oldPath, newPath, L"ファイル名変更")) return;
+    // A pane that does not take the new name is listed again rather than left showing a file
+    // that is no longer there.
+    if (!paneRenameItems(s.pane, s.oldName.c_str(), newName.c_str())) paneRefresh(s.pane, false);
+    if (sameFolder(s.folder, otherFolder) && !paneRenameItems(other, s.oldName.c_str(), newName.c_str()))
+        paneRefresh(other, false);
+}
+
+void renameFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
+    if (hasSeparator(typed)) return;
+    const std::wstring oldPath = joinFolderAndName(s.folder, s.oldName.c_str());
+    const std::wstring newPath = joinFolderAndName(s.folder, typed.c_str());
+    if (oldPath.size() >= kLongestPath || newPath.size() >= kLongestPath) return;
+    if (!shellRename(dialog, oldPath, newPath, L"フォルダ名変更")) return;
+    treeAfterRename(oldPath.c_str(), newPath.c_str());
+}
+
+void createFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
+    const std::wstring path = joinFolderAndName(s.folder, typed.c_str());
+    bool made;
+    {
+        ModalScope modal;
+        made = !typed.empty() && !hasSeparator(typed) && CreateDirectoryW(path.c_str(), nullptr);
+    }
+    if (!made) {
+        ModalScope modal;
+        showMessage(dialog, MsgFolderCreateFailed);
+        return;
+    }
+    treeAfterNewFolder(s.folder.c_str());
+}
+
+INT_PTR CALLBACK nameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        const auto* s = reinterpret_cast<const NameDialogState*>(lParam);
+        SetWindowTextW(dialog, s->caption);
+        SetDlgItemTextW(dialog, kNameFieldId, s->initial.c_str());
+        HWND field = GetDlgItem(dialog, kNameFieldId);
+        SendMessageW(field, EM_SETSEL, 0, -1);
+        SetFocus(field);
+        return FALSE;  // the focus is set
+    }
+    case WM_COMMAND: {
+        const auto* s = reinterpret_cast<const NameDialogState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+        if (!s) return FALSE;
+        if (LOWORD(wParam) == IDOK) {
+            const std::wstring typed = fieldText(dialog);
+            if (s->command == kRenameFile) renameFileNow(*s, typed);
+            else if (s->command == kRenameFolder) renameFolderNow(dialog, *s, typed);
+            else createFolderNow(dialog, *s, typed);
+            EndDialog(dialog, 1);
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 2);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    default: return FALSE;
+    }
+}
+
+// Rename file: exactly one selected item of an idle pane whose folder the other pane does
+// not load at the same time.
+bool prepareFileRename(int pane, NameDialogState& s) {
+    const int other = 1 - pane;
+    if (paneBusy(pane)) return false;
+    PaneSelection selection;
+    if (!queryPaneSelection(pane, selection) || selection.selected.size() != 1 || selection.folder.empty())
+        return false;
+    if (paneBusy(other) && sameFolder(selection.folder, paneFolder(other))) return false;
+    s.folder = selection.folder;
+    s.oldName = selection.selected.front().item.name;
+    if (s.oldName.empty()) return false;
+    const size_t dot = s.oldName.rfind(L'.');
+    s.initial = dot == std::wstring::npos ? s.oldName : s.oldName.substr(0, dot);
+    s.extension = dot == std::wstring::npos ? std::wstring() : s.oldName.substr(dot);
+    s.caption = L"ファイル名変更";
+    return true;
+}
+
+bool prepareFolderRename(const wchar_t* folder, NameDialogState& s) {
+    if (!folder || !*folder) return false;
+    std::wstring path = folder;
+    while (path.size() > 1 && path.back() == L'\\') path.pop_back();
+    const size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos || slash + 1 >= path.size()) return false;
+    s.folder = path.substr(0, slash);
+    if (s.folder.size() == 2 && s.folder[1] == L':') s.folder += L'\\';  // a folder of a drive's root
+    s.oldName = path.substr(slash + 1);
+    s.initial = s.oldName;
+    s.caption = L"フォルダ名変更";
+    return true;
+}
+
+}  // namespace
+
+INT_PTR runNameDialog(HWND owner, int command, int pane, const wchar_t* folder) {
+    NameDialogState s;
+    s.command = command;
+    s.pane = pane == 1 ? 1 : 0;
+    switch (command) {
+    case kRenameFile:
+        if (!prepareFileRename(s.pane, s)) return 0;
+        break;
+    case kRenameFolder:
+        if (!prepareFolderRename(folder, s)) return 0;
+        break;
+    case kNewFolder:
+        if (!folder || !*folder) return 0;
+        s.folder = folder;
+        s.caption = L"フォルダ新規作成";
+        break;
+    default: return 0;
+    }
+    ModalScope modal;
+    const INT_PTR result = DialogBoxParamW(g_instance ? g_instance : GetModuleHandleW(nullptr),
+                                           MAKEINTRESOURCEW(kNameDialogId), owner, nameDialogProc,
+                                           reinterpret_cast<LPARAM>(&s));
+    return result == 1 || result == 2 ? result : 0;
+}
+
+bool recycleList(HWND owner, const std::wstring& zeroList) {
+    FILEOP_FLAGS flags = FOF_ALLOWUNDO;
+    if (g_settings.noRecycleConfirm) flags |= FOF_NOCONFIRMATION;
+    return shellDelete(owner, zeroList, flags);
+}
+
+bool recycleListSilently(const std::wstring& zeroList) {
+    return shellDelete(g_mainWindow, zeroList, FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI);
+}
+
+// ---------------------------------------------------------------- the commands
+
+void deleteSelectedFiles(HWND owner) {
+    const int pane = activePane(), other = 1 - pane;
+    if (paneBusy(pane)) return;
+    PaneSelection selection;
+    if (!queryPaneSelection(pane, selection) || selection.selected.empty() || selection.folder.empty()) return;
+    const bool same = sameFolder(selection.folder, paneFolder(other));
+    if (paneBusy(other) && same) return;
+    if (!recycleList(owner, selectionZeroList(selection))) {
+        // A delete that stopped part-way (a file in use, the user's "No" to one of several)
+        // has still removed files: the panes would go on showing them. List the folder again.
+        bool someGone = false;
+        for (const PaneItemCopy& copy : selection.selected)
+            someGone = someGone || !pathExists(joinFolderAndName(selection.folder, copy.item.name));
+        if (!someGone) return;
+        paneRefresh(pane, false);
+        if (same && !paneBusy(other)) paneRefresh(other, false);
+        return;
+    }
+    paneRemoveSelected(pane);
+    if (same && !paneBusy(other)) paneRefresh(other, false);
+}
+
+void renameSelectedFile(HWND owner) { runNameDialog(owner, kRenameFile, activePane(), nullptr); }
