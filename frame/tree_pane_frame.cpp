@@ -10,13 +10,15 @@
 
 namespace {
 constexpr DWORD kTreePaneStyle = WS_CHILD | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+constexpr DWORD kTreePaneExStyle = WS_EX_DLGMODALFRAME;
+constexpr int kTreePaneChildId = 400;
 
 // Placed by the pane's real sizing border so that its client width stays exactly "TreeW"; with a
 // border unlike the system sizing-frame metric the width would otherwise creep on every layout.
 // On the systems this is written for both are the same.
 FrameBox treePaneBox(int clientHeight) {
     RECT border{0, 0, 0, 0};
-    AdjustWindowRectEx(&border, kTreePaneStyle, FALSE, 0);
+    AdjustWindowRectEx(&border, kTreePaneStyle, FALSE, kTreePaneExStyle);
     const int bx = border.left < 0 ? -border.left : g_sizeFrameX;
     const int by = border.top < 0 ? -border.top : g_sizeFrameY;
     return treePaneRect(clientHeight, g_settings.treeWidth, bx, by);
@@ -29,8 +31,9 @@ HWND createTreePaneBase(HWND client) {
     // Created at its final size: a sizing-border window is held to its tracking limits when it is
     // created, and its first size message must not overwrite "TreeW".
     const FrameBox r = treePaneBox(rc.bottom);
-    HWND pane = CreateWindowExW(0, windowClassName(ClassTreeBase), L"", kTreePaneStyle, r.x, r.y, r.w, r.h, client,
-                                nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND pane = CreateWindowExW(kTreePaneExStyle, windowClassName(ClassTreeBase), L"", kTreePaneStyle, r.x, r.y, r.w,
+                                r.h, client, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kTreePaneChildId)),
+                                GetModuleHandleW(nullptr), nullptr);
     g_frame.treePane = pane;
     if (pane) createFolderTreeContents(pane);
     return pane;
@@ -60,10 +63,6 @@ LRESULT CALLBACK treePaneBaseProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_SIZE: {
         const int w = LOWORD(lParam), h = HIWORD(lParam);
         if (w > 0) g_settings.treeWidth = w;
-        if (HWND tree = FindWindowExW(hwnd, nullptr, WC_TREEVIEWW, nullptr)) {
-            const int th = h > kTreePaneToolsHeight ? h - kTreePaneToolsHeight : 0;
-            SetWindowPos(tree, nullptr, 0, 0, w, th, SWP_NOZORDER | SWP_NOACTIVATE);
-        }
         layoutFolderTreeContents(hwnd, w, h, kTreePaneToolsHeight);
         layoutClientArea();
         if (g_settings.thumbSplit == 0 && g_clientWindow) RedrawWindow(g_clientWindow, nullptr, nullptr,

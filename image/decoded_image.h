@@ -166,8 +166,8 @@ void unmapImageFile(DecoderInput& input);
 // (release with pageFree).
 bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, uint8_t* decodedFlag);
 
-// Image plug-in fallback (filled in by the plug-in host; null = no plug-ins). It checks
-// the plug-in folder setting itself and returns its record or null.
+// Stands in for the plug-in host when set (tests); null, the normal case, means the real
+// host with the plug-in folder setting.
 using PluginLoader = DecodedImage* (*)(const wchar_t* path, DecodeCounters& counters);
 extern PluginLoader g_pluginLoader;
 

@@ -1,6 +1,8 @@
 // The loader dispatch: sniff the file, run its decoder (or the image plug-ins), bring the
 // result to 24 bits per pixel and leave the facts of the load in g_loadInfo.
+#include "base/settings.h"
 #include "image/decoded_image.h"
+#include "image/plugin_host.h"
 
 LoadInfo g_loadInfo;
 PluginLoader g_pluginLoader = nullptr;
@@ -75,9 +77,11 @@ bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, u
     DecodeCounters counters;
     DecodedImage* image = nullptr;
     if (format != FormatUnknown) image = runDecoder(format, path, targetWidth, targetHeight, counters);
-    if (!image && g_pluginLoader) {
+    // The plug-ins, only when the plug-in folder setting names an existing folder.
+    if (!image && (g_pluginLoader || pluginFolderUsable(g_settings.pluginFolder))) {
         counters = DecodeCounters{};
-        image = g_pluginLoader(path, counters);
+        image = g_pluginLoader ? g_pluginLoader(path, counters)
+                               : loadPluginImage(g_settings.pluginFolder, path, counters);
         // Only the size counts for a plug-in image; it reports no comments or text.
         counters.interlaced = counters.metaCount = counters.commentCount = 0;
     }

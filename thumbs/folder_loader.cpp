@@ -6,6 +6,7 @@
 
 #include "base/directory_list.h"
 #include "base/platform.h"
+#include "image/plugin_host.h"
 
 std::vector<std::wstring> filterExtensions(int32_t filter) {
     switch (filter) {
@@ -163,7 +164,12 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     std::vector<std::wstring> names;
     {
         LockScope lock(hooks);
-        names = enumerateImages(folder, settings.filter, settings.hiddenMask, settings.pluginExtensions);
+        std::vector<std::wstring> pluginExtensions = settings.pluginExtensions;
+        if ((settings.filter < 1 || settings.filter > 5) && pluginFolderUsable(settings.pluginFolder.c_str())) {
+            for (std::wstring& pattern : listPlugins(settings.pluginFolder.c_str(), PluginListMode::Patterns))
+                pluginExtensions.push_back(std::move(pattern));
+        }
+        names = enumerateImages(folder, settings.filter, settings.hiddenMask, pluginExtensions);
     }
     stats.listed = names.size();
     if (names.size() > kMaxFolderItems) names.resize(kMaxFolderItems);

@@ -73,6 +73,9 @@ struct FolderLoadSettings {
     int32_t filter = 0;
     uint32_t hiddenMask = 2;   // "Hidden"
     std::vector<std::wstring> pluginExtensions;
+    // "Path" "SPI": when it names an existing folder, the patterns of its image plug-ins
+    // join pluginExtensions for filter 0 (listed under the image lock, as it loads them).
+    std::wstring pluginFolder;
 };
 
 // Every hook may be left empty.

@@ -400,6 +400,7 @@ int loadFolder(ThumbnailPane& pane) {
     settings.cacheFolder = cacheFolderPath() ? cacheFolderPath() : L"";
     settings.filter = g_fileFilter.load();
     settings.hiddenMask = static_cast<uint32_t>(g_settings.hiddenMask);
+    settings.pluginFolder = g_settings.pluginFolder;
     pane.filledCount = 0;
 
     bool allocationFailed = false;
@@ -475,16 +476,28 @@ int loadFolder(ThumbnailPane& pane) {
 
 // ---------------------------------------------------------------- input
 
+// One file drag per button press: set when the drag was handed to the tree.
+static std::atomic<bool> g_fileDragPosted{false};
+
+// The folder tree's control (id 401 in the tree pane, a sibling of the pane's outer window).
+static HWND folderTreeControl(const ThumbnailPane& pane) {
+    HWND client = pane.outerWindow ? GetParent(pane.outerWindow) : nullptr;
+    HWND base = client ? FindWindowExW(client, nullptr, windowClassName(ClassTreeBase), nullptr) : nullptr;
+    return base ? GetDlgItem(base, 401) : nullptr;
+}
+
 bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WPARAM wParam, LPARAM lParam) {
     const int i = itemOfWindow(pane, window);
     if (i < 0) return false;
     ThumbnailItem& item = pane.items[i];
     switch (message) {
     case WM_LBUTTONDOWN:
+        g_fileDragPosted.store(false);
         g_pointerButtonState.store(1);
         clickSelection(pane, window, i, wParam, MK_LBUTTON, lParam);
         return true;
     case WM_RBUTTONDOWN:
+        g_fileDragPosted.store(false);
         g_pointerButtonState.store(2);
         clickSelection(pane, window, i, wParam, MK_RBUTTON, lParam);
         return true;
@@ -505,9 +518,10 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
             ClientToScreen(window, &pt);
             const int dx = pt.x - pane.lastPointer.x, dy = pt.y - pane.lastPointer.y;
             pane.lastPointer = pt;
-            if ((dx < 0 ? -dx : dx) + (dy < 0 ? -dy : dy) > 4) {
-                // The main thread runs the drag; it takes the pointer from here.
-                ReleaseCapture();
+            if ((dx < 0 ? -dx : dx) + (dy < 0 ? -dy : dy) > 4 && !g_fileDragPosted.exchange(true)) {
+                // The main thread runs the drag in its tree control: hand the pointer over
+                // once per press, so that the tree sees the moves and the release.
+                if (HWND tree = folderTreeControl(pane)) SetCapture(tree);
                 postMain(CodeFileDragBegins, 0);
             }
         } else if (buttons == 0 && g_mainWindowActive.load()) {

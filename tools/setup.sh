@@ -5,7 +5,8 @@
 #
 #   packages   : i386 architecture, compilers, Wine, Xvfb, ImageMagick, fonts, reference libraries
 #   deps       : Debian's libjpeg-turbo source cross-built static (SIMD on) for i686 and x86_64
-#                into build/deps/<arch>/{include,lib/libjpeg.a}
+#                into build/deps/<arch>/{include,lib/libjpeg.a}; libwebp (with its demuxer) and
+#                libtiff (LZW, Deflate, PackBits, JPEG) the same way for the image plug-ins
 #   wineprefix : build/wineprefix, a 64-bit Wine prefix with the Japanese UI fonts mapped to IPA (P)Gothic
 #   testdata   : conformance suites and real photographs in build/testdata (tools/fetch-testdata.sh)
 #   sample     : build/sample, the sample folder for ./run.sh (tools/make-sample.sh)
@@ -41,6 +42,8 @@ PACKAGES=(
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libspng-dev libgif-dev libtiff-dev
   # reference tools and test-data handling
   libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils bzip2
+  # the image plug-ins' reference decoders and the WebP tools that make their test files
+  libwebp-dev webp
   util-linux ca-certificates
 )
 
@@ -153,9 +156,58 @@ build_libjpeg() {
   rm -rf "$bdir"
 }
 
+# ---------------------------------------------------------------------- libwebp and libtiff
+# Static, single-threaded, decoding only what the plug-ins need; installed beside libjpeg.
+build_libwebp() {
+  local arch="$1" toolchain="$2" out="$B/deps/$1"
+  [ -f "$out/lib/libwebp.a" ] && [ -f "$out/lib/libwebpdemux.a" ] && [ -f "$out/include/webp/demux.h" ] && return 0
+  local srcdir
+  srcdir="$(fetch_source libwebp)"
+  say "building libwebp for $arch"
+  local bdir="$B/src/libwebp-build-$arch"
+  rm -rf "$bdir"
+  run cmake -S "$srcdir" -B "$bdir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+    -DWEBP_USE_THREAD=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF -DWEBP_BUILD_DWEBP=OFF \
+    -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF \
+    -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF -DWEBP_BUILD_WEBP_JS=OFF
+  run cmake --build "$bdir" --target webp webpdemux
+  mkdir -p "$out/lib" "$out/include/webp"
+  cp "$bdir/libwebpdemux.a" "$out/lib/"
+  cp "$srcdir/src/webp/decode.h" "$srcdir/src/webp/demux.h" "$srcdir/src/webp/mux_types.h" \
+    "$srcdir/src/webp/types.h" "$out/include/webp/"
+  cp "$bdir/libwebp.a" "$out/lib/"  # last: its presence marks the step done
+  rm -rf "$bdir"
+}
+
+build_libtiff() {
+  local arch="$1" toolchain="$2" out="$B/deps/$1"
+  [ -f "$out/lib/libtiff.a" ] && [ -f "$out/include/tiffio.h" ] && return 0
+  local srcdir
+  srcdir="$(fetch_source tiff)"
+  say "building libtiff for $arch"
+  local bdir="$B/src/tiff-build-$arch"
+  rm -rf "$bdir"
+  run cmake -S "$srcdir" -B "$bdir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+    -Dzlib=ON -Djpeg=ON -DJPEG_INCLUDE_DIR="$out/include" -DJPEG_LIBRARY="$out/lib/libjpeg.a" \
+    -Dold-jpeg=OFF -Djpeg12=OFF -Dpixarlog=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Djbig=OFF -Dlerc=OFF \
+    -Dlibdeflate=OFF -Dcxx=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF
+  run cmake --build "$bdir" --target tiff
+  mkdir -p "$out/lib" "$out/include"
+  cp "$srcdir/libtiff/tiff.h" "$srcdir/libtiff/tiffio.h" "$srcdir/libtiff/tiffvers.h" \
+    "$bdir/libtiff/tiffconf.h" "$out/include/"
+  cp "$bdir/libtiff/libtiff.a" "$out/lib/"
+  rm -rf "$bdir"
+}
+
 stage_deps() {
   build_libjpeg i686 mingw-i686.cmake
   build_libjpeg x86_64 mingw-x86_64.cmake
+  build_libwebp i686 mingw-i686.cmake
+  build_libwebp x86_64 mingw-x86_64.cmake
+  build_libtiff i686 mingw-i686.cmake
+  build_libtiff x86_64 mingw-x86_64.cmake
 }
 
 # ------------------------------------------------------------------------------- Wine prefix

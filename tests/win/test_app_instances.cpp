@@ -223,6 +223,33 @@ TEST_F(ProgramCopy, SecondInstanceHandsItsFolderToTheFirstAndEndsWithoutAWindow)
     EXPECT_LT(ini.find("[Path]"), ini.find("[FolderList]"));
 }
 
+TEST_F(ProgramCopy, RegisteredFoldersSurviveARunAndAVanishedOneLeavesNoGap) {
+    fs::path a = folder_ / L"a", b = folder_ / L"b", c = folder_ / L"c";
+    for (const fs::path& p : {a, b, c}) fs::create_directories(p);
+    auto narrowPath = [](const fs::path& p) {
+        std::string out;
+        for (wchar_t ch : p.wstring()) out.push_back(char(ch));
+        return out;
+    };
+    const std::string settings = "[Mwin]\r\nCacheOpt=0\r\nSubClose=0\r\nDTExpand=0\r\n[FolderList]\r\n0=" +
+                                 narrowPath(c) + "\r\n1=" + narrowPath(b) + "\r\n2=" + narrowPath(a) + "\r\n";
+    writeSettings(settings.c_str());
+    std::wstring exe = copyAs(L"Pravel.exe");
+    Process first(exe, L"", desktop_.startupName());
+    ASSERT_TRUE(first.started());
+    HWND main = waitForWindowOf(first, L"Pravel_main_class", L"-1- Pravel");
+    ASSERT_NE(main, nullptr);
+    fs::remove(b);  // gone while the program runs
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.waitForExit(), 0u);
+    std::string ini = settingsText();
+    const size_t at = ini.find("[FolderList]");
+    ASSERT_NE(at, std::string::npos) << ini;
+    size_t end = ini.find('[', at + 1);
+    EXPECT_EQ(ini.substr(at, end == std::string::npos ? std::string::npos : end - at),
+              "[FolderList]\r\n0=" + narrowPath(c) + "\r\n1=" + narrowPath(a) + "\r\n");
+}
+
 TEST_F(ProgramCopy, AnotherProgramNameIsRefusedWithTheMessage) {
     std::wstring exe = copyAs(L"Other.exe");
     Process other(exe, L"", desktop_.startupName());

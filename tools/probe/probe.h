@@ -50,6 +50,9 @@ bool hasFlag(const Args& args, const char* name);
 // Options taking a value must be listed in valueOptions.
 Args positionals(const Args& args, const std::vector<std::string>& valueOptions);
 
+// Sets the plug-in folder setting ("SPI") that the loader dispatch reads.
+void copyPluginFolderSetting(const std::wstring& folder);
+
 // Writes UTF-8 text to standard output / standard error unchanged.
 void out(const std::string& text);
 void err(const std::string& text);

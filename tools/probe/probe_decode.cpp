@@ -1,4 +1,4 @@
-// pravel-probe decode FILE [--target WxH] [--out OUT.bmp]
+// pravel-probe decode FILE [--target WxH] [--out OUT.bmp] [--plugins DIR]
 // Runs the loader dispatch the way a thumbnail pane does and prints the facts of the load
 // as one JSON line; optionally writes the 24-bit result as a bitmap file.
 #include <cinttypes>
@@ -33,9 +33,9 @@ bool parseSize(const std::string& text, int32_t& w, int32_t& h) {
 }
 
 int runDecode(const probe::Args& args) {
-    const probe::Args files = probe::positionals(args, {"--target", "--out"});
+    const probe::Args files = probe::positionals(args, {"--target", "--out", "--plugins"});
     if (files.size() != 1) {
-        probe::err("usage: pravel-probe decode FILE [--target WxH] [--out OUT.bmp]\n");
+        probe::err("usage: pravel-probe decode FILE [--target WxH] [--out OUT.bmp] [--plugins DIR]\n");
         return 2;
     }
     int32_t targetW = 0, targetH = 0;
@@ -47,6 +47,7 @@ int runDecode(const probe::Args& args) {
     std::string outPath;
     const bool wantOut = probe::optionValue(args, "--out", outPath);
 
+    if (probe::optionValue(args, "--plugins", value)) probe::copyPluginFolderSetting(probe::toPath(value));
     const std::wstring path = probe::toPath(files[0]);
     const ImageFormat sniffed = sniffImageFormat(path.c_str());
     uint8_t decoded = 0;
@@ -93,5 +94,5 @@ int runDecode(const probe::Args& args) {
 
 }  // namespace
 
-PROBE_COMMAND(decode, "decode FILE [--target WxH] [--out OUT.bmp]",
+PROBE_COMMAND(decode, "decode FILE [--target WxH] [--out OUT.bmp] [--plugins DIR]",
               "decode through the loader dispatch; print the load facts as JSON (exit 1 when it fails)", runDecode);

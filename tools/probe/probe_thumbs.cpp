@@ -28,9 +28,9 @@ bool parseCell(const std::string& text, int32_t& width, int32_t& height) {
 }
 
 int runThumbs(const probe::Args& args) {
-    const probe::Args positional = probe::positionals(args, {"--cell", "--cache", "--filter", "--hidden"});
+    const probe::Args positional = probe::positionals(args, {"--cell", "--cache", "--filter", "--hidden", "--plugins"});
     if (positional.size() != 1) {
-        probe::err("usage: pravel-probe thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache]\n");
+        probe::err("usage: pravel-probe thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR]\n");
         return 2;
     }
     FolderLoadSettings settings;
@@ -43,6 +43,11 @@ int runThumbs(const probe::Args& args) {
     settings.useCache = !settings.cacheFolder.empty() && !probe::hasFlag(args, "--no-cache");
     if (probe::optionValue(args, "--filter", value)) settings.filter = std::atoi(value.c_str());
     if (probe::optionValue(args, "--hidden", value)) settings.hiddenMask = uint32_t(std::strtoul(value.c_str(), nullptr, 0));
+    if (probe::optionValue(args, "--plugins", value)) {
+        // The listing takes the folder from its settings, the dispatch from the program's.
+        settings.pluginFolder = probe::toPath(value);
+        probe::copyPluginFolderSetting(settings.pluginFolder);
+    }
     const std::wstring folder = probe::toPath(positional[0]);
 
     // The probe plays the pane: it keeps the thumbnails and hands them back for the write.
@@ -92,6 +97,6 @@ int runThumbs(const probe::Args& args) {
 
 }  // namespace
 
-PROBE_COMMAND(thumbs, "thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache]",
+PROBE_COMMAND(thumbs, "thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR]",
               "load a folder's thumbnails as a pane does (cache, decode, fit, second pass, cache write); JSON summary",
               runThumbs);

@@ -1,0 +1,372 @@
+// The image plug-in host: "*.spi" import filters loaded from the plug-in folder for one
+// operation at a time and unloaded again; nothing is cached between operations.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/directory_list.h"
+#include "base/platform.h"
+#include "image/decoded_image.h"
+#include "image/plugin_host.h"
+
+namespace {
+
+constexpr size_t kMaxPlugins = 100;
+constexpr size_t kMaxPatterns = 100;
+constexpr int kInfoBytes = 260;
+constexpr int32_t kMaxSide = 25000;
+constexpr DWORD kHeadBytes = 2176;  // 2 KB for the plug-in, after an optional 128-byte header
+constexpr LONG_PTR kHeaderSkip = 128;
+// A plug-in that never answers 0 would keep the pattern walk going for ever.
+constexpr int kMaxInfoIndex = 2 + 2 * 1000;
+
+// The picture information record as plug-ins fill it (packed; 26 bytes in the 32-bit build,
+// where the text handle is 4 bytes).
+#pragma pack(push, 1)
+struct PictureInfo {
+    LONG left;
+    LONG top;
+    LONG width;
+    LONG height;
+    WORD xDensity;
+    WORD yDensity;
+    SHORT colorDepth;
+    HLOCAL textInfo;
+};
+#pragma pack(pop)
+
+using GetPluginInfoFn = int(WINAPI*)(int index, LPSTR buffer, int bufferSize);
+using IsSupportedFn = int(WINAPI*)(LPCSTR fileName, DWORD_PTR data);
+using GetPictureInfoFn = int(WINAPI*)(LPCSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info);
+using ProgressFn = int(WINAPI*)(int done, int total, LONG_PTR data);
+using GetPictureFn = int(WINAPI*)(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
+                                  ProgressFn progress, LONG_PTR data);
+using ConfigurationDlgFn = int(WINAPI*)(HWND parent, int request);
+
+template <typename Fn>
+Fn exported(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loads a plug-in without the system's error boxes (a file that is no DLL, or one built
+// for the other architecture, is simply passed over); a plug-in's own DLLs are looked for
+// beside it.
+HMODULE loadModule(const std::wstring& path) {
+    // The altered search order needs a full path.
+    wchar_t full[MAX_PATH];
+    const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    const wchar_t* name = n > 0 && n < MAX_PATH ? full : path.c_str();
+    const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    SetErrorMode(old | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    SetErrorMode(old);
+    return module;
+}
+
+class Module {
+public:
+    explicit Module(const std::wstring& path) : handle_(loadModule(path)) {}
+    ~Module() { release(); }
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+    HMODULE get() const { return handle_; }
+    void release() {
+        if (handle_) FreeLibrary(handle_);
+        handle_ = nullptr;
+    }
+    void keep() { handle_ = nullptr; }  // the caller unloads it
+
+private:
+    HMODULE handle_;
+};
+
+// One "GetPluginInfo" entry as text (empty when the plug-in has none).
+std::string pluginInfo(GetPluginInfoFn info, int index) {
+    char buffer[kInfoBytes + 1] = {};
+    const int n = info(index, buffer, kInfoBytes);
+    if (n <= 0) return {};
+    buffer[n < kInfoBytes ? n : kInfoBytes] = 0;
+    return buffer;
+}
+
+// The export "GetPluginInfo" of an import filter ("00IN"), or null.
+GetPluginInfoFn importFilterInfo(HMODULE module) {
+    if (!module) return nullptr;
+    const GetPluginInfoFn info = exported<GetPluginInfoFn>(module, "GetPluginInfo");
+    if (!info) return nullptr;
+    char version[9] = {};
+    if (info(0, version, 8) <= 0) return nullptr;
+    return std::memcmp(version, "00IN", 4) == 0 ? info : nullptr;
+}
+
+std::wstring ansiToWideText(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring wide(size_t(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), n);
+    return wide;
+}
+
+// Code-page conversion that must come back unchanged; fits the plug-ins' 260-byte paths.
+bool toAnsiExactly(const wchar_t* text, std::string& out) {
+    char buffer[MAX_PATH];
+    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, MAX_PATH, nullptr, nullptr);
+    if (n <= 0) return false;
+    wchar_t back[MAX_PATH];
+    const int m = MultiByteToWideChar(CP_ACP, 0, buffer, -1, back, MAX_PATH);
+    if (m <= 0 || std::wcscmp(back, text) != 0) return false;
+    out.assign(buffer);
+    return true;
+}
+
+bool hasSpiExtension(const std::wstring& name) {
+    return name.size() > 4 && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str() + name.size() - 4, 4,
+                                             L".spi", 4) == CSTR_EQUAL;
+}
+
+std::wstring folderJoin(const wchar_t* folder, const std::wstring& name) { return joinPath(folder, name); }
+
+// Adds one plug-in's patterns; false once the list is full.
+bool collectPatterns(GetPluginInfoFn info, std::vector<std::wstring>& patterns) {
+    for (int index = 2; index <= kMaxInfoIndex; index += 2) {
+        const std::string text = pluginInfo(info, index);
+        if (text.empty()) return true;
+        size_t start = 0;
+        while (start <= text.size()) {
+            size_t end = text.find(';', start);
+            if (end == std::string::npos) end = text.size();
+            std::wstring piece = ansiToWideText(text.substr(start, end - start));
+            start = end + 1;
+            if (piece.empty()) continue;
+            CharLowerBuffW(piece.data(), DWORD(piece.size()));
+            if (formatFromExtension(piece.c_str()) != FormatUnknown) continue;
+            bool seen = false;
+            for (const std::wstring& p : patterns) seen = seen || lstrcmpiW(p.c_str(), piece.c_str()) == 0;
+            if (seen) continue;
+            patterns.push_back(std::move(piece));
+            if (patterns.size() >= kMaxPatterns) return false;
+        }
+    }
+    return true;
+}
+
+int WINAPI progressCallback(int, int, LONG_PTR) { return 0; }
+
+// The state of one plug-in load; its destructor releases everything the plug-in returned
+// and unloads the module, on every path.
+struct PluginLoad {
+    HMODULE module = nullptr;
+    HLOCAL info = nullptr;
+    HLOCAL bits = nullptr;
+    void* infoBlock = nullptr;
+    void* bitsBlock = nullptr;
+    LONG_PTR offset = 0;
+    ~PluginLoad() {
+        if (infoBlock) LocalUnlock(info);
+        if (info) LocalFree(info);
+        if (bitsBlock) LocalUnlock(bits);
+        if (bits) LocalFree(bits);
+        if (module) FreeLibrary(module);
+    }
+};
+
+DecodedImage g_pluginRecord;
+
+enum class Walk { Next, Stop, Keep };
+
+// Loads the "*.spi" modules of folder one after the other in listing order and calls
+// visit(file name, module, its GetPluginInfo) for each import filter, at most 100 of them.
+// Every module is unloaded after its visit, except one for which visit answers Keep: the
+// walk then ends and returns that module (the caller unloads it). Stop ends the walk.
+template <typename Visit>
+HMODULE walkImportFilters(const wchar_t* folder, Visit visit) {
+    if (!folder || !folder[0]) return nullptr;
+    std::vector<DirectoryEntry> entries;
+    listDirectory(folder, L"*.spi", entries);
+    size_t accepted = 0;
+    for (const DirectoryEntry& entry : entries) {
+        // "*.spi" also finds long names whose short form ends in .SPI ("x.spiold").
+        if ((entry.attributes & kAttributeDirectory) || !hasSpiExtension(entry.name)) continue;
+        Module module(folderJoin(folder, entry.name));
+        const GetPluginInfoFn info = importFilterInfo(module.get());
+        if (!info) continue;
+        const Walk next = visit(entry.name, module.get(), info);
+        if (next == Walk::Keep) {
+            const HMODULE kept = module.get();
+            module.keep();
+            return kept;
+        }
+        if (next == Walk::Stop || ++accepted >= kMaxPlugins) break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool pluginFolderUsable(const wchar_t* pluginFolder) {
+    return pluginFolder && pluginFolder[0] && isDirectory(pluginFolder);
+}
+
+std::string pluginNarrowPath(const wchar_t* path) {
+    std::string narrow;
+    if (toAnsiExactly(path, narrow)) return narrow;
+    wchar_t shortPath[MAX_PATH];
+    const DWORD n = GetShortPathNameW(path, shortPath, MAX_PATH);
+    if (n > 0 && n < MAX_PATH && toAnsiExactly(shortPath, narrow)) return narrow;
+    // Nothing better: the characters the code page lacks arrive as its default character.
+    char buffer[MAX_PATH] = {};
+    if (WideCharToMultiByte(CP_ACP, 0, path, -1, buffer, MAX_PATH, nullptr, nullptr) <= 0) buffer[0] = 0;
+    buffer[MAX_PATH - 1] = 0;
+    return buffer;
+}
+
+std::vector<std::wstring> listPlugins(const wchar_t* folder, PluginListMode mode) {
+    std::vector<std::wstring> result;
+    walkImportFilters(folder, [&](const std::wstring& name, HMODULE, GetPluginInfoFn info) {
+        if (mode == PluginListMode::Names) {
+            result.push_back(name);
+            return Walk::Next;
+        }
+        return collectPatterns(info, result) ? Walk::Next : Walk::Stop;
+    });
+    return result;
+}
+
+bool pluginSummary(const wchar_t* pluginPath, PluginSummary& out) {
+    out = PluginSummary{};
+    if (!pluginPath) return false;
+    Module module(pluginPath);
+    const GetPluginInfoFn info = importFilterInfo(module.get());
+    if (!info) return false;
+    constexpr size_t kLimit = 259;
+    out.patterns = ansiToWideText(pluginInfo(info, 2)).substr(0, kLimit);
+    out.descriptions = ansiToWideText(pluginInfo(info, 3)).substr(0, kLimit);
+    for (int index = 4; index <= kMaxInfoIndex; index += 2) {
+        const std::wstring pattern = ansiToWideText(pluginInfo(info, index));
+        if (pattern.empty() || out.patterns.size() + 1 + pattern.size() > kLimit) break;
+        out.patterns += L";" + pattern;
+        const std::wstring description = ansiToWideText(pluginInfo(info, index + 1));
+        if (description.empty() || out.descriptions.size() + 1 + description.size() > kLimit) break;
+        out.descriptions += L"/" + description;
+    }
+    return true;
+}
+
+void configurePlugin(const wchar_t* pluginPath, void* parentWindow) {
+    if (!pluginPath) return;
+    Module module(pluginPath);
+    if (!module.get()) return;
+    if (const ConfigurationDlgFn dialog = exported<ConfigurationDlgFn>(module.get(), "ConfigurationDlg"))
+        dialog(static_cast<HWND>(parentWindow), 1);
+}
+
+DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, DecodeCounters& counters) {
+    DecodedImage& record = g_pluginRecord;
+    record = DecodedImage{};
+    if (!path || !pluginFolderUsable(pluginFolder)) return nullptr;
+
+    // Selection: the file's first bytes, offered as they are and after a 128-byte header.
+    char head[kHeadBytes] = {};
+    DWORD got = 0;
+    DWORD fileSize = 0;
+    {
+        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        fileSize = GetFileSize(file, nullptr);
+        if (!ReadFile(file, head, kHeadBytes, &got, nullptr)) got = 0;
+        CloseHandle(file);
+    }
+    if (got == 0) return nullptr;
+    const std::string narrow = pluginNarrowPath(path);
+
+    // The plug-ins in listing order: the first import filter that accepts the file is kept
+    // loaded. One walk both lists and asks them (the same choice as listing first and then
+    // asking each listed plug-in, with half the module loads).
+    PluginLoad load;
+    load.module = walkImportFilters(pluginFolder, [&](const std::wstring&, HMODULE module, GetPluginInfoFn) {
+        const IsSupportedFn supported = exported<IsSupportedFn>(module, "IsSupported");
+        if (!supported) return Walk::Next;
+        if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head))) {
+            load.offset = 0;
+            return Walk::Keep;
+        }
+        if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head + kHeaderSkip))) {
+            load.offset = kHeaderSkip;
+            return Walk::Keep;
+        }
+        return Walk::Next;
+    });
+    if (!load.module) return nullptr;
+
+    // Decoding.
+    int32_t colorDepth = 0;
+    if (const GetPictureInfoFn pictureInfo = exported<GetPictureInfoFn>(load.module, "GetPictureInfo")) {
+        PictureInfo pi;
+        std::memset(&pi, 0, sizeof pi);
+        if (pictureInfo(narrow.c_str(), load.offset, 0, &pi) == 0) {
+            colorDepth = pi.colorDepth;
+            if (pi.textInfo) GlobalFree(pi.textInfo);
+        }
+    }
+    const GetPictureFn picture = exported<GetPictureFn>(load.module, "GetPicture");
+    if (!picture) return nullptr;
+    HANDLE infoHandle = nullptr;
+    HANDLE bitsHandle = nullptr;
+    const int rc = picture(narrow.c_str(), load.offset, 0, &infoHandle, &bitsHandle, progressCallback, 0);
+    load.info = infoHandle;
+    load.bits = bitsHandle;
+    if (rc != 0 || !load.info || !load.bits) return nullptr;
+
+    const SIZE_T infoSize = LocalSize(load.info);
+    load.infoBlock = LocalLock(load.info);
+    // Anything shorter than a bitmap header cannot be read as one.
+    if (!load.infoBlock || infoSize < sizeof(BitmapInfoHeader)) return nullptr;
+    BitmapInfoHeader header;
+    std::memcpy(&header, load.infoBlock, sizeof header);
+    if (header.biCompression != 0 || header.biWidth <= 0 || header.biHeight <= 0 || header.biWidth > kMaxSide ||
+        header.biHeight > kMaxSide)
+        return nullptr;
+    const uint64_t width = uint64_t(header.biWidth);
+    uint64_t packed = 0;
+    switch (header.biBitCount) {
+        case 1: packed = (width + 7) / 8; break;
+        case 4: packed = (width + 1) / 2; break;
+        case 8: packed = width; break;
+        case 24: packed = width * 3; break;
+        default: return nullptr;
+    }
+    const int32_t sourceDepth = colorDepth != 0 ? colorDepth : header.biBitCount;
+
+    // Header and colour table as the plug-in supplied them; missing entries stay zero. A
+    // larger (version 4 or 5) header puts the colour table after itself; the record keeps
+    // the 40-byte form that its palette follows.
+    size_t paletteAt = sizeof(BitmapInfoHeader);
+    if (header.biSize > paletteAt && header.biSize <= infoSize) paletteAt = header.biSize;
+    const size_t paletteBytes = std::min<size_t>(infoSize - paletteAt, sizeof record.palette);
+    record.header = header;
+    record.header.biSize = sizeof(BitmapInfoHeader);
+    std::memcpy(record.palette, static_cast<const uint8_t*>(load.infoBlock) + paletteAt, paletteBytes);
+
+    const SIZE_T bitsSize = LocalSize(load.bits);
+    load.bitsBlock = LocalLock(load.bits);
+    if (!load.bitsBlock || bitsSize == 0) return nullptr;
+    const uint64_t imageSize = uint64_t(header.biHeight) * ((packed + 3) & ~uint64_t(3));
+    if (imageSize > 0xFFFFFFFFull) return nullptr;
+    // The full image size, zero-filled: a plug-in that hands over fewer bits than the image
+    // needs leaves the rest black instead of letting readers run past the buffer.
+    record.pixels = static_cast<uint8_t*>(pageAlloc(size_t(imageSize)));
+    if (!record.pixels) return nullptr;
+    std::memcpy(record.pixels, load.bitsBlock, size_t(imageSize < bitsSize ? imageSize : bitsSize));
+
+    record.format = FormatUnknown;
+    record.fileSize = fileSize == INVALID_FILE_SIZE ? 0 : fileSize;
+    record.sourceDepth = sourceDepth;
+    counters = DecodeCounters{};
+    counters.fileWidth = header.biWidth;
+    counters.fileHeight = header.biHeight;
+    return &record;
+}

@@ -1,0 +1,181 @@
+/* TIFF import filter through libtiff: every compression the set-up builds in (LZW, Deflate,
+ * PackBits, JPEG, CCITT and the other built-in codecs), read through libtiff's RGBA
+ * interface, alpha composited onto white. Pravel decodes
+ * uncompressed TIFF itself; this plug-in gets the files its own decoder refuses. */
+#include <string.h>
+
+#include <tiffio.h>
+
+#include "spi.h"
+
+static const char* const g_info[] = {"00IN", "Pravel TIFF plug-in (libtiff)", "*.tif;*.tiff", "TIFF", NULL};
+
+#define MAX_SIDE 25000
+
+typedef struct MemoryFile {
+    const unsigned char* data;
+    toff_t size;
+    toff_t position;
+} MemoryFile;
+
+static tmsize_t memoryRead(thandle_t handle, void* buffer, tmsize_t size) {
+    MemoryFile* m = (MemoryFile*)handle;
+    toff_t left = m->position < m->size ? m->size - m->position : 0;
+    if (size < 0) return 0;
+    if ((toff_t)size > left) size = (tmsize_t)left;
+    memcpy(buffer, m->data + m->position, (size_t)size);
+    m->position += (toff_t)size;
+    return size;
+}
+
+static tmsize_t memoryWrite(thandle_t handle, void* buffer, tmsize_t size) {
+    (void)handle, (void)buffer, (void)size;
+    return 0;
+}
+
+static toff_t memorySeek(thandle_t handle, toff_t offset, int whence) {
+    MemoryFile* m = (MemoryFile*)handle;
+    toff_t base = whence == SEEK_CUR ? m->position : whence == SEEK_END ? m->size : 0;
+    m->position = base + offset;
+    return m->position;
+}
+
+static int memoryClose(thandle_t handle) {
+    (void)handle;
+    return 0;
+}
+
+static toff_t memorySize(thandle_t handle) { return ((MemoryFile*)handle)->size; }
+
+static int memoryMap(thandle_t handle, void** base, toff_t* size) {
+    MemoryFile* m = (MemoryFile*)handle;
+    *base = (void*)m->data;
+    *size = m->size;
+    return 1;
+}
+
+static void memoryUnmap(thandle_t handle, void* base, toff_t size) { (void)handle, (void)base, (void)size; }
+
+/* libtiff's RGBA raster carries premultiplied colour: over white it is colour + (255 - alpha). */
+static unsigned char overWhite(unsigned premultiplied, unsigned white) {
+    const unsigned v = premultiplied + white;
+    return (unsigned char)(v > 255u ? 255u : v);
+}
+
+static int isTiff(const unsigned char* p) {
+    return (p[0] == 'I' && p[1] == 'I' && (p[2] == 42 || p[2] == 43) && p[3] == 0) ||
+           (p[0] == 'M' && p[1] == 'M' && p[2] == 0 && (p[3] == 42 || p[3] == 43));
+}
+
+/* Opens the input (whole file from offset, or the memory block) as a TIFF. */
+static TIFF* openInput(LPCSTR source, LONG_PTR offset, unsigned int flag, MemoryFile* memory,
+                       unsigned char** block) {
+    DWORD length;
+    TIFFSetErrorHandler(NULL);
+    TIFFSetWarningHandler(NULL);
+    *block = spiReadInput(source, offset, flag, &length);
+    if (!*block) return NULL;
+    if (length < 8 || !isTiff(*block)) return NULL;
+    memory->data = *block;
+    memory->size = length;
+    memory->position = 0;
+    return TIFFClientOpen("input", "rm", (thandle_t)memory, memoryRead, memoryWrite, memorySeek, memoryClose,
+                          memorySize, memoryMap, memoryUnmap);
+}
+
+int WINAPI GetPluginInfo(int index, LPSTR buffer, int bufferSize) {
+    return spiInfoEntry(g_info, index, buffer, bufferSize);
+}
+
+int WINAPI IsSupported(LPCSTR fileName, DWORD_PTR data) {
+    (void)fileName;
+    if ((data & ~(DWORD_PTR)0xFFFF) == 0) return 0; /* a file handle */
+    return isTiff((const unsigned char*)data);
+}
+
+int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info) {
+    MemoryFile memory;
+    unsigned char* block = NULL;
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 1, samples = 1;
+    TIFF* tif = openInput(fileName, offset, flag, &memory, &block);
+    if (!tif) {
+        spiFree(block);
+        return SPI_UNKNOWN_FORMAT;
+    }
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFClose(tif);
+    spiFree(block);
+    ZeroMemory(info, sizeof *info);
+    info->width = (LONG)width;
+    info->height = (LONG)height;
+    info->colorDepth = (SHORT)(bits * samples);
+    return SPI_OK;
+}
+
+int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
+                      SpiProgress progress, LONG_PTR data) {
+    MemoryFile memory;
+    unsigned char* block = NULL;
+    uint32_t width = 0, height = 0, *raster;
+    SpiBitmap bitmap;
+    char message[1024];
+    LONG x, y;
+    int ok;
+    TIFF* tif = openInput(fileName, offset, flag, &memory, &block);
+    if (!tif) {
+        spiFree(block);
+        return SPI_UNKNOWN_FORMAT;
+    }
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    if (width == 0 || height == 0 || width > MAX_SIDE || height > MAX_SIDE || !TIFFRGBAImageOK(tif, message)) {
+        TIFFClose(tif);
+        spiFree(block);
+        return SPI_UNKNOWN_FORMAT;
+    }
+    if (progress && progress(0, 1, data)) {
+        TIFFClose(tif);
+        spiFree(block);
+        return SPI_ABORTED;
+    }
+    raster = (uint32_t*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)width * height * sizeof(uint32_t));
+    if (!raster || !spiCreate24(&bitmap, (LONG)width, (LONG)height)) {
+        if (raster) HeapFree(GetProcessHeap(), 0, raster);
+        TIFFClose(tif);
+        spiFree(block);
+        return spiFinish(&bitmap, 0, NULL, NULL);
+    }
+    /* Bottom row first, as the bitmap stores it. */
+    ok = TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_BOTLEFT, 0);
+    TIFFClose(tif);
+    spiFree(block);
+    if (ok) {
+        for (y = 0; y < (LONG)height; ++y) {
+            const uint32_t* s = raster + (size_t)y * width;
+            unsigned char* d = bitmap.pixels + (size_t)y * bitmap.stride;
+            for (x = 0; x < (LONG)width; ++x, d += 3) {
+                const uint32_t p = s[x];
+                const unsigned white = 255u - TIFFGetA(p);
+                d[0] = overWhite(TIFFGetB(p), white);
+                d[1] = overWhite(TIFFGetG(p), white);
+                d[2] = overWhite(TIFFGetR(p), white);
+            }
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, raster);
+    if (!ok) {
+        spiFinish(&bitmap, 0, NULL, NULL);
+        return SPI_BROKEN_DATA;
+    }
+    return spiFinish(&bitmap, 1, info, bits);
+}
+
+int WINAPI GetPreview(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
+                      SpiProgress progress, LONG_PTR data) {
+    (void)fileName, (void)offset, (void)flag, (void)info, (void)bits, (void)progress, (void)data;
+    return SPI_NOT_IMPLEMENTED;
+}

@@ -1,0 +1,336 @@
+// The image plug-in host against the project's own test plug-ins (plugins/testpic.c): a
+// folder holding two import filters, an export filter, a file that is no DLL and a DLL of
+// the other architecture. Calls made by the plug-ins are logged to PRAVEL_TPIC_LOG.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/image_lock.h"
+#include "base/platform.h"
+#include "base/settings.h"
+#include "image/decoded_image.h"
+#include "image/plugin_host.h"
+#include "thumbs/folder_loader.h"
+
+namespace {
+
+std::wstring exeFolder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s = path;
+    return s.substr(0, s.rfind(L'\\'));
+}
+
+std::wstring fullPath(const std::wstring& relative) {
+    wchar_t full[MAX_PATH];
+    GetFullPathNameW(relative.c_str(), MAX_PATH, full, nullptr);
+    return full;
+}
+
+void emptyFolder(const std::wstring& folder) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folder + L"\\" + fd.cFileName).c_str());
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+void writeBytes(const std::wstring& path, const std::string& bytes) {
+    ASSERT_TRUE(writeWholeFile(path.c_str(), bytes.data(), bytes.size()));
+}
+
+// An image in the test plug-in's format and the 24-bit pixels it must come out as.
+struct TestPicture {
+    std::string bytes;
+    int width = 0, height = 0;
+    std::vector<uint32_t> rgb;  // top row first, 0xRRGGBB
+};
+
+// depth 1/4/8: random indices into a palette of 1 << depth (at most 16 for 8 bits, the rest
+// of the table left to the host's zero fill); 24: random colours; 32: a refused depth.
+TestPicture makePicture(const char magic[4], int width, int height, int depth, uint8_t flags, unsigned seed,
+                        size_t leading = 0) {
+    std::mt19937 random(seed);
+    TestPicture p;
+    p.width = width;
+    p.height = height;
+    const int colours = depth <= 4 ? (1 << depth) : depth == 8 ? 16 : 0;
+    std::vector<uint32_t> palette;
+    for (int i = 0; i < colours; ++i) palette.push_back(random() & 0xFFFFFF);
+    const size_t stride = ((size_t(width) * depth + 31) / 32) * 4;
+    std::string rows(stride * height, '\0');
+    p.rgb.assign(size_t(width) * height, 0);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = reinterpret_cast<uint8_t*>(rows.data()) + stride * size_t(height - 1 - y);
+        for (int x = 0; x < width; ++x) {
+            uint32_t colour;
+            if (depth == 24 || depth == 32) {
+                colour = random() & 0xFFFFFF;
+                uint8_t* px = row + size_t(x) * (depth / 8);
+                px[0] = uint8_t(colour), px[1] = uint8_t(colour >> 8), px[2] = uint8_t(colour >> 16);
+            } else {
+                const unsigned index = random() % unsigned(colours);
+                colour = palette[index];
+                const int perByte = 8 / depth;
+                const int shift = 8 - depth * (x % perByte + 1);
+                row[x / perByte] |= uint8_t(index << shift);
+            }
+            p.rgb[size_t(y) * width + x] = colour;
+        }
+    }
+    std::string& b = p.bytes;
+    b.assign(leading, 'x');
+    b.append(magic, 4);
+    auto u16 = [&](unsigned v) { b += char(v & 0xFF), b += char(v >> 8); };
+    u16(unsigned(width));
+    u16(unsigned(height));
+    b += char(depth);
+    b += char(flags);
+    u16(unsigned(colours));
+    for (uint32_t c : palette) b += char(c & 0xFF), b += char((c >> 8) & 0xFF), b += char(c >> 16), b += '\0';
+    b += rows;
+    return p;
+}
+
+const char kMain[4] = {'T', 'P', 'I', 'C'};
+const char kSecond[4] = {'T', 'P', 'I', '2'};
+
+class PluginHost : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        initImageLock();
+        folder_ = fullPath(L"plugin_host_plugins");
+        emptyFolder(folder_);
+        const std::wstring built = exeFolder() + L"\\..\\plugins\\";
+        for (const wchar_t* name : {L"tpic.spi", L"tpic2.spi", L"tpicam.spi"})
+            ASSERT_TRUE(CopyFileW((built + name).c_str(), (folder_ + L"\\" + name).c_str(), FALSE)) << "build test_plugins";
+        // Modules that must be passed over without a word: no DLL at all, and the test
+        // plug-in marked as built for the other architecture.
+        writeBytes(folder_ + L"\\notadll.spi", "MZ but nothing else");
+        std::string dll;
+        ASSERT_TRUE(readWholeFile((built + L"tpic.spi").c_str(), dll));
+        uint32_t pe = 0;
+        std::memcpy(&pe, dll.data() + 0x3C, 4);
+        uint16_t machine = 0;
+        std::memcpy(&machine, dll.data() + pe + 4, 2);
+        machine = machine == 0x8664 ? 0x014C : 0x8664;
+        std::memcpy(dll.data() + pe + 4, &machine, 2);
+        writeBytes(folder_ + L"\\otherarch.spi", dll);
+
+        log_ = fullPath(L"plugin_host_calls.log");
+        SetEnvironmentVariableW(L"PRAVEL_TPIC_LOG", log_.c_str());
+        images_ = fullPath(L"plugin_host_images");
+        emptyFolder(images_);
+    }
+
+    void SetUp() override {
+        DeleteFileW(log_.c_str());
+        wcscpy(g_settings.pluginFolder, folder_.c_str());
+    }
+    void TearDown() override {
+        g_settings.pluginFolder[0] = 0;
+        if (g_loadInfo.current) {
+            pageFree(g_loadInfo.current->pixels);
+            g_loadInfo.current->pixels = nullptr;
+        }
+    }
+
+    static std::string calls() {
+        std::string text;
+        readWholeFile(log_.c_str(), text);
+        return text;
+    }
+
+    static std::wstring save(const std::wstring& name, const std::string& bytes) {
+        const std::wstring path = images_ + L"\\" + name;
+        writeBytes(path, bytes);
+        return path;
+    }
+
+    // Loads through the dispatch and compares every pixel of the 24-bit result.
+    static void expectDecodes(const std::wstring& path, const TestPicture& p, int sourceDepth) {
+        uint8_t flag = 0;
+        ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag)) << calls();
+        EXPECT_EQ(flag, 1);
+        const DecodedImage& image = *g_loadInfo.current;
+        EXPECT_EQ(g_loadInfo.format, 0);
+        EXPECT_EQ(g_loadInfo.sourceDepth, sourceDepth);
+        EXPECT_EQ(g_loadInfo.fileWidth, p.width);
+        EXPECT_EQ(g_loadInfo.fileHeight, p.height);
+        EXPECT_EQ(g_loadInfo.fileSize, uint32_t(p.bytes.size()));
+        ASSERT_EQ(image.header.biBitCount, 24);
+        const size_t stride = (size_t(p.width) * 3 + 3) & ~size_t(3);
+        int wrong = 0;
+        for (int y = 0; y < p.height; ++y) {
+            const uint8_t* row = image.pixels + stride * size_t(p.height - 1 - y);
+            for (int x = 0; x < p.width; ++x) {
+                const uint32_t got = uint32_t(row[x * 3]) | uint32_t(row[x * 3 + 1]) << 8 | uint32_t(row[x * 3 + 2]) << 16;
+                wrong += got != p.rgb[size_t(y) * p.width + x];
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+
+    static std::wstring folder_, log_, images_;
+};
+std::wstring PluginHost::folder_, PluginHost::log_, PluginHost::images_;
+
+std::vector<std::wstring> sorted(std::vector<std::wstring> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST_F(PluginHost, ListsImportFiltersOnlyAndTheirNewPatternsOnce) {
+    // The export filter, the non-DLL and the other architecture's module are left out.
+    EXPECT_EQ(sorted(listPlugins(folder_.c_str(), PluginListMode::Names)),
+              (std::vector<std::wstring>{L"tpic.spi", L"tpic2.spi"}));
+    // "*.JPG;*.PIC" adds only *.pic (JPEG is built in), tpic2's "*.pic" adds nothing, *.xam
+    // belongs to the export filter.
+    EXPECT_EQ(sorted(listPlugins(folder_.c_str(), PluginListMode::Patterns)),
+              (std::vector<std::wstring>{L"*.pic", L"*.tpi"}));
+    EXPECT_TRUE(listPlugins(L"", PluginListMode::Names).empty());
+    EXPECT_TRUE(listPlugins((folder_ + L"\\missing").c_str(), PluginListMode::Patterns).empty());
+}
+
+TEST_F(PluginHost, SummaryAndSettingsDialog) {
+    PluginSummary summary;
+    ASSERT_TRUE(pluginSummary((folder_ + L"\\tpic.spi").c_str(), summary));
+    EXPECT_EQ(summary.patterns, L"*.JPG;*.PIC;*.tpi");
+    EXPECT_EQ(summary.descriptions, L"Test pictures/Test pictures (second kind)");
+    EXPECT_FALSE(pluginSummary((folder_ + L"\\tpicam.spi").c_str(), summary));
+    EXPECT_FALSE(pluginSummary((folder_ + L"\\notadll.spi").c_str(), summary));
+    EXPECT_TRUE(summary.patterns.empty());
+
+    configurePlugin((folder_ + L"\\tpic.spi").c_str(), GetDesktopWindow());
+    configurePlugin((folder_ + L"\\tpic2.spi").c_str(), GetDesktopWindow());  // has no dialog
+    configurePlugin((folder_ + L"\\notadll.spi").c_str(), GetDesktopWindow());
+    EXPECT_EQ(calls(), "tpic ConfigurationDlg 1\r\n");
+}
+
+TEST_F(PluginHost, PaletteAndTrueColourImagesComeOutAtTwentyFourBits) {
+    int seed = 1;
+    for (int depth : {1, 4, 8, 24}) {
+        SCOPED_TRACE(depth);
+        // Odd widths exercise the packed row sizes and the padding.
+        const TestPicture p = makePicture(kMain, 37, 11, depth, 0, unsigned(seed++));
+        expectDecodes(save(L"depth" + std::to_wstring(depth) + L".tpi", p.bytes), p, depth);
+    }
+    // A version 4 header: the colour table follows its 108 bytes.
+    const TestPicture v4 = makePicture(kMain, 13, 5, 4, 8, 77);
+    expectDecodes(save(L"v4header.tpi", v4.bytes), v4, 4);
+    EXPECT_EQ(g_loadInfo.current->header.biSize, 40u);
+    // The second import filter gets the files the first one rejects.
+    const TestPicture second = makePicture(kSecond, 5, 3, 24, 0, 99);
+    expectDecodes(save(L"second.pic", second.bytes), second, 24);
+    EXPECT_NE(calls().find("tpic2 GetPicture 0"), std::string::npos);
+    EXPECT_EQ(calls().find("tpicam"), std::string::npos);  // the export filter is never asked
+}
+
+TEST_F(PluginHost, FileWithAHeaderIsDecodedAtOffset128) {
+    const TestPicture p = makePicture(kMain, 9, 7, 8, 0, 5, 128);
+    expectDecodes(save(L"macbinary.tpi", p.bytes), p, 8);
+    const std::string log = calls();
+    EXPECT_NE(log.find("tpic GetPictureInfo 128"), std::string::npos) << log;
+    EXPECT_NE(log.find("tpic GetPicture 128"), std::string::npos) << log;
+}
+
+TEST_F(PluginHost, RefusedBitmapsAndRefusingPlugins) {
+    uint8_t flag = 0;
+    const std::wstring deep = save(L"deep.tpi", makePicture(kMain, 4, 4, 32, 0, 1).bytes);
+    const std::wstring compressed = save(L"rle.tpi", makePicture(kMain, 4, 4, 8, 1, 2).bytes);
+    const std::wstring topDown = save(L"topdown.tpi", makePicture(kMain, 4, 4, 24, 4, 3).bytes);
+    const std::wstring nobody = save(L"nobody.tpi", "no plug-in knows this");
+    for (const std::wstring* path : {&deep, &compressed, &topDown, &nobody}) {
+        EXPECT_FALSE(loadImage(path->c_str(), 0, 0, &flag));
+    }
+    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(calls().find("tpicam"), std::string::npos);
+
+    // No usable plug-in folder: not one plug-in is loaded.
+    const TestPicture p = makePicture(kMain, 4, 4, 24, 0, 4);
+    const std::wstring good = save(L"good.tpi", p.bytes);
+    DeleteFileW(log_.c_str());
+    g_settings.pluginFolder[0] = 0;
+    EXPECT_FALSE(loadImage(good.c_str(), 0, 0, &flag));
+    wcscpy(g_settings.pluginFolder, (folder_ + L"\\missing").c_str());
+    EXPECT_FALSE(loadImage(good.c_str(), 0, 0, &flag));
+    EXPECT_EQ(calls(), "");
+    wcscpy(g_settings.pluginFolder, folder_.c_str());
+    expectDecodes(good, p, 24);
+}
+
+TEST_F(PluginHost, ShortBitsLeaveTheRestOfAFullSizeBufferBlack) {
+    // 24 bits, 301 x 200: rows of 904 bytes, and the plug-in hands over only half of them.
+    TestPicture p = makePicture(kMain, 301, 200, 24, 2, 7);
+    const std::wstring path = save(L"short.tpi", p.bytes);
+    for (int y = 0; y < p.height / 2; ++y)  // the top half of a bottom-up image is missing
+        std::fill_n(p.rgb.begin() + size_t(y) * p.width, p.width, 0u);
+    expectDecodes(path, p, 24);
+    // The whole image is readable: every byte up to stride x height lies in committed memory.
+    const uint8_t* pixels = g_loadInfo.current->pixels;
+    const size_t size = size_t(904) * 200;
+    MEMORY_BASIC_INFORMATION info;
+    size_t at = 0;
+    while (at < size) {
+        ASSERT_EQ(VirtualQuery(pixels + at, &info, sizeof info), sizeof info);
+        ASSERT_EQ(info.State, DWORD(MEM_COMMIT)) << at;
+        at = size_t(static_cast<const uint8_t*>(info.BaseAddress) + info.RegionSize - pixels);
+    }
+}
+
+TEST_F(PluginHost, NameOutsideTheCodePageReachesThePluginAsItsShortPath) {
+    // Hangul is in neither the Western nor the Japanese code page.
+    const TestPicture p = makePicture(kMain, 6, 6, 4, 0, 11);
+    const std::wstring path = save(L"\xD55C\xAE00 picture.tpi", p.bytes);
+    const std::string narrow = pluginNarrowPath(path.c_str());
+    EXPECT_EQ(narrow.find('?'), std::string::npos) << narrow;
+    HANDLE h = CreateFileA(narrow.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << narrow;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    expectDecodes(path, p, 4);
+    // A name the code page holds is passed as it is.
+    EXPECT_EQ(pluginNarrowPath(L"C:\\plain\\name.tpi"), "C:\\plain\\name.tpi");
+}
+
+TEST_F(PluginHost, FolderListingAddsThePluginPatterns) {
+    const std::wstring folder = fullPath(L"plugin_host_listing");
+    emptyFolder(folder);
+    writeBytes(folder + L"\\a.pic", makePicture(kSecond, 8, 8, 24, 0, 21).bytes);
+    writeBytes(folder + L"\\b.TPI", makePicture(kMain, 8, 8, 4, 0, 22).bytes);
+    writeBytes(folder + L"\\c.xam", makePicture(kMain, 8, 8, 4, 0, 23).bytes);  // export filter's
+    writeBytes(folder + L"\\d.tpix", makePicture(kMain, 8, 8, 4, 0, 24).bytes);
+
+    FolderLoadSettings settings;
+    settings.useCache = false;
+    settings.pluginFolder = folder_;
+    std::vector<std::wstring> names;
+    FolderLoadHooks hooks;
+    hooks.itemReady = [&](size_t, const std::wstring& name, ThumbnailData& data, bool) {
+        names.push_back(name);
+        pageFree(data.pixels);
+    };
+    FolderLoadStats stats;
+    EXPECT_EQ(loadFolderThumbnails(folder, settings, hooks, stats), 0);
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"a.pic", L"b.TPI"}));
+
+    // A filter for one built-in type, or no plug-in folder: no plug-in patterns.
+    settings.filter = 3;
+    loadFolderThumbnails(folder, settings, hooks, stats);
+    EXPECT_EQ(stats.listed, 0u);
+    settings.filter = 0;
+    settings.pluginFolder.clear();
+    loadFolderThumbnails(folder, settings, hooks, stats);
+    EXPECT_EQ(stats.listed, 0u);
+}
+
+}  // namespace
