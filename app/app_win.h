@@ -17,10 +17,16 @@ bool registerProgramWindowClasses(HINSTANCE instance);
 bool shutdownApplication(HWND mainWindow);
 
 // ---------------------------------------------------------------- shutdown pieces (tests use them)
-// Sends 206 to a pane window, waits up to waitMs for its thread, and when it still runs
-// removes that pane's mouse hook and terminates it; closes the handle. Returns true when
-// the thread had to be terminated.
+// Posts 206 to a pane window, waits up to waitMs for its thread (answering what is sent to
+// this thread meanwhile), and when it still runs removes that pane's mouse hook and
+// terminates it; closes the handle. Returns true when the thread had to be terminated.
 bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs);
+// How many threads the process had to terminate so far (tests check it stays 0).
+int terminatedThreadCount();
+// How long the last shutdown sequence took, from the close message to the saved settings.
+DWORD shutdownSequenceMs();
+// True from the start of the shutdown sequence on.
+bool shutdownInProgress();
 // Sends the close message to every window of the companion viewer's two classes until none
 // is left. Gives up after a bounded number of rounds so a viewer that refuses to close
 // cannot hang the exit. Returns the number of close messages sent.

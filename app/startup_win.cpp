@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 
@@ -32,6 +33,8 @@ constexpr wchar_t kMainClass[] = L"Pravel_main_class";
 constexpr DWORD kPaneStopWaitMs = 1000;
 
 bool g_shutdownStarted = false;
+std::atomic<int> g_threadsTerminated{0};
+std::atomic<DWORD> g_shutdownSequenceMs{0};
 
 int platformLevelOfSystem() {
     OSVERSIONINFOW version = {};
@@ -119,18 +122,36 @@ bool initialiseFirstInstance(int showCommand) {
     return true;
 }
 
-void sendStop(HWND paneWindow) {
-    if (!paneWindow || !IsWindow(paneWindow)) return;
-    // Synchronous, but bounded: a pane thread that does not pump messages must not hang
-    // the exit; it is terminated after the wait below.
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(paneWindow, WM_APP, CodeEndThread, 0, SMTO_NORMAL, kPaneStopWaitMs, &result);
+// The stop is posted, not sent: a pane in the middle of a file or of its cache write would
+// hold a send until it next looks at its queue, and the main thread must not wait in a send
+// it cannot bound. The pane sees the request itself (requestPaneStop) between two files or
+// records, and the posted 206 in its idle loop.
+void postStop(HWND paneWindow) {
+    if (paneWindow && IsWindow(paneWindow)) PostMessageW(paneWindow, WM_APP, CodeEndThread, 0);
+}
+
+// Waits for a thread to end, up to waitMs, while answering what other threads send to this
+// one: a pane that ends may still need an answer from a window of the main thread (a focus
+// change, its parent's notification), and nothing else runs here meanwhile.
+bool waitAnswering(HANDLE thread, DWORD waitMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD spent = GetTickCount() - start;
+        const DWORD left = spent >= waitMs ? 0 : waitMs - spent;
+        const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1 || left == 0) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 bool waitOrTerminate(HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
     if (!thread) return false;
     bool terminated = false;
-    if (WaitForSingleObject(thread, waitMs) == WAIT_TIMEOUT) {
+    if (!waitAnswering(thread, waitMs)) {
+        // Only a thread that truly does not answer ends so.
+        ++g_threadsTerminated;
         if (mouseHook && *mouseHook) {
             UnhookWindowsHookEx(*mouseHook);
             *mouseHook = nullptr;
@@ -166,9 +187,15 @@ int runMessageLoop() {
 }
 
 bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
-    sendStop(paneWindow);
+    postStop(paneWindow);
     return waitOrTerminate(thread, mouseHook, waitMs);
 }
+
+int terminatedThreadCount() { return g_threadsTerminated.load(); }
+
+DWORD shutdownSequenceMs() { return g_shutdownSequenceMs.load(); }
+
+bool shutdownInProgress() { return g_shutdownStarted; }
 
 int closeViewerWindows() {
     int sent = 0;
@@ -194,14 +221,20 @@ int closeViewerWindows() {
 bool shutdownApplication(HWND mainWindow) {
     if (g_shutdownStarted) return false;
     g_shutdownStarted = true;
+    const DWORD started = GetTickCount();
 
     if (g_mainKeyboardHook) UnhookWindowsHookEx(g_mainKeyboardHook);
     g_mainKeyboardHook = nullptr;
     if (g_mainMouseHook) UnhookWindowsHookEx(g_mainMouseHook);
     g_mainMouseHook = nullptr;
 
-    for (int i = 0; i < 2; ++i) sendStop(g_paneWindows[i] ? g_paneWindows[i] : g_panes[i].outerWindow);
     for (int i = 0; i < 2; ++i) {
+        requestPaneStop(i);
+        postStop(g_paneWindows[i] ? g_paneWindows[i] : paneOuterWindow(i));
+    }
+    for (int i = 0; i < 2; ++i) {
+        // The hook handle is read only once the wait is over: the thread has ended, or it
+        // is about to be terminated and writes nothing more.
         waitOrTerminate(g_paneThreads[i], &g_panes[i].mouseHook, kPaneStopWaitMs);
         g_paneThreads[i] = nullptr;
         g_paneWindows[i] = nullptr;
@@ -229,6 +262,7 @@ bool shutdownApplication(HWND mainWindow) {
         placement.h = wp.rcNormalPosition.bottom - wp.rcNormalPosition.top;
     }
     saveSettings(placement);
+    g_shutdownSequenceMs.store(GetTickCount() - started);
     return true;
 }
 

@@ -50,6 +50,17 @@ bool readWholeFile(const wchar_t* path, std::string& bytes);
 bool writeWholeFile(const wchar_t* path, const void* data, size_t size);
 bool deleteFileAt(const wchar_t* path);
 bool createDirectoryAt(const wchar_t* path);
+// Puts source in target's place in one step, replacing target if it exists; a failure
+// leaves target as it was.
+bool replaceFileWith(const wchar_t* source, const wchar_t* target);
+
+// What the layer holds at this moment: page blocks not yet freed and open file handles
+// (mapped files count their file and mapping handles). Soak tests watch them for leaks.
+struct PlatformLiveCounts {
+    long pageBlocks = 0;
+    long fileHandles = 0;
+};
+PlatformLiveCounts platformLiveCounts();
 
 // A plain binary file for sequential and positioned I/O (the cache files).
 class BinaryFile {

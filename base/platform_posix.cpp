@@ -2,6 +2,7 @@
 // fuzzers and benchmarks.
 #include "base/platform.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -115,6 +116,13 @@ bool setLastWriteTime(const wchar_t* path, const FileTime& time) {
 bool deleteFileAt(const wchar_t* path) { return unlink(toNative(path).c_str()) == 0; }
 
 bool createDirectoryAt(const wchar_t* path) { return mkdir(toNative(path).c_str(), 0777) == 0; }
+
+bool replaceFileWith(const wchar_t* source, const wchar_t* target) {
+    return std::rename(toNative(source).c_str(), toNative(target).c_str()) == 0;
+}
+
+// Natively the sanitizers find leaked blocks and descriptors; nothing is counted here.
+PlatformLiveCounts platformLiveCounts() { return PlatformLiveCounts{}; }
 
 bool BinaryFile::open(const wchar_t* path, Mode mode) {
     close();

@@ -3,7 +3,12 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace {
+
+std::atomic<long> g_livePageBlocks{0};
+std::atomic<long> g_liveFileHandles{0};
 
 HANDLE fileOf(void* handle) { return static_cast<HANDLE>(handle); }
 
@@ -21,16 +26,20 @@ HANDLE smallBlockHeap() {
 
 void* pageAlloc(size_t size) {
     if (size == 0) return nullptr;
+    void* block = nullptr;
     if (size < kPageStep) {
-        if (HANDLE heap = smallBlockHeap()) return HeapAlloc(heap, HEAP_ZERO_MEMORY, size);
+        if (HANDLE heap = smallBlockHeap()) block = HeapAlloc(heap, HEAP_ZERO_MEMORY, size);
     }
-    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!block) block = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (block) ++g_livePageBlocks;
+    return block;
 }
 
 // A page block starts its own allocation; a heap block never does (the heap's own header
 // comes first), so the query tells the two apart.
 void pageFree(void* block) {
     if (!block) return;
+    --g_livePageBlocks;
     MEMORY_BASIC_INFORMATION info;
     if (VirtualQuery(block, &info, sizeof info) == sizeof info && info.AllocationBase == block)
         VirtualFree(block, 0, MEM_RELEASE);
@@ -63,13 +72,14 @@ bool mapFile(const wchar_t* path, MappedFile& file) {
     file.size = low;
     file.fileHandle = h;
     file.mappingHandle = mapping;
+    g_liveFileHandles += 2;
     return true;
 }
 
 void unmapFile(MappedFile& file) {
     if (file.data) UnmapViewOfFile(file.data);
-    if (file.mappingHandle) CloseHandle(file.mappingHandle);
-    if (file.fileHandle) CloseHandle(fileOf(file.fileHandle));
+    if (file.mappingHandle && CloseHandle(file.mappingHandle)) --g_liveFileHandles;
+    if (file.fileHandle && CloseHandle(fileOf(file.fileHandle))) --g_liveFileHandles;
     file = MappedFile{};
 }
 
@@ -104,6 +114,17 @@ bool deleteFileAt(const wchar_t* path) { return DeleteFileW(path) != FALSE; }
 
 bool createDirectoryAt(const wchar_t* path) { return CreateDirectoryW(path, nullptr) != FALSE; }
 
+bool replaceFileWith(const wchar_t* source, const wchar_t* target) {
+    return MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+PlatformLiveCounts platformLiveCounts() {
+    PlatformLiveCounts counts;
+    counts.pageBlocks = g_livePageBlocks.load();
+    counts.fileHandles = g_liveFileHandles.load();
+    return counts;
+}
+
 bool BinaryFile::open(const wchar_t* path, Mode mode) {
     close();
     DWORD access = GENERIC_READ;
@@ -118,11 +139,12 @@ bool BinaryFile::open(const wchar_t* path, Mode mode) {
     HANDLE h = CreateFileW(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     handle_ = h;
+    ++g_liveFileHandles;
     return true;
 }
 
 void BinaryFile::close() {
-    if (handle_) CloseHandle(fileOf(handle_));
+    if (handle_ && CloseHandle(fileOf(handle_))) --g_liveFileHandles;
     handle_ = nullptr;
 }
 

@@ -25,12 +25,13 @@ enum CrossThreadCode : unsigned {
     CodeActivePaneChanged = 141,
     CodeFileDragBegins = 142,
     CodeShowMessage = 150,      // lParam: message id
-    // main thread -> pane outer window (posted, except 206)
+    // main thread -> pane outer window (posted)
     CodeActivate = 200,
     CodeSelectAll = 201,
     CodeRepaint = 202,
     CodeRemoveSelected = 203,
     CodeLoadFolder = 204,       // lParam: reset flag
     CodeClear = 205,
-    CodeEndThread = 206,        // sent synchronously at shutdown
+    CodeEndThread = 206,        // shutdown (after the stop request, see requestPaneStop)
+    CodeTakeFolder = 207,       // lParam: the folder to show next (postPaneFolder); 205, 204 follow
 };

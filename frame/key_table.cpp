@@ -1,6 +1,7 @@
 #include "frame/key_table.h"
 
 #include <cstring>
+#include <vector>
 
 #include "base/byte_order.h"
 #include "base/win_state.h"
@@ -83,6 +84,22 @@ bool writeAcceleratorRecord(const wchar_t* iniPath, const AcceleratorTable& tabl
 const AcceleratorTable& liveAccelerators() { return g_live; }
 HACCEL acceleratorHandle() { return g_accelerators; }
 
+namespace {
+
+// Tables replaced while the program runs. The pane threads translate with whatever table
+// they read last, possibly while the main thread replaces it, so an old table is destroyed
+// only at shutdown, after both pane threads have ended. Keys change rarely: a few tables.
+std::vector<HACCEL> g_retiredTables;
+
+void destroyRetiredTables() {
+    for (HACCEL table : g_retiredTables) DestroyAcceleratorTable(table);
+    g_retiredTables.clear();
+}
+
+}  // namespace
+
+size_t retiredAcceleratorTables() { return g_retiredTables.size(); }
+
 void setLiveAccelerators(const AcceleratorTable& table) {
     g_live = table;
     ACCEL copy[kCommandCount];
@@ -90,7 +107,7 @@ void setLiveAccelerators(const AcceleratorTable& table) {
     HACCEL fresh = CreateAcceleratorTableW(copy, kCommandCount);
     HACCEL old = g_accelerators;
     g_accelerators = fresh;
-    if (old) DestroyAcceleratorTable(old);
+    if (old) g_retiredTables.push_back(old);
 }
 
 void loadAccelerators(const wchar_t* iniPath) {
@@ -104,6 +121,7 @@ void saveAccelerators(const wchar_t* iniPath) {
     HACCEL old = g_accelerators;
     g_accelerators = nullptr;
     if (old) DestroyAcceleratorTable(old);
+    destroyRetiredTables();
 }
 
 void applyAccelerators(const AcceleratorTable& table) {

@@ -43,8 +43,11 @@ const AcceleratorTable& liveAccelerators();
 HACCEL acceleratorHandle();
 // Start-up: defaults, stored record, live handle.
 void loadAccelerators(const wchar_t* iniPath);
-// Shutdown: writes the record and destroys the live handle.
+// Shutdown, after the pane threads ended: writes the record and destroys the live handle
+// and every handle it replaced.
 void saveAccelerators(const wchar_t* iniPath);
+// Handles replaced since start-up and not yet destroyed (a pane may still translate with one).
+size_t retiredAcceleratorTables();
 // Replaces the live table and handle; rebuilds the menus when they exist.
 void applyAccelerators(const AcceleratorTable& table);
 // Replaces the live table and handle only (used by applyAccelerators and start-up).

@@ -25,6 +25,7 @@
 namespace {
 
 bool (*g_closeHandler)(HWND) = nullptr;
+bool g_closing = false;
 
 int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 
@@ -105,6 +106,8 @@ bool registerFrameWindowClasses(HINSTANCE instance) {
 }
 
 void setMainWindowCloseHandler(bool (*handler)(HWND mainWindow)) { g_closeHandler = handler; }
+
+bool mainWindowClosing() { return g_closing; }
 
 RECT mainWorkArea() {
     RECT work = {0, 0, 800, 600};
@@ -215,7 +218,9 @@ void onFrameCommand(int id, int code) {
         if (snap.hasItems && g_paneBusy[pane].load() == PaneIdle) postToPane(pane, CodeSelectAll, 0);
         return;
     case cmd::Wallpaper: runModal(showWallpaperDialog); return;
-    case cmd::Exit: SendMessageW(g_mainWindow, WM_CLOSE, 0, 0); return;
+    // Posted: a shortcut pressed in a pane arrives as a message sent by that pane's thread,
+    // and a shutdown run inside that send would wait for the very thread that waits for it.
+    case cmd::Exit: PostMessageW(g_mainWindow, WM_CLOSE, 0, 0); return;
     case cmd::AutoTree: toggleAutoTree(); return;
     case cmd::Pane1: setSplit(1); return;
     case cmd::Pane2: setSplit(2); return;
@@ -342,6 +347,7 @@ void onFrameCode(unsigned code, LPARAM arg) {
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE: {
+        g_closing = false;
         g_mainWindow = window;
         g_frame.frame = window;
         createMenuDrawingObjects();
@@ -378,7 +384,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetFocus(window);
         break;
     case WM_COMMAND:
-        onFrameCommand(LOWORD(wParam), HIWORD(wParam));
+        // While the shutdown waits for the panes it still answers their sends, shortcuts too.
+        if (!g_closing) onFrameCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_NOTIFY: {
         LRESULT result = 0;
@@ -416,6 +423,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         refreshMenuMetrics();
         break;
     case WM_CLOSE:
+        g_closing = true;
         if (g_closeHandler && !g_closeHandler(window)) return 0;  // a close that arrives while shutting down
         break;  // the default handling destroys the window
     case WM_DESTROY:

@@ -17,6 +17,9 @@ HWND createMainWindow(int showCommand, const MainPlacement& placement);
 // it returns false to keep the window (a shutdown is already under way). Without one the
 // window is simply destroyed.
 void setMainWindowCloseHandler(bool (*handler)(HWND mainWindow));
+// True once the main window has received its close message: while the shutdown waits for the
+// panes it still answers their sends, shortcuts too, and runs no command for them.
+bool mainWindowClosing();
 // Lays out the thumbnail panes for a client area of W x H.
 void layoutPanes(int clientWidth, int clientHeight);
 // Lays out for the client window's current size.

@@ -275,7 +275,15 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
             if (hooks.itemForCache) hooks.itemForCache(slot, views[slot]);
         }
         stats.cacheWriteAttempted = true;
-        stats.cacheWritten = writeFolderCache(location, folder, views.data(), views.size(), &stats.cacheRecords);
+        const auto proceed = [&] {
+            const bool go = (!hooks.duringWrite || hooks.duringWrite()) && !(stop && stop->load() != 0);
+            if (!go) stats.cacheWriteGivenUp = true;
+            return go;
+        };
+        stats.cacheWritten =
+            writeFolderCache(location, folder, views.data(), views.size(), &stats.cacheRecords, proceed);
+        if (stats.cacheWriteGivenUp && stop) code = stop->load();
+        stats.stopCode = code;
     }
     stats.writeCacheMs = millisecondsSince(phase);
     stats.totalMs = millisecondsSince(start);

@@ -100,6 +100,9 @@ struct FolderLoadHooks {
     std::function<void()> beforeWrite;
     // The cache write reads the items through this (lock held): fill view for slot.
     std::function<void(size_t slot, CacheItemView& view)> itemForCache;
+    // Asked before each record of the cache write (lock held): the pane answers what other
+    // threads send it meanwhile. Return false to give the write up; the old data file stays.
+    std::function<bool()> duringWrite;
 };
 
 struct FolderLoadStats {
@@ -115,6 +118,7 @@ struct FolderLoadStats {
     bool secondPass = false;
     bool cacheWriteAttempted = false;
     bool cacheWritten = false;  // false after an attempt: the pane shows message row 10
+    bool cacheWriteGivenUp = false;  // the write was stopped half-way (no message then)
     uint32_t cacheRecords = 0;
     int stopCode = 0;
     // Wall time of each phase, milliseconds.
@@ -123,7 +127,8 @@ struct FolderLoadStats {
 
 // Runs the whole load of folder. Returns the stop code: 0 when it ran to its end (or
 // found nothing, or `listed` gave up), otherwise what afterFile returned or the value of
-// *stop (checked after every file). Items are delivered through the hooks; the summary
+// *stop (checked after every file and before every record of the cache write; a write
+// stopped so is given up and the load returns *stop). Items are delivered through the hooks; the summary
 // goes to stats.
 int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
                          FolderLoadStats& stats, const std::atomic<int>* stop = nullptr);

@@ -19,7 +19,7 @@ struct ThumbnailPane {
     HWND fileList = nullptr;      // hidden sorted list box of the folder's image names
     HHOOK mouseHook = nullptr;    // thread-local hooks of the pane's thread
     HHOOK keyboardHook = nullptr;
-    wchar_t folder[kPathCapacity] = {};  // set by the main thread before it asks for a load
+    wchar_t folder[kPathCapacity] = {};  // handed over by code 207 before a load is asked for
     ThumbnailItem* items = nullptr;      // one zero-filled block of at most kMaxPaneItems
     int itemCount = 0;
     int selectedCount = 0;
@@ -35,8 +35,12 @@ struct ThumbnailPane {
     int cellEnd = 0;
     std::vector<HWND> cellPool;
     int filledCount = 0;          // items filled by the running load
+    bool loading = false;         // inside loadFolder (also during its cache write)
+    // 205 or 206 that reached the pane procedure while a load runs (through a nested modal
+    // loop, such as the scroll bar's tracking): the load's pump ends with it.
+    int pendingStop = 0;
 };
-// g_panes[0] is pane 1, g_panes[1] pane 2. The busy states are g_paneBusy (app/app_state.h).
+// g_panes[0] is pane 1, g_panes[1] pane 2. The busy states are g_paneBusy (base/app_state.h).
 extern ThumbnailPane g_panes[2];
 // Pointer-button state: 0 none, 1 left, 2 right pressed in a cell (the folder tree's drop
 // handling reads it).
@@ -95,3 +99,27 @@ DWORD WINAPI paneThread2(LPVOID);
 
 // Releases a pane's item array and every item's pixels (shutdown, after its thread ended).
 void freePaneItems(ThumbnailPane& pane);
+
+// Shutdown: asks pane `index` to end. The pane sees it between two files of a load and
+// between two records of a cache write as well as in its idle loop (code 206 is posted
+// after this); a pane never needs the main thread to end.
+void requestPaneStop(int index);
+bool paneStopRequested(int index);
+// The pane's outer window while its thread runs (also before the main window heard of it).
+HWND paneOuterWindow(int index);
+
+// The pane's side of pane_access.h (pane_access_win.cpp), all on the pane's own thread.
+// Publishes the pane's current snapshot (counts, the one selected item's kind, folder,
+// windows) for the main thread; called after every change of them.
+void publishPane(const ThumbnailPane& pane);
+// Synchronous questions sent to the outer window: message kPaneQueryMessage, wParam the
+// kind, lParam the caller's record. The pane answers from its idle loop, from the pump of a
+// load and between the records of a cache write.
+constexpr unsigned kPaneQueryMessage = 0x8000 + 0x40;  // WM_APP + 0x40
+enum PaneQueryKind : unsigned { PaneQuerySelection = 1, PaneQueryRename = 2, PaneQueryAddCounts = 3 };
+// Returns 1 (the value the outer window answers) when the query was carried out.
+LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record);
+// Code 207: lParam is a folder copy made by postPaneFolder; the pane takes it and frees it.
+void takeHandedFolder(ThumbnailPane& pane, LPARAM copy);
+// Posts code 207 with a copy of folder to a pane's outer window (false: not posted).
+bool postPaneFolder(HWND outerWindow, const wchar_t* folder);

@@ -15,6 +15,7 @@
 #include "base/win_state.h"
 #include "thumbs/folder_loader.h"
 #include "thumbs/pane.h"
+#include "thumbs/pane_access.h"
 
 ThumbnailPane g_panes[2];
 std::atomic<int> g_pointerButtonState{0};
@@ -23,14 +24,26 @@ namespace {
 
 constexpr int kCommandTextDoubleClick = 5030;
 constexpr DWORD kProgressIntervalMs = 50;
-// Code 206 sent (not posted) at shutdown reaches the outer window even in the middle of a
-// load; the windows must then outlive the current file, so the stop is handed to the pump.
+// Set at shutdown before 206 is posted, and never cleared while the thread runs: the load
+// checks it between files and the cache write between records, so a pane ends by itself in
+// every state without waiting for the main thread.
 std::atomic<int> g_stopRequested[2];
 
-ThumbnailPane& paneOfWindow(HWND window) {
-    return g_panes[GetWindowLongPtrW(window, GWLP_USERDATA) == 1 ? 1 : 0];
+// The outer window carries its pane's number + 1 from its creation parameters on, so that
+// even the messages of its own creation reach the right pane; 0 means none yet.
+ThumbnailPane* paneOfWindow(HWND window) {
+    const LONG_PTR tag = GetWindowLongPtrW(window, GWLP_USERDATA);
+    return tag == 1 || tag == 2 ? &g_panes[tag - 1] : nullptr;
 }
-ThumbnailPane& otherPane(const ThumbnailPane& pane) { return g_panes[1 - pane.index]; }
+// Each pane's outer and base window, for the other pane's thread (whose records are not
+// its own to read).
+std::atomic<HWND> g_outerWindows[2];
+std::atomic<HWND> g_baseWindows[2];
+
+void askOtherPaneToRepaint(const ThumbnailPane& pane) {
+    if (g_settings.thumbSplit != 0) return;
+    if (HWND other = g_outerWindows[1 - pane.index].load()) PostMessageW(other, kCrossThreadMessage, CodeRepaint, 0);
+}
 
 void postMain(unsigned code, LPARAM arg) { PostMessageW(g_mainWindow, kCrossThreadMessage, code, arg); }
 
@@ -57,8 +70,8 @@ void afterSelection(ThumbnailPane& pane, HWND window, LPARAM lParam) {
     updateSelectionText(pane);
     g_activePane.store(pane.index);
     repaintPane(pane);
-    if (g_settings.thumbSplit == 0 && otherPane(pane).outerWindow)
-        PostMessageW(otherPane(pane).outerWindow, kCrossThreadMessage, CodeRepaint, 0);
+    askOtherPaneToRepaint(pane);
+    publishPane(pane);
     postMain(CodeActivePaneChanged, 0);
     POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ClientToScreen(window, &pt);
@@ -145,10 +158,39 @@ void onStatusClick(ThumbnailPane& pane, const NMMOUSE* click) {
     }
 }
 
+// A command that reaches the procedure while this pane's load runs came through a nested
+// modal loop (the scroll bar's tracking, a menu), not through the load's pump: it follows the
+// pump's rules. Returns true when it was dealt with so.
+bool commandDuringLoad(ThumbnailPane& pane, WPARAM code) {
+    if (!pane.loading) return false;
+    switch (code) {
+    case CodeActivate: activatePane(pane); break;
+    case CodeRepaint: repaintPane(pane); break;
+    case CodeClear:
+    case CodeEndThread:
+        // The load's pump ends with it as soon as the nested loop returns.
+        if (pane.pendingStop != CodeEndThread) pane.pendingStop = static_cast<int>(code);
+        break;
+    default: break;  // 201, 203, 204: discarded, as the pump does
+    }
+    return true;
+}
+
 LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    ThumbnailPane& pane = paneOfWindow(window);
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    ThumbnailPane* found = paneOfWindow(window);
+    if (!found) return DefWindowProcW(window, message, wParam, lParam);
+    ThumbnailPane& pane = *found;
     switch (message) {
     case WM_APP:
+        if (wParam == CodeTakeFolder) {
+            takeHandedFolder(pane, lParam);
+            return 0;
+        }
+        if (commandDuringLoad(pane, wParam)) return 0;
         switch (wParam) {
         case CodeActivate: activatePane(pane); return 0;
         case CodeSelectAll:
@@ -157,6 +199,9 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         case CodeRepaint: repaintPane(pane); return 0;
         case CodeRemoveSelected: removeSelected(pane); return 0;
         case CodeLoadFolder: {
+            // With 1 the view starts from the top; with 0 it comes back to the row of the
+            // first visible item.
+            if (lParam != 0) pane.firstVisible = 0;
             const int code = loadFolder(pane);
             if (code == CodeEndThread) {
                 DestroyWindow(window);
@@ -169,14 +214,10 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             return 0;
         }
         case CodeClear: clearPane(pane); return 0;
-        case CodeEndThread:
-            if (g_paneBusy[pane.index].load() != PaneIdle)
-                g_stopRequested[pane.index].store(1);
-            else
-                DestroyWindow(window);
-            return 0;
+        case CodeEndThread: DestroyWindow(window); return 0;
         default: return 0;
         }
+    case kPaneQueryMessage: return answerPaneQuery(pane, wParam, lParam);
     case WM_SIZE: {
         if (!pane.statusBar || !pane.baseWindow) return 0;
         SendMessageW(pane.statusBar, WM_SIZE, 0, 0);
@@ -205,6 +246,14 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 }
 
 thread_local int t_paneIndex = 0;
+
+// A shortcut pressed in the pane becomes a command of the main window. Once the pane is
+// asked to stop it translates nothing more: the main window is shutting down.
+bool translateShortcut(const ThumbnailPane& pane, MSG& msg) {
+    if (g_modalFlag.load() || g_stopRequested[pane.index].load()) return false;
+    HACCEL table = g_accelerators;
+    return table && TranslateAcceleratorW(g_mainWindow, table, &msg);
+}
 
 PaneMenuBarCalls g_menuBarCalls;
 
@@ -253,22 +302,28 @@ DWORD runPane(int index) {
     ThumbnailPane& pane = g_panes[index];
     pane.index = index;
     t_paneIndex = index;
+    g_stopRequested[index].store(0);
     DWORD thread = GetCurrentThreadId();
     pane.mouseHook = SetWindowsHookExW(WH_MOUSE, paneMouseHook, nullptr, thread);
     pane.keyboardHook = SetWindowsHookExW(WH_KEYBOARD, paneKeyboardHook, nullptr, thread);
 
     if (createPaneWindows(pane, g_clientWindow)) {
+        g_outerWindows[index].store(pane.outerWindow);
+        g_baseWindows[index].store(pane.baseWindow);
+        publishPane(pane);
         PostMessageW(g_mainWindow, WM_APP, index == 0 ? CodePane1Ready : CodePane2Ready,
                      reinterpret_cast<LPARAM>(pane.outerWindow));
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            if (!g_modalFlag && g_accelerators && TranslateAcceleratorW(g_mainWindow, g_accelerators, &msg)) continue;
+            if (translateShortcut(pane, msg)) continue;
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
     } else if (pane.outerWindow) {
         DestroyWindow(pane.outerWindow);
     }
+    g_outerWindows[index].store(nullptr);
+    g_baseWindows[index].store(nullptr);
     pane.outerWindow = nullptr;
     pane.baseWindow = nullptr;
     pane.statusBar = nullptr;
@@ -277,6 +332,7 @@ DWORD runPane(int index) {
     pane.keyboardHook = nullptr;
     if (pane.mouseHook) UnhookWindowsHookEx(pane.mouseHook);
     pane.mouseHook = nullptr;
+    publishPane(pane);
     return 0;
 }
 
@@ -284,6 +340,12 @@ DWORD runPane(int index) {
 
 DWORD WINAPI paneThread1(LPVOID) { return runPane(0); }
 DWORD WINAPI paneThread2(LPVOID) { return runPane(1); }
+
+void requestPaneStop(int index) {
+    if (index == 0 || index == 1) g_stopRequested[index].store(CodeEndThread);
+}
+bool paneStopRequested(int index) { return (index == 0 || index == 1) && g_stopRequested[index].load() != 0; }
+HWND paneOuterWindow(int index) { return index == 0 || index == 1 ? g_outerWindows[index].load() : nullptr; }
 
 void freePaneItems(ThumbnailPane& pane) {
     if (pane.items) {
@@ -302,8 +364,7 @@ void freePaneItems(ThumbnailPane& pane) {
 void activatePane(ThumbnailPane& pane) {
     g_activePane.store(pane.index);
     repaintPane(pane);
-    if (g_settings.thumbSplit == 0 && otherPane(pane).outerWindow)
-        PostMessageW(otherPane(pane).outerWindow, kCrossThreadMessage, CodeRepaint, 0);
+    askOtherPaneToRepaint(pane);
     postMain(CodeActivePaneChanged, 0);
 }
 
@@ -313,6 +374,7 @@ void selectAll(ThumbnailPane& pane, bool on) {
     pane.selectedCount = on ? pane.itemCount : 0;
     repaintPane(pane);
     updateSelectionText(pane);
+    publishPane(pane);
     postMain(CodeActivePaneChanged, 0);
 }
 
@@ -327,6 +389,7 @@ void clearPane(ThumbnailPane& pane) {
     }
     setPaneScrollInfo(pane, 0);
     updateSelectionText(pane);
+    publishPane(pane);
 }
 
 void removeSelected(ThumbnailPane& pane) {
@@ -358,12 +421,20 @@ void removeSelected(ThumbnailPane& pane) {
     if (r.right > 0) pane.grid.setClient(r.right, r.bottom);
     reflowPane(pane);
     updateSelectionText(pane);
+    publishPane(pane);
 }
 
 int pumpWhileLoading(ThumbnailPane& pane) {
+    auto stopCode = [&pane] {
+        if (g_stopRequested[pane.index].load()) return static_cast<int>(CodeEndThread);
+        const int pending = pane.pendingStop;
+        pane.pendingStop = 0;
+        return pending;
+    };
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_APP, PM_REMOVE)) {
-        if (g_stopRequested[pane.index].exchange(0)) return CodeEndThread;
+    for (;;) {
+        if (const int code = stopCode()) return code;
+        if (!PeekMessageW(&msg, nullptr, WM_PAINT, WM_APP, PM_REMOVE)) break;
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return CodeEndThread;
@@ -373,25 +444,51 @@ int pumpWhileLoading(ThumbnailPane& pane) {
             if (msg.hwnd) DispatchMessageW(&msg);
             continue;
         }
-        if (!g_modalFlag.load() && g_accelerators && TranslateAcceleratorW(g_mainWindow, g_accelerators, &msg))
-            continue;
+        if (translateShortcut(pane, msg)) continue;
         if (deliveredWhileLoading(msg.message)) {
             DispatchMessageW(&msg);
         } else if (msg.message == WM_APP && msg.hwnd == pane.outerWindow) {
             if (msg.wParam == CodeActivate) activatePane(pane);
             else if (msg.wParam == CodeRepaint) repaintPane(pane);
+            else if (msg.wParam == CodeTakeFolder) takeHandedFolder(pane, msg.lParam);
             else if (msg.wParam == CodeClear || msg.wParam == CodeEndThread) return static_cast<int>(msg.wParam);
+        } else if (msg.message == WM_DROPFILES) {
+            // Thrown away, but the drop handle is ours to release.
+            DragFinish(reinterpret_cast<HDROP>(msg.wParam));
         }
         // everything else is dropped
     }
-    if (g_stopRequested[pane.index].exchange(0)) return CodeEndThread;
-    return 0;
+    return stopCode();
 }
+
+namespace {
+
+// Marks the pane as inside its load for as long as the load runs, whichever way it ends.
+class LoadingScope {
+public:
+    explicit LoadingScope(ThumbnailPane& pane) : pane_(pane) {
+        pane_.loading = true;
+        pane_.pendingStop = 0;
+    }
+    ~LoadingScope() {
+        pane_.loading = false;
+        pane_.pendingStop = 0;
+    }
+    LoadingScope(const LoadingScope&) = delete;
+    LoadingScope& operator=(const LoadingScope&) = delete;
+
+private:
+    ThumbnailPane& pane_;
+};
+
+}  // namespace
 
 int loadFolder(ThumbnailPane& pane) {
     postMain(CodeRefreshTitle, 0);
     setStatusText(pane, 3, pane.folder, true);
+    publishPane(pane);
     if (!pane.folder[0]) return 0;
+    LoadingScope scope(pane);
 
     FolderLoadSettings settings;
     settings.cellWidth = g_settings.thumbWidth;
@@ -418,6 +515,7 @@ int loadFolder(ThumbnailPane& pane) {
         }
         pane.itemCount = static_cast<int>(names);
         pane.selectedCount = 0;
+        publishPane(pane);
         createCells(pane);
         setStatusText(pane, 2, (L"Load" + std::to_wstring(names)).c_str(), false);
         return true;
@@ -457,19 +555,29 @@ int loadFolder(ThumbnailPane& pane) {
     hooks.itemForCache = [&](size_t slot, CacheItemView& view) {
         if (slot < static_cast<size_t>(pane.itemCount)) view = cacheViewOf(pane.items[slot]);
     };
+    // The write holds the image lock for its whole length but still answers the questions
+    // other threads send (snapshots, selection copies) and sees a stop between two records.
+    // Posted messages wait for the end of the write.
+    hooks.duringWrite = [&pane] {
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        return g_stopRequested[pane.index].load() == 0;
+    };
 
     FolderLoadStats stats;
-    const int code = loadFolderThumbnails(pane.folder, settings, hooks, stats);
+    const int code = loadFolderThumbnails(pane.folder, settings, hooks, stats, &g_stopRequested[pane.index]);
     if (stats.kept == 0) return 0;  // nothing matched: the pane stays empty
     if (code == 0) {
         if (!allocationFailed) shrinkToFilled(pane);
-        if (stats.cacheWriteAttempted && !stats.cacheWritten) postMain(CodeShowMessage, MsgCacheAccessFailed);
+        if (stats.cacheWriteAttempted && !stats.cacheWritten && !stats.cacheWriteGivenUp)
+            postMain(CodeShowMessage, MsgCacheAccessFailed);
     } else {
         clearPane(pane);
     }
     g_paneBusy[pane.index].store(PaneIdle);
     updateSelectionText(pane);
     setStatusText(pane, 3, pane.folder, true);
+    publishPane(pane);
     postMain(CodeToolbarStates, 0);
     return code;
 }
@@ -525,7 +633,7 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
                 postMain(CodeFileDragBegins, 0);
             }
         } else if (buttons == 0 && g_mainWindowActive.load()) {
-            MapWindowPoints(window, g_panes[0].baseWindow, &pt, 1);
+            MapWindowPoints(window, g_baseWindows[0].load(), &pt, 1);
             autoTreeTrigger(pt.x);
         }
         return true;
@@ -544,6 +652,7 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
             pane.anchor = i;
             repaintPane(pane);
             updateSelectionText(pane);
+            publishPane(pane);
         }
         postMain(CodeDoubleClick, pane.index);
         return true;
@@ -564,6 +673,7 @@ bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LP
         if (pane.selectedCount > 0 && pane.items) {
             deselectAll(pane);
             updateSelectionText(pane);
+            publishPane(pane);
         }
         activatePane(pane);
         return true;

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <string>
 
-#include "base/image_lock.h"
 #include "base/text_utils.h"
 #include "base/win_state.h"
 #include "thumbs/pane.h"
@@ -90,11 +89,10 @@ void paintText(ThumbnailPane& pane, HWND window) {
         if (g_settings.infoSize) draw(sizeLine(*item));
         if (g_settings.infoDepth) draw(depthLine(*item));
         if (g_settings.infoDate) {
+            // The conversion keeps no shared state: no lock, so that a long cache write of
+            // the other pane never holds up this one's painting.
             wchar_t date[64] = {};
-            {
-                ImageLockGuard lock;
-                formatFileDate(item->lastWriteTime, date, 64);
-            }
+            formatFileDate(item->lastWriteTime, date, 64);
             draw(date);
         }
         if (oldFont) SelectObject(dc, oldFont);
@@ -243,12 +241,15 @@ void refreshPanePitch(ThumbnailPane& pane) {
 
 bool createPaneWindows(ThumbnailPane& pane, HWND parent) {
     const bool two = pane.index == 1;
-    pane.outerWindow = CreateWindowExW(0, windowClassName(two ? ClassPaneOuter2 : ClassPaneOuter1), L"",
-                                       WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, parent,
+    // The pane's number + 1 rides in the creation parameters, so that the messages of the
+    // outer window's own creation already reach this pane. The parent belongs to the main
+    // thread: no notification of this window's creation or end is sent across to it, so the
+    // pane can end while the main thread waits for it.
+    pane.outerWindow = CreateWindowExW(WS_EX_NOPARENTNOTIFY, windowClassName(two ? ClassPaneOuter2 : ClassPaneOuter1),
+                                       L"", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0, parent,
                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(500 + pane.index)), g_instance,
-                                       nullptr);
+                                       reinterpret_cast<LPVOID>(static_cast<INT_PTR>(pane.index + 1)));
     if (!pane.outerWindow) return false;
-    SetWindowLongPtrW(pane.outerWindow, GWLP_USERDATA, pane.index);
     pane.fileList = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | LBS_SORT, 0, 0, 0, 0, pane.outerWindow,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(530 + pane.index)), g_instance,
                                     nullptr);

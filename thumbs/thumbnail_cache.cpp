@@ -451,21 +451,29 @@ bool registerFolder(const CacheLocation& location, const std::wstring& folderPat
 }
 
 bool writeFolderCache(const CacheLocation& location, const std::wstring& folderPath, const CacheItemView* items,
-                      size_t count, uint32_t* written) {
+                      size_t count, uint32_t* written, const std::function<bool()>& proceed) {
     if (written) *written = 0;
     std::wstring dataPath;
     if (!registerFolder(location, folderPath, dataPath)) return false;
+    // The records go to a file of their own that takes the data file's place only when it is
+    // complete: a write that fails or is given up half-way leaves the old data file as it was.
+    const std::wstring partPath = dataPath + L".new";
     BinaryFile file;
-    if (!file.open(dataPath.c_str(), BinaryFile::CreateTruncate)) return false;
+    if (!file.open(partPath.c_str(), BinaryFile::CreateTruncate)) return false;
+    auto giveUp = [&] {
+        file.close();
+        deleteFileAt(partPath.c_str());
+        return false;
+    };
 
-    // The header goes last, with the number of records actually written; until then the
-    // file starts with zeros, which no reader takes for a cache.
+    // The header goes last, with the number of records actually written.
     uint8_t zeros[kCacheHeaderSize] = {};
-    file.write(zeros, sizeof zeros);
+    if (!file.write(zeros, sizeof zeros)) return giveUp();
     uint64_t at = kCacheHeaderSize;
     uint32_t records = 0;
     std::vector<uint8_t> buffer;
     for (size_t k = 0; k < count; ++k) {
+        if (proceed && !proceed()) return giveUp();
         const CacheItemView& item = items[k];
         if (!item.name || !item.pixels || item.thumbWidth <= 0 || item.thumbHeight <= 0) continue;
         const uint64_t raw = uint64_t(rowStride24(item.thumbWidth)) * uint64_t(item.thumbHeight);
@@ -500,13 +508,15 @@ bool writeFolderCache(const CacheLocation& location, const std::wstring& folderP
             file.seek(at);
         }
     }
-    file.seek(at);
-    file.truncateHere();
     uint8_t head[kCacheHeaderSize];
     writeLe32(head, kCacheFormatMark);
     writeLe32(head + 4, records);
-    file.seek(0);
-    file.write(head, sizeof head);
+    if (!file.seek(at) || !file.truncateHere() || !file.seek(0) || !file.write(head, sizeof head)) return giveUp();
+    file.close();
+    if (!replaceFileWith(partPath.c_str(), dataPath.c_str())) {
+        deleteFileAt(partPath.c_str());
+        return false;
+    }
     if (written) *written = records;
     return true;
 }

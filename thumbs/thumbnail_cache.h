@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,9 @@ struct CacheItemView {
 // thumbnail compressed again (quality 80, no chroma subsampling) into a buffer of its raw
 // size; an item that cannot be stored (no pixels, name too long, stream larger than the
 // raw size) is left out. Fails only when the folder cannot be registered or the data file
-// cannot be created. *written receives the number of records stored.
+// cannot be created. *written receives the number of records stored. The records are
+// written beside the data file and replace it only once complete, so a failure leaves the
+// old data file (or none) in place. proceed, when given, is asked before each record; when
+// it returns false the write is given up (false) and the old data file stays.
 bool writeFolderCache(const CacheLocation& location, const std::wstring& folderPath, const CacheItemView* items,
-                      size_t count, uint32_t* written = nullptr);
+                      size_t count, uint32_t* written = nullptr, const std::function<bool()>& proceed = {});

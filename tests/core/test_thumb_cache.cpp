@@ -322,6 +322,50 @@ TEST(CacheData, StreamsThatDoNotFitAreLeftOut) {
 
 // The exact bytes of both files for fixed inputs: the same natively and in the Windows build
 // (little-endian fields, UTF-16 names including a character outside the BMP, zero padding).
+// A rewrite stopped half-way (the program closing during the write) keeps the old data
+// file byte for byte and leaves no partial file; a finished one replaces it whole. The same
+// holds when there was no old file: then none is left.
+TEST(CacheData, AStoppedRewriteKeepsTheOldFileAndAFinishedOneReplacesIt) {
+    CacheLocation location = locationIn(L"cache_stopped");
+    const std::wstring folder = scratchFolder(L"stopped_files");
+    TestItems first, second;
+    for (uint32_t k = 0; k < 6; ++k) first.add(L"f" + std::to_wstring(k) + L".bmp", 40, 30, k);
+    for (uint32_t k = 0; k < 9; ++k) second.add(L"s" + std::to_wstring(k) + L".bmp", 50, 20, k + 40);
+    const std::vector<CacheItemView> views = second.views();
+    int asked = 0;
+    const auto stopAfterFour = [&asked] { return ++asked <= 4; };
+
+    FolderDataLookup lookup;
+    // No old file: a stopped write leaves none, and no partial file either.
+    EXPECT_FALSE(writeFolderCache(location, folder, views.data(), views.size(), nullptr, stopAfterFour));
+    ASSERT_TRUE(!findFolderData(location, folder, lookup));
+    std::wstring dataPath;
+    ASSERT_TRUE(registerFolder(location, folder, dataPath));
+    EXPECT_FALSE(pathExists(dataPath.c_str()));
+    EXPECT_FALSE(pathExists((dataPath + L".new").c_str()));
+
+    ASSERT_TRUE(write(location, folder, first));
+    const std::string old = readAll(dataPath);
+    ASSERT_GT(old.size(), kCacheHeaderSize);
+    asked = 0;
+    uint32_t written = 99;
+    EXPECT_FALSE(writeFolderCache(location, folder, views.data(), views.size(), &written, stopAfterFour));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(asked, 5);
+    EXPECT_EQ(readAll(dataPath), old);
+    EXPECT_FALSE(pathExists((dataPath + L".new").c_str()));
+
+    EXPECT_TRUE(writeFolderCache(location, folder, views.data(), views.size(), &written, [] { return true; }));
+    EXPECT_EQ(written, 9u);
+    EXPECT_FALSE(pathExists((dataPath + L".new").c_str()));
+    FolderCache table;
+    bool larger = false, smaller = false;
+    ASSERT_TRUE(openFolderCache(location, folder, table, larger, smaller));
+    EXPECT_EQ(table.count(), 9u);
+    EXPECT_GE(table.find(L"s8.bmp"), 0);
+    EXPECT_LT(table.find(L"f0.bmp"), 0);
+}
+
 TEST(CacheData, WritesTheSameBytesInEveryBuild) {
     CacheLocation location = locationIn(L"cache_golden");
     TestItems items;

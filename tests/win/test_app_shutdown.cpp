@@ -168,6 +168,15 @@ TEST(ViewerWindows, AViewerThatRefusesToCloseDoesNotHangTheExit) {
 
 // ---------------------------------------------------------------- hand-over from a second instance
 
+// Stand-ins for the two panes' outer windows: they take a handed folder as a pane does.
+LRESULT CALLBACK handOverPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kCrossThreadMessage) {
+        if (wParam == CodeTakeFolder) takeHandedFolder(g_panes[GetWindowLongPtrW(window, GWLP_USERDATA)], lParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 class HandOver : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -175,20 +184,45 @@ protected:
         GetTempPathW(MAX_PATH, temp);
         folder_ = std::wstring(temp) + L"pravel_handover_" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(folder_.c_str(), nullptr);
-        g_panes[0].folder[0] = g_panes[1].folder[0] = L'\0';
+        static const bool registered = [] {
+            WNDCLASSW wc = {};
+            wc.lpfnWndProc = handOverPaneProc;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = L"PravelTestHandOverPane";
+            return RegisterClassW(&wc) != 0;
+        }();
+        ASSERT_TRUE(registered);
+        for (int i = 0; i < 2; ++i) {
+            g_panes[i] = ThumbnailPane{};
+            g_panes[i].index = i;
+            g_panes[i].outerWindow = CreateWindowExW(0, L"PravelTestHandOverPane", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                                     nullptr, GetModuleHandleW(nullptr), nullptr);
+            SetWindowLongPtrW(g_panes[i].outerWindow, GWLP_USERDATA, i);
+            publishPane(g_panes[i]);
+        }
         g_activePane = 0;
         g_paneBusy[0] = g_paneBusy[1] = PaneIdle;
     }
     void TearDown() override {
         g_paneBusy[0] = g_paneBusy[1] = PaneIdle;
+        for (int i = 0; i < 2; ++i) {
+            DestroyWindow(g_panes[i].outerWindow);
+            g_panes[i] = ThumbnailPane{};
+            g_panes[i].index = i;
+            publishPane(g_panes[i]);
+        }
         RemoveDirectoryW(folder_.c_str());
     }
+    // Hands the path over and lets the stand-in panes take what was posted to them.
     LRESULT send(const void* data, DWORD bytes, ULONG_PTR id = 0) {
         COPYDATASTRUCT cds;
         cds.dwData = id;
         cds.cbData = bytes;
         cds.lpData = const_cast<void*>(data);
-        return onCopyData(nullptr, &cds);
+        const LRESULT result = onCopyData(nullptr, &cds);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        return result;
     }
     LRESULT sendPath(const std::wstring& path) { return send(path.c_str(), DWORD((path.size() + 1) * sizeof(wchar_t))); }
     std::wstring folder_;

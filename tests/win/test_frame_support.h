@@ -110,8 +110,10 @@ protected:
             bases[i] = CreateWindowExW(0, L"FrameTestStandInPane", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, panes[i],
                                        nullptr, g_instance, nullptr);
             g_paneWindows[i] = panes[i];
+            g_panes[i].index = i;
             g_panes[i].outerWindow = panes[i];
             g_panes[i].baseWindow = bases[i];
+            publishPane(g_panes[i]);  // what the pane's thread does once its windows exist
         }
         layoutClientArea();
         pump();
@@ -124,6 +126,8 @@ protected:
             g_panes[i].baseWindow = nullptr;
             g_panes[i].items = nullptr;
             g_panes[i].itemCount = g_panes[i].selectedCount = 0;
+            g_panes[i].index = i;
+            publishPane(g_panes[i]);
         }
         if (frame) {
             freeFrameResources();

@@ -296,6 +296,7 @@ TEST_F(FrameWindow, MenusTextsShortcutsAndEnabling) {
     g_panes[0].items = items;
     g_panes[0].itemCount = 3;
     g_panes[0].selectedCount = 1;
+    publishPane(g_panes[0]);  // as the pane's thread does after each change
     g_activePane = 0;
     prepareMenu(file);
     EXPECT_FALSE(menuStateOf(file, cmd::FileInfo) & MF_GRAYED);
@@ -310,6 +311,7 @@ TEST_F(FrameWindow, MenusTextsShortcutsAndEnabling) {
     g_paneBusy[0] = PaneIdle;
     items[0].selected = items[2].selected = 1;
     g_panes[0].selectedCount = 3;
+    publishPane(g_panes[0]);
     prepareMenu(file);
     EXPECT_TRUE(menuStateOf(file, cmd::SelectAll) & MF_CHECKED);
     EXPECT_TRUE(menuStateOf(file, cmd::FileInfo) & MF_GRAYED);
@@ -513,6 +515,31 @@ TEST_F(FrameWindow, ApplyingAcceleratorsRebuildsMenus) {
     applyAccelerators(defaults);
     ASSERT_TRUE(menuItemTexts(popupMenu(MenuPosFile), 12, text, shortcut));
     EXPECT_EQ(shortcut, L"");
+}
+
+// The pane threads translate shortcuts with the live table and send the command to the main
+// window. A table that is replaced stays valid until shutdown (a pane may be translating with
+// it right then), and Exit arriving in such a send only posts the close: a shutdown run inside
+// the send would wait for the pane thread that waits for the send.
+TEST_F(FrameWindow, ShortcutsStaySafeForThePaneThreads) {
+    createFrame();
+    const HACCEL first = acceleratorHandle();
+    ASSERT_NE(first, nullptr);
+    const size_t retiredBefore = retiredAcceleratorTables();
+    AcceleratorTable t = liveAccelerators();
+    applyAccelerators(t);
+    applyAccelerators(t);
+    EXPECT_EQ(retiredAcceleratorTables(), retiredBefore + 2);
+    ACCEL entries[kCommandCount];
+    EXPECT_EQ(CopyAcceleratorTableW(first, entries, kCommandCount), kCommandCount) << "a replaced table was destroyed";
+
+    SendMessageW(frame, WM_COMMAND, MAKEWPARAM(cmd::Exit, 1), 0);
+    EXPECT_FALSE(mainWindowClosing());
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, frame, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "Exit posts the close";
+
+    saveAccelerators(ini.c_str());  // shutdown, after the pane threads: every table goes
+    EXPECT_EQ(retiredAcceleratorTables(), 0u);
 }
 
 namespace {

@@ -286,6 +286,8 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
     // Busy rules: the other pane loading this folder disables saving, another folder does not;
     // a refused save leaves the file alone.
     lstrcpynW(g_panes[1].folder, (folder + L"\\").c_str(), kPathCapacity);
+    g_panes[1].index = 1;
+    publishPane(g_panes[1]);  // pane 2 has no thread here: the test publishes what it would
     g_paneBusy[1] = PaneLoading;
     const std::string before = readBytes(at(L"a.jpg"));
     drive([] { showCommentDialog(g_mainWindow); }, [&](HWND dialog, const std::wstring&) {
@@ -295,6 +297,7 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
     });
     EXPECT_EQ(readBytes(at(L"a.jpg")), before);
     lstrcpynW(g_panes[1].folder, L"C:\\elsewhere", kPathCapacity);
+    publishPane(g_panes[1]);
     drive([] { showCommentDialog(g_mainWindow); }, [&](HWND dialog, const std::wstring&) {
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, infodlg::CommentSave)));
         PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);

@@ -66,7 +66,7 @@ TEST_F(PaneLarge, FiftyThousandAndOneImagesStayResponsiveWithAScreenOfCells) {
     DelaySpy::original = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(pane.baseWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DelaySpy::proc)));
 
-    lstrcpynW(pane.folder, folder.c_str(), kPathCapacity);
+    postPaneFolder(pane.outerWindow, folder.c_str());
     const double start = nowMs();
     PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, 1);
     const int marker = OuterMarker::seen;

@@ -78,7 +78,7 @@ TEST_F(PaneLoading, ClearClickDuringALoadStopsAfterTheCurrentFileAndLeavesThePan
 
 TEST_F(PaneLoading, StopSentInTheMiddleOfALoadEndsTheThreadAfterTheCurrentFile) {
     makeImages(folder, 300);
-    lstrcpynW(pane.folder, folder.c_str(), kPathCapacity);
+    postPaneFolder(pane.outerWindow, folder.c_str());
     PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, 1);
     ASSERT_TRUE(waitFor([] { return g_paneBusy[0].load() == PaneBusy::PaneLoading; }));
     SendMessageW(pane.outerWindow, kCrossThreadMessage, CodeEndThread, 0);

@@ -228,7 +228,7 @@ protected:
 
     void TearDown() override {
         if (pane.outerWindow) SendMessageW(pane.outerWindow, kCrossThreadMessage, CodeEndThread, 0);
-        WaitForSingleObject(thread, 30000);
+        waitFor([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 30000);
         CloseHandle(thread);
         freePaneItems(pane);
         pane = ThumbnailPane{};
@@ -269,7 +269,7 @@ protected:
 
     // Lists folder in the pane (code 204) and waits for the load to end.
     void load(const std::wstring& folder, LPARAM reset = 1, const std::function<void()>& rightAfterPost = {}) {
-        lstrcpynW(pane.folder, folder.c_str(), kPathCapacity);
+        postPaneFolder(pane.outerWindow, folder.c_str());
         // As the main window lists a folder: clear, then load.
         PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeClear, reset);
         PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, reset);
