@@ -8,8 +8,8 @@
 #include "app/settings.h"
 #include "base/win_state.h"
 
-// The built-in accelerator table (the default shortcuts of the 56 commands).
-HACCEL createDefaultAccelerators();
+// Registers every window class of the program (frame, tree pane base, thumbnail panes).
+bool registerProgramWindowClasses(HINSTANCE instance);
 
 // WM_CLOSE of the main window: runs the whole shutdown sequence. Returns true when the caller
 // should now let DefWindowProcW destroy the window; false when a shutdown is already under way

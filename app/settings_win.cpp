@@ -12,10 +12,6 @@
 
 namespace {
 
-const wchar_t kMwin[] = L"Mwin";
-const wchar_t kPath[] = L"Path";
-const wchar_t kFolderList[] = L"FolderList";
-
 bool fileExists(const wchar_t* path) {
     DWORD a = GetFileAttributesW(path);
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -67,9 +63,11 @@ void writeFlag(const wchar_t* ini, const wchar_t* section, const wchar_t* key, u
     writeInt(ini, section, key, value ? 1 : 0);
 }
 
-const AppSettings& defaultSettings() {
-    static const AppSettings defaults;
-    return defaults;
+// "<prefix><index>" for the keys of the external tools (16 units are plenty).
+void toolKey(const wchar_t* prefix, int index, wchar_t (&out)[16]) {
+    wchar_t number[kNumberBufferSize];
+    formatNumber(index, number);
+    joinText(out, std::size(out), prefix, number);
 }
 
 }  // namespace
@@ -118,64 +116,56 @@ bool locateSettingsFile() {
 // ---------------------------------------------------------------- loading
 
 void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSettings& s) {
-    s = defaultSettings();
-    bool exists = settingsReadable(ini);
-
-    s.maximized = readFlag(ini, kMwin, L"Max", 0);
-    s.treeWidth = readInt(ini, kMwin, L"TreeW", 150);
-    s.autoTree = readFlag(ini, kMwin, L"AutoTree", 0);
-    s.hiddenMask = readInt(ini, kMwin, L"Hidden", 2);
-    s.subClose = readFlag(ini, kMwin, L"SubClose", 1);
-
-    bool whole = readString(ini, kPath, L"Dorna", s.viewerPath);
-    if (!whole || !s.viewerPath[0] || !fileExists(s.viewerPath)) {
-        joinText(s.viewerPath, kPathCapacity, programFolder ? programFolder : L"", L"Dorna.exe");
-    }
-    readString(ini, kPath, L"SPI", s.pluginFolder);
-    for (int i = 0; i < kToolCount; ++i) {
-        wchar_t key[16];
-        wchar_t number[kNumberBufferSize];
-        formatNumber(i, number);
-        joinText(key, std::size(key), L"APP", number);  // keys are short; joinText bounds them anyway
-        readString(ini, kPath, key, s.toolPaths[i]);
-        joinText(key, std::size(key), L"AN", number);
-        readString(ini, kPath, key, s.toolNames[i]);
-    }
-
-    if (!exists) {
-        wchar_t pictures[MAX_PATH] = {};
-        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, 0, pictures))) {
-            copyText(s.folders.paths[0], kPathCapacity, pictures);
+    s = AppSettings{};
+    const bool exists = settingsReadable(ini);
+    const SettingRow* rows = settingRows();
+    for (int r = 0; r < settingRowCount(); ++r) {
+        const SettingRow& row = rows[r];
+        switch (row.kind) {
+        case SettingKind::Flag: s.*row.small = readFlag(ini, row.section, row.key, row.fallback); break;
+        case SettingKind::Byte: s.*row.small = readByte(ini, row.section, row.key, row.fallback); break;
+        case SettingKind::Number: {
+            int32_t value = readInt(ini, row.section, row.key, row.fallback);
+            if (row.min <= row.max) value = value < row.min ? row.min : value > row.max ? row.max : value;
+            s.*row.number = value;
+            break;
         }
-    } else {
-        int used = 0;
-        for (int key = 0; key < kRegisteredFolderMax; ++key) {
-            wchar_t name[kNumberBufferSize];
-            formatNumber(key, name);
-            wchar_t value[kPathCapacity];
-            bool whole = readString(ini, kFolderList, name, value);
-            if (!value[0]) break;
-            if (whole && directoryExists(value)) copyText(s.folders.paths[used++], kPathCapacity, value);
+        case SettingKind::Text: readString(ini, row.section, row.key, s.*row.text); break;
+        case SettingKind::ViewerPath: {
+            wchar_t* path = s.*row.text;
+            const bool whole = readString(ini, row.section, row.key, path);
+            if (!whole || !path[0] || !fileExists(path))
+                joinText(path, kPathCapacity, programFolder ? programFolder : L"", L"Dorna.exe");
+            break;
+        }
+        case SettingKind::Tools:
+            for (int i = 0; i < kToolCount; ++i) {
+                wchar_t key[16];
+                toolKey(row.key, i, key);
+                readString(ini, row.section, key, s.toolPaths[i]);
+                toolKey(row.nameKey, i, key);
+                readString(ini, row.section, key, s.toolNames[i]);
+            }
+            break;
+        case SettingKind::FolderList:
+            if (!exists) {
+                wchar_t pictures[MAX_PATH] = {};
+                if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, 0, pictures)))
+                    copyText(s.folders.paths[0], kPathCapacity, pictures);
+                break;
+            }
+            for (int key = 0, used = 0; key < kRegisteredFolderMax; ++key) {
+                wchar_t name[kNumberBufferSize];
+                formatNumber(key, name);
+                wchar_t value[kPathCapacity];
+                const bool whole = readString(ini, row.section, name, value);
+                if (!value[0]) break;
+                if (whole && directoryExists(value)) copyText(s.folders.paths[used++], kPathCapacity, value);
+            }
+            break;
+        case SettingKind::Placement: break;  // readMainPlacementFrom
         }
     }
-
-    s.thumbWidth = clampThumbSize(readInt(ini, kMwin, L"ThImgW", 148));
-    s.thumbHeight = clampThumbSize(readInt(ini, kMwin, L"ThImgH", 111));
-    s.infoName = readFlag(ini, kMwin, L"InfoName", 1);
-    s.infoSize = readFlag(ini, kMwin, L"InfoSize", 1);
-    s.infoDate = readFlag(ini, kMwin, L"InfoDate", 0);
-    s.infoDepth = readFlag(ini, kMwin, L"InfoDepth", 0);
-    s.textArea = readFlag(ini, kMwin, L"TxtArea", 1);
-    s.focusRed = readByte(ini, kMwin, L"FocusR", 255);
-    s.focusGreen = readByte(ini, kMwin, L"FocusG", 160);
-    s.focusBlue = readByte(ini, kMwin, L"FocusB", 255);
-    s.doubleClickAction = readInt(ini, kMwin, L"DblClick", 3);
-    s.thumbSplit = readInt(ini, kMwin, L"ThSplit", 1);
-    s.useCache = readFlag(ini, kMwin, L"UseCache", 1);
-    s.expandDesktop = readFlag(ini, kMwin, L"DTExpand", 1);
-    s.cacheOptimise = readFlag(ini, kMwin, L"CacheOpt", 1);
-    s.noRecycleConfirm = readFlag(ini, kMwin, L"NoRecycMsg", 0);
-
     updateTextAreaHeight(s);
 }
 
@@ -190,10 +180,14 @@ void loadSettings() {
 
 MainPlacement readMainPlacementFrom(const wchar_t* ini, int32_t workWidth, int32_t workHeight) {
     MainPlacement p;
-    p.x = readInt(ini, kMwin, L"x", (workWidth - 800) / 2);
-    p.y = readInt(ini, kMwin, L"y", (workHeight - 600) / 2);
-    p.w = readInt(ini, kMwin, L"w", 800);
-    p.h = readInt(ini, kMwin, L"h", 600);
+    int32_t* fields[4] = {&p.x, &p.y, &p.w, &p.h};
+    const int32_t fallbacks[4] = {(workWidth - p.w) / 2, (workHeight - p.h) / 2, p.w, p.h};
+    const SettingRow* rows = settingRows();
+    for (int r = 0; r < settingRowCount(); ++r) {
+        const SettingRow& row = rows[r];
+        if (row.kind == SettingKind::Placement && row.placement >= 0 && row.placement < 4)
+            *fields[row.placement] = readInt(ini, row.section, row.key, fallbacks[row.placement]);
+    }
     return p;
 }
 
@@ -204,58 +198,50 @@ MainPlacement readMainPlacement(int32_t workWidth, int32_t workHeight) {
 // ---------------------------------------------------------------- saving
 
 void saveSettingsTo(const wchar_t* ini, const AppSettings& s, const MainPlacement& placement) {
-    // Sections of earlier versions of the file first, then the ones written below.
-    for (const wchar_t* section : {L"Awin", L"Tree", L"Thumb", L"List", kMwin, kPath, kFolderList}) {
+    // Sections of earlier versions of the file first, then every section of the table.
+    const SettingRow* rows = settingRows();
+    for (const wchar_t* section : {L"Awin", L"Tree", L"Thumb", L"List"})
         WritePrivateProfileStringW(section, nullptr, nullptr, ini);
+    for (int r = 0; r < settingRowCount(); ++r) {
+        bool first = true;
+        for (int e = 0; e < r && first; ++e) first = lstrcmpW(rows[e].section, rows[r].section) != 0;
+        if (first) WritePrivateProfileStringW(rows[r].section, nullptr, nullptr, ini);
     }
 
-    writeFlag(ini, kMwin, L"Max", s.maximized);
-    writeInt(ini, kMwin, L"x", placement.x);
-    writeInt(ini, kMwin, L"y", placement.y);
-    writeInt(ini, kMwin, L"w", placement.w);
-    writeInt(ini, kMwin, L"h", placement.h);
-    writeInt(ini, kMwin, L"TreeW", s.treeWidth);
-    writeFlag(ini, kMwin, L"AutoTree", s.autoTree);
-    writeInt(ini, kMwin, L"Hidden", s.hiddenMask);
-    writeFlag(ini, kMwin, L"SubClose", s.subClose);
-
-    WritePrivateProfileStringW(kPath, L"Dorna", s.viewerPath, ini);
-    WritePrivateProfileStringW(kPath, L"SPI", s.pluginFolder, ini);
-    for (int i = 0; i < kToolCount; ++i) {
-        wchar_t key[16];
-        wchar_t number[kNumberBufferSize];
-        formatNumber(i, number);
-        joinText(key, std::size(key), L"APP", number);
-        WritePrivateProfileStringW(kPath, key, s.toolPaths[i], ini);
-        joinText(key, std::size(key), L"AN", number);
-        WritePrivateProfileStringW(kPath, key, s.toolNames[i], ini);
+    const int32_t placed[4] = {placement.x, placement.y, placement.w, placement.h};
+    for (int r = 0; r < settingRowCount(); ++r) {
+        const SettingRow& row = rows[r];
+        switch (row.kind) {
+        case SettingKind::Flag: writeFlag(ini, row.section, row.key, s.*row.small); break;
+        case SettingKind::Byte: writeInt(ini, row.section, row.key, s.*row.small); break;
+        case SettingKind::Number: writeInt(ini, row.section, row.key, s.*row.number); break;
+        case SettingKind::Text:
+        case SettingKind::ViewerPath: WritePrivateProfileStringW(row.section, row.key, s.*row.text, ini); break;
+        case SettingKind::Tools:
+            for (int i = 0; i < kToolCount; ++i) {
+                wchar_t key[16];
+                toolKey(row.key, i, key);
+                WritePrivateProfileStringW(row.section, key, s.toolPaths[i], ini);
+                toolKey(row.nameKey, i, key);
+                WritePrivateProfileStringW(row.section, key, s.toolNames[i], ini);
+            }
+            break;
+        case SettingKind::FolderList: {
+            int written = 0;
+            for (int i = 0; i < kRegisteredFolderMax && s.folders.paths[i][0]; ++i) {
+                wchar_t path[kPathCapacity];
+                if (!copyText(path, kPathCapacity, s.folders.paths[i]) || !directoryExists(path)) continue;
+                wchar_t key[kNumberBufferSize];
+                formatNumber(written++, key);
+                WritePrivateProfileStringW(row.section, key, path, ini);
+            }
+            break;
+        }
+        case SettingKind::Placement:
+            if (row.placement >= 0 && row.placement < 4) writeInt(ini, row.section, row.key, placed[row.placement]);
+            break;
+        }
     }
-
-    int written = 0;
-    for (int i = 0; i < kRegisteredFolderMax && s.folders.paths[i][0]; ++i) {
-        wchar_t path[kPathCapacity];
-        if (!copyText(path, kPathCapacity, s.folders.paths[i]) || !directoryExists(path)) continue;
-        wchar_t key[kNumberBufferSize];
-        formatNumber(written++, key);
-        WritePrivateProfileStringW(kFolderList, key, path, ini);
-    }
-
-    writeInt(ini, kMwin, L"ThImgW", s.thumbWidth);
-    writeInt(ini, kMwin, L"ThImgH", s.thumbHeight);
-    writeFlag(ini, kMwin, L"InfoName", s.infoName);
-    writeFlag(ini, kMwin, L"InfoSize", s.infoSize);
-    writeFlag(ini, kMwin, L"InfoDate", s.infoDate);
-    writeFlag(ini, kMwin, L"InfoDepth", s.infoDepth);
-    writeFlag(ini, kMwin, L"TxtArea", s.textArea);
-    writeInt(ini, kMwin, L"FocusR", s.focusRed);
-    writeInt(ini, kMwin, L"FocusG", s.focusGreen);
-    writeInt(ini, kMwin, L"FocusB", s.focusBlue);
-    writeInt(ini, kMwin, L"DblClick", s.doubleClickAction);
-    writeInt(ini, kMwin, L"ThSplit", s.thumbSplit);
-    writeFlag(ini, kMwin, L"UseCache", s.useCache);
-    writeFlag(ini, kMwin, L"DTExpand", s.expandDesktop);
-    writeFlag(ini, kMwin, L"CacheOpt", s.cacheOptimise);
-    writeFlag(ini, kMwin, L"NoRecycMsg", s.noRecycleConfirm);
 
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini);  // flush the profile cache
 }

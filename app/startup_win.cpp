@@ -18,6 +18,7 @@
 #include "base/thread_messages.h"
 #include "frame/frame_state.h"
 #include "frame/handover.h"
+#include "frame/key_table.h"
 #include "frame/main_window.h"
 #include "frame/toolbars.h"
 #include "image/decoded_image.h"
@@ -34,10 +35,6 @@ constexpr DWORD kPaneStopWaitMs = 1000;
 bool g_shutdownStarted = false;
 std::atomic<int> g_threadsTerminated{0};
 std::atomic<DWORD> g_shutdownSequenceMs{0};
-
-LRESULT CALLBACK passOnHook(int code, WPARAM wParam, LPARAM lParam) {
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
 
 int platformLevelOfSystem() {
     OSVERSIONINFOW version = {};
@@ -89,12 +86,8 @@ void handOverToFirstInstance(HWND first, const wchar_t* path) {
 bool initialiseFirstInstance(int showCommand) {
     readSystemMetrics();
     loadSettings();
-    if (g_loadAcceleratorsHook) {
-        g_loadAcceleratorsHook();
-    } else {
-        g_accelerators = createDefaultAccelerators();
-    }
-    registerWindowClasses(g_instance);
+    loadAccelerators(settingsFilePath());
+    registerProgramWindowClasses(g_instance);
 
     INITCOMMONCONTROLSEX controls;
     controls.dwSize = sizeof(controls);
@@ -103,9 +96,8 @@ bool initialiseFirstInstance(int showCommand) {
     InitCommonControlsEx(&controls);
 
     DWORD thread = GetCurrentThreadId();
-    g_mainMouseHook = SetWindowsHookExW(WH_MOUSE, g_mainMouseHookProc ? g_mainMouseHookProc : passOnHook, nullptr, thread);
-    g_mainKeyboardHook =
-        SetWindowsHookExW(WH_KEYBOARD, g_mainKeyboardHookProc ? g_mainKeyboardHookProc : passOnHook, nullptr, thread);
+    g_mainMouseHook = SetWindowsHookExW(WH_MOUSE, mainMouseHook, nullptr, thread);
+    g_mainKeyboardHook = SetWindowsHookExW(WH_KEYBOARD, mainKeyboardHook, nullptr, thread);
 
     g_paneBusy[0] = PaneIdle;
     g_paneBusy[1] = PaneIdle;
@@ -174,14 +166,9 @@ bool waitOrTerminate(HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
 
 }  // namespace
 
-HACCEL createDefaultAccelerators() {
-    ACCEL table[] = {
-        {FVIRTKEY, VK_DELETE, 5020}, {FVIRTKEY | FCONTROL, 'A', 5040}, {FVIRTKEY, VK_F5, 5160},
-        {FVIRTKEY, VK_ESCAPE, 5161}, {FVIRTKEY, VK_HOME, 5710},        {FVIRTKEY, VK_END, 5711},
-        {FVIRTKEY, VK_PRIOR, 5712},  {FVIRTKEY, VK_NEXT, 5713},        {FVIRTKEY, VK_UP, 5714},
-        {FVIRTKEY, VK_DOWN, 5715},   {FVIRTKEY, VK_TAB, 5720},
-    };
-    return CreateAcceleratorTableW(table, int(sizeof(table) / sizeof(table[0])));
+bool registerProgramWindowClasses(HINSTANCE instance) {
+    bool ok = registerFrameWindowClasses(instance);
+    return registerPaneWindowClasses(instance) && ok;
 }
 
 int runMessageLoop() {
@@ -258,12 +245,7 @@ bool shutdownApplication(HWND mainWindow) {
     if (g_scalingDC) DeleteDC(g_scalingDC);
     g_scalingDC = nullptr;
 
-    if (g_saveAcceleratorsHook) {
-        g_saveAcceleratorsHook();
-    } else if (g_accelerators) {
-        DestroyAcceleratorTable(g_accelerators);
-    }
-    g_accelerators = nullptr;
+    saveAccelerators(settingsFilePath());  // destroys the live table
     freeFrameResources();
 
     freePaneItems(g_panes[0]);

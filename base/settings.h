@@ -23,46 +23,84 @@ struct RegisteredFolderList {
     int count() const;  // number of slots before the first empty one
 };
 
+// Every stored field starts at the default of its row in the settings table below; the
+// table also names its section and key, its range and the order of the save.
 struct AppSettings {
-    // section "Mwin" (first block)
-    uint8_t maximized = 0;   // "Max"
-    int32_t treeWidth = 150; // "TreeW"
-    uint8_t autoTree = 0;    // "AutoTree"
-    int32_t hiddenMask = 2;  // "Hidden" (HiddenMask: 2 = leave hidden files and folders out, 0 = show them)
-    uint8_t subClose = 1;    // "SubClose": close the companion viewer's windows at exit
+    AppSettings();
 
-    // section "Path"
-    wchar_t viewerPath[kPathCapacity] = {};               // "Dorna" (ExternalViewer program)
-    wchar_t pluginFolder[kPathCapacity] = {};             // "SPI"
-    wchar_t toolPaths[kToolCount][kPathCapacity] = {};    // "APP0".."APP7"
-    wchar_t toolNames[kToolCount][kPathCapacity] = {};    // "AN0".."AN7"
+    uint8_t maximized = 0;
+    int32_t treeWidth = 0;    // folder tree pane width
+    uint8_t autoTree = 0;     // the tree pane shows itself only while the pointer is over it
+    int32_t hiddenMask = 0;   // HiddenMask: 2 = leave hidden files and folders out, 0 = show them
+    uint8_t subClose = 0;     // close the companion viewer's windows at exit
 
-    // section "FolderList"
+    wchar_t viewerPath[kPathCapacity] = {};               // ExternalViewer program
+    wchar_t pluginFolder[kPathCapacity] = {};
+    wchar_t toolPaths[kToolCount][kPathCapacity] = {};    // external tools
+    wchar_t toolNames[kToolCount][kPathCapacity] = {};
+
     RegisteredFolderList folders;
 
-    // section "Mwin" (second block)
-    int32_t thumbWidth = 148;   // "ThImgW", 32..800
-    int32_t thumbHeight = 111;  // "ThImgH", 32..800
-    uint8_t infoName = 1;       // "InfoName"
-    uint8_t infoSize = 1;       // "InfoSize"
-    uint8_t infoDate = 0;       // "InfoDate"
-    uint8_t infoDepth = 0;      // "InfoDepth"
-    uint8_t textArea = 1;       // "TxtArea"
-    uint8_t focusRed = 255;     // "FocusR"
-    uint8_t focusGreen = 160;   // "FocusG"
-    uint8_t focusBlue = 255;    // "FocusB"
-    int32_t doubleClickAction = 3;  // "DblClick", 0..11; users of it treat other values as their default
-    int32_t thumbSplit = 1;         // "ThSplit": 1 pane 1, 2 pane 2, 0 both side by side
-    uint8_t useCache = 1;           // "UseCache"
-    uint8_t expandDesktop = 1;      // "DTExpand"
-    uint8_t cacheOptimise = 1;      // "CacheOpt"
-    uint8_t noRecycleConfirm = 0;   // "NoRecycMsg"
+    int32_t thumbWidth = 0;   // image cell, kThumbSizeMin..kThumbSizeMax
+    int32_t thumbHeight = 0;
+    uint8_t infoName = 0;     // lines of the text area under each thumbnail
+    uint8_t infoSize = 0;
+    uint8_t infoDate = 0;
+    uint8_t infoDepth = 0;
+    uint8_t textArea = 0;     // the text area is shown at all
+    uint8_t focusRed = 0;     // focus frame colour
+    uint8_t focusGreen = 0;
+    uint8_t focusBlue = 0;
+    int32_t doubleClickAction = 0;  // 0..11; users of it treat other values as their default
+    int32_t thumbSplit = 0;         // 1 pane 1, 2 pane 2, 0 both side by side
+    uint8_t useCache = 0;
+    uint8_t expandDesktop = 0;
+    uint8_t cacheOptimise = 0;
+    uint8_t noRecycleConfirm = 0;
 
     // derived, not stored
-    int32_t textAreaHeight = 2 * kTextLineHeight;  // see updateTextAreaHeight
+    int32_t textAreaHeight = 0;  // see updateTextAreaHeight
     uint32_t customColours[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
                                   0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
 };
+
+// The main window's normal placement in work-area coordinates. Without stored values the
+// window is 800 x 600 and centred in the work area.
+struct MainPlacement {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t w = 800;
+    int32_t h = 600;
+};
+
+// ---- the settings table: one row per stored setting, in the order of the save
+enum class SettingKind : uint8_t {
+    Flag,        // 0/1 (a stored value keeps its lowest bit)
+    Byte,        // 0..255 (a stored value keeps its lowest byte)
+    Number,      // any int32; clamped to min..max when min <= max
+    Text,        // a path of at most 259 characters
+    ViewerPath,  // Text, defaulting to "Dorna.exe" in the program folder unless the file exists
+    Tools,       // kToolCount pairs "<key><n>" (path) and "<nameKey><n>" (name), n = 0..7
+    FolderList,  // the registered folders, keys "0".."99" of their own section
+    Placement,   // MainPlacement field `placement` (0 x, 1 y, 2 w, 3 h); not in AppSettings
+};
+
+struct SettingRow {
+    const wchar_t* section;
+    const wchar_t* key;
+    SettingKind kind;
+    const wchar_t* nameKey = nullptr;  // Tools
+    int32_t fallback = 0;   // Flag, Byte, Number
+    int32_t min = 1, max = 0;  // Number: the clamp when min <= max
+    uint8_t AppSettings::*small = nullptr;                   // Flag, Byte
+    int32_t AppSettings::*number = nullptr;                  // Number
+    wchar_t (AppSettings::*text)[kPathCapacity] = nullptr;  // Text, ViewerPath
+    int placement = -1;                                      // Placement
+};
+
+// The table and its length.
+const SettingRow* settingRows();
+int settingRowCount();
 
 // The one process-wide record.
 extern AppSettings g_settings;
@@ -87,11 +125,3 @@ const wchar_t* cacheFolderPath();
 const wchar_t* programFolderPath();
 // Points the process at another INI file (tests, tools); derives the folder and cache paths.
 void setSettingsFilePath(const wchar_t* iniPath);
-
-// The main window's normal placement in work-area coordinates ("Mwin" "x", "y", "w", "h").
-struct MainPlacement {
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t w = 800;
-    int32_t h = 600;
-};

@@ -26,23 +26,8 @@ extern HWND g_paneWindows[2];      // each pane's outer window, as reported by c
 // WM_SETTINGCHANGE).
 void readSystemMetrics();
 
-// ---------------------------------------------------------------- hooks for other subsystems
-// Each pointer starts empty (constant-initialised) and is set by its owner, either by a
-// static initialiser in the owner's file or before start-up reaches the call. An empty
-// pointer gets the stated fallback.
-
-// Builds g_accelerators from the stored record (key customisation). Fallback: the
-// built-in default table.
-extern void (*g_loadAcceleratorsHook)();
-// Saves the live table to section "Akey" and destroys it. Fallback: destroys it only.
-extern void (*g_saveAcceleratorsHook)();
-// Main-thread mouse and keyboard hook procedures (menu-bar keyboard mode, focus rules).
-// Fallback: pass everything on.
-extern HOOKPROC g_mainMouseHookProc;
-extern HOOKPROC g_mainKeyboardHookProc;
-
-// The window classes registered at start-up. Owners fill their procedure into
-// g_windowClassProcs[...]; an empty entry registers the class with DefWindowProcW.
+// The program's window classes. Each owner registers its own at start-up
+// (registerFrameWindowClasses, registerPaneWindowClasses) with the procedure it keeps.
 enum WindowClassId : int {
     ClassMain = 0,       // "Pravel_main_class"
     ClassClient,         // "Pravel_client_class"
@@ -57,6 +42,6 @@ enum WindowClassId : int {
     ClassPaneText2,      // "Pravel_thtxt2_class"
     WindowClassCount
 };
-extern WNDPROC g_windowClassProcs[WindowClassCount];
 const wchar_t* windowClassName(WindowClassId id);
-bool registerWindowClasses(HINSTANCE instance);
+// Registers one class with its procedure; true when it is registered (now or before).
+bool registerWindowClass(HINSTANCE instance, WindowClassId id, WNDPROC proc);

@@ -17,13 +17,6 @@ HHOOK g_mainKeyboardHook = nullptr;
 HANDLE g_paneThreads[2] = {};
 HWND g_paneWindows[2] = {};
 
-void (*g_loadAcceleratorsHook)() = nullptr;
-void (*g_saveAcceleratorsHook)() = nullptr;
-HOOKPROC g_mainMouseHookProc = nullptr;
-HOOKPROC g_mainKeyboardHookProc = nullptr;
-
-WNDPROC g_windowClassProcs[WindowClassCount] = {};
-
 namespace {
 
 struct ClassRow {
@@ -52,25 +45,23 @@ const wchar_t* windowClassName(WindowClassId id) {
     return id >= 0 && id < WindowClassCount ? kClasses[id].name : L"";
 }
 
-bool registerWindowClasses(HINSTANCE instance) {
-    bool ok = true;
-    for (int i = 0; i < WindowClassCount; ++i) {
-        WNDCLASSEXW wc = {};
-        wc.cbSize = sizeof(wc);
-        wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-        wc.lpfnWndProc = g_windowClassProcs[i] ? g_windowClassProcs[i] : DefWindowProcW;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        wc.hbrBackground = kClasses[i].buttonFaceBackground ? reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1) : nullptr;
-        if (kClasses[i].applicationIcon) {
-            wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(100));
-            wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(100), IMAGE_ICON,
-                                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-        }
-        wc.lpszClassName = kClasses[i].name;
-        if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) ok = false;
+bool registerWindowClass(HINSTANCE instance, WindowClassId id, WNDPROC proc) {
+    if (id < 0 || id >= WindowClassCount) return false;
+    const ClassRow& row = kClasses[id];
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = proc ? proc : DefWindowProcW;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = row.buttonFaceBackground ? reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1) : nullptr;
+    if (row.applicationIcon) {
+        wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(100));
+        wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(100), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     }
-    return ok;
+    wc.lpszClassName = row.name;
+    return RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 void readSystemMetrics() {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "base/win_state.h"
 #include "frame/menus.h"
 
@@ -14,12 +15,6 @@ AcceleratorTable defaultTable() {
 }
 AcceleratorTable g_live = defaultTable();
 
-uint32_t readLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void writeLe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
-}
 }  // namespace
 
 void fillDefaultAccelerators(AcceleratorTable& table) {
@@ -133,12 +128,3 @@ void applyAccelerators(const AcceleratorTable& table) {
     setLiveAccelerators(table);
     rebuildMenus();
 }
-
-// Start-up and shutdown of the application core call these through its hooks.
-namespace {
-const bool g_hooksSet = [] {
-    g_loadAcceleratorsHook = [] { loadAccelerators(settingsFilePath()); };
-    g_saveAcceleratorsHook = [] { saveAccelerators(settingsFilePath()); };
-    return true;
-}();
-}  // namespace

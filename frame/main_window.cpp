@@ -27,12 +27,6 @@ namespace {
 bool (*g_closeHandler)(HWND) = nullptr;
 bool g_closing = false;
 
-const bool g_procsSet = [] {
-    g_windowClassProcs[ClassMain] = mainWindowProc;
-    g_windowClassProcs[ClassClient] = clientWindowProc;
-    return true;
-}();
-
 int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 
 void postToPane(int pane, unsigned code, LPARAM arg) {
@@ -104,6 +98,12 @@ void applyFilter(int index) {
 }  // namespace
 
 // ---------------------------------------------------------------- placement and layout
+
+bool registerFrameWindowClasses(HINSTANCE instance) {
+    bool ok = registerWindowClass(instance, ClassMain, mainWindowProc);
+    ok = registerWindowClass(instance, ClassClient, clientWindowProc) && ok;
+    return registerWindowClass(instance, ClassTreeBase, treePaneBaseProc) && ok;
+}
 
 void setMainWindowCloseHandler(bool (*handler)(HWND mainWindow)) { g_closeHandler = handler; }
 

@@ -6,6 +6,8 @@
 #include "base/settings.h"
 #include "base/win_state.h"  // g_clientWindow
 
+// Registers the frame's window classes (main, client, tree pane base) with their procedures.
+bool registerFrameWindowClasses(HINSTANCE instance);
 // The work area of the primary monitor (the stored placement is relative to it).
 RECT mainWorkArea();
 // Places the frame at the stored placement (kept inside the nearest work area), creates and

@@ -598,11 +598,3 @@ LRESULT CALLBACK mainMouseHook(int code, WPARAM wParam, LPARAM lParam) {
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
-
-namespace {
-const bool g_hooksSet = [] {
-    g_mainKeyboardHookProc = &mainKeyboardHook;
-    g_mainMouseHookProc = &mainMouseHook;
-    return true;
-}();
-}  // namespace

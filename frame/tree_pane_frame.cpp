@@ -9,13 +9,6 @@
 #include "frame/pending_commands.h"
 
 namespace {
-const bool g_procSet = [] {
-    g_windowClassProcs[ClassTreeBase] = treePaneBaseProc;
-    return true;
-}();
-}  // namespace
-
-namespace {
 constexpr DWORD kTreePaneStyle = WS_CHILD | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
 constexpr DWORD kTreePaneExStyle = WS_EX_DLGMODALFRAME;
 constexpr int kTreePaneChildId = 400;

@@ -8,24 +8,11 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace {
 
-constexpr int32_t kMaxSide = 25000;
-
 DecodedImage g_bmp;
-
-uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-void put32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 // Reads up to size bytes at offset, clipped to the file's end; returns the bytes read.
 size_t readClipped(BinaryFile& file, uint64_t fileSize, uint64_t offset, void* buffer, size_t size) {
@@ -75,7 +62,7 @@ bool convertMasked(const uint8_t* source, size_t sourceBytes, int depth, uint32_
         const uint8_t* in = source + rowStart;
         uint8_t* out = target + size_t(y) * targetStride;
         for (int32_t x = 0; x < pixels; ++x, in += bytesPerPixel, out += 3) {
-            const uint32_t pixel = depth == 16 ? le16(in) : le32(in);
+            const uint32_t pixel = depth == 16 ? readLe16(in) : readLe32(in);
             const uint64_t blue = pixel & blueMask;
             const uint64_t green = (pixel & greenMask) >> wb;
             const uint64_t red = shiftRed < 32 ? (pixel & redMask) >> shiftRed : 0;
@@ -92,35 +79,35 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
     DecodedImage& rec = g_bmp;
     uint8_t head[54] = {};
     readClipped(file, fileSize, 0, head, sizeof head);
-    const uint32_t pixelOffset = le32(head + 10);
-    const int32_t width = int32_t(le32(head + 18));
-    const int32_t height = int32_t(le32(head + 22));
-    const int depth = le16(head + 28);
-    const uint32_t compression = le32(head + 30);
-    const int32_t xPels = int32_t(le32(head + 38));
-    const int32_t yPels = int32_t(le32(head + 42));
-    const uint32_t coloursUsed = le32(head + 46);
+    const uint32_t pixelOffset = readLe32(head + 10);
+    const int32_t width = int32_t(readLe32(head + 18));
+    const int32_t height = int32_t(readLe32(head + 22));
+    const int depth = readLe16(head + 28);
+    const uint32_t compression = readLe32(head + 30);
+    const int32_t xPels = int32_t(readLe32(head + 38));
+    const int32_t yPels = int32_t(readLe32(head + 42));
+    const uint32_t coloursUsed = readLe32(head + 46);
 
-    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) {
-        rec.errorCode = 2;
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) {
+        rec.errorCode = ErrUnsupported;
         return false;
     }
     rec.sourceDepth = depth;
     switch (depth) {
     case 1: case 4: case 8: case 24:
         if (compression != 0) {
-            rec.errorCode = 2;
+            rec.errorCode = ErrUnsupported;
             return false;
         }
         break;
     case 16: case 32:
         if (compression != 0 && compression != 3) {
-            rec.errorCode = 2;
+            rec.errorCode = ErrUnsupported;
             return false;
         }
         break;
     default:
-        rec.errorCode = 2;
+        rec.errorCode = ErrUnsupported;
         return false;
     }
 
@@ -145,7 +132,7 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
         const size_t imageSize = size_t(rowSize) * size_t(height);
         rec.pixels = static_cast<uint8_t*>(pageAlloc(imageSize));
         if (!rec.pixels) {
-            rec.errorCode = 1;
+            rec.errorCode = ErrMemory;
             return false;
         }
         readClipped(file, fileSize, pixelOffset, rec.pixels, imageSize);
@@ -159,7 +146,7 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
         const size_t sourceSize = size_t(paddedRow(packed)) * size_t(height);
         uint8_t* source = static_cast<uint8_t*>(pageAlloc(sourceSize));
         if (!source) {
-            rec.errorCode = 1;
+            rec.errorCode = ErrMemory;
             return false;
         }
         readClipped(file, fileSize, pixelOffset, source, sourceSize);
@@ -173,7 +160,7 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
         rec.pixels = static_cast<uint8_t*>(pageAlloc(conversion.targetImageSize));
         if (!rec.pixels) {
             pageFree(source);
-            rec.errorCode = 1;
+            rec.errorCode = ErrMemory;
             return false;
         }
         conversion.sourcePalette = table;
@@ -183,7 +170,7 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
         const bool converted = convertDepth(conversion);
         pageFree(source);
         if (!converted) {
-            rec.errorCode = 4;
+            rec.errorCode = ErrRead;
             return false;
         }
         rec.header.biBitCount = 8;
@@ -197,14 +184,14 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
     if (compression == 3) {
         uint8_t masks[12] = {};
         readClipped(file, fileSize, 54, masks, sizeof masks);
-        redMask = le32(masks);
-        greenMask = le32(masks + 4);
-        blueMask = le32(masks + 8);
+        redMask = readLe32(masks);
+        greenMask = readLe32(masks + 4);
+        blueMask = readLe32(masks + 8);
     }
     const uint32_t rowSize = paddedRow(uint64_t(width) * 3);
     rec.pixels = static_cast<uint8_t*>(pageAlloc(size_t(rowSize) * size_t(height)));
     if (!rec.pixels) {
-        rec.errorCode = 1;
+        rec.errorCode = ErrMemory;
         return false;
     }
     rec.header.biBitCount = 24;
@@ -215,7 +202,7 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
     const size_t sourceBytes = size_t(available < wanted ? available : wanted);
     uint8_t* source = static_cast<uint8_t*>(pageAlloc(sourceBytes));
     if (sourceBytes && !source) {
-        rec.errorCode = 1;
+        rec.errorCode = ErrMemory;
         return false;
     }
     const size_t got = readClipped(file, fileSize, pixelOffset, source, sourceBytes);
@@ -223,7 +210,7 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
         convertMasked(source, got, depth, redMask, greenMask, blueMask, width, height, rec.pixels, rowSize);
     pageFree(source);
     if (!converted) {
-        rec.errorCode = 4;
+        rec.errorCode = ErrRead;
         return false;
     }
     return true;
@@ -238,7 +225,7 @@ DecodedImage* decodeBmp(const wchar_t* path, DecodeCounters& counters) {
     counters = DecodeCounters{};
     BinaryFile file;
     if (!file.open(path, BinaryFile::ReadOnly)) {
-        g_bmp.errorCode = 4;
+        g_bmp.errorCode = ErrRead;
         return nullptr;
     }
     const uint64_t fileSize = file.size();
@@ -260,7 +247,7 @@ bool writeBmp(const wchar_t* path, DepthConversion& conversion, const uint8_t* s
     computeLayout(conversion);
     BinaryFile file;
     if (!file.open(path, BinaryFile::CreateTruncate)) {
-        conversion.errorCode = 5;
+        conversion.errorCode = ErrCreateFile;
         return false;
     }
 
@@ -277,7 +264,7 @@ bool writeBmp(const wchar_t* path, DepthConversion& conversion, const uint8_t* s
         if (!converted) {
             file.close();
             deleteFileAt(path);
-            conversion.errorCode = 1;
+            conversion.errorCode = ErrMemory;
             return false;
         }
         conversion.sourcePixels = sourcePixels;
@@ -287,7 +274,7 @@ bool writeBmp(const wchar_t* path, DepthConversion& conversion, const uint8_t* s
             pageFree(converted);
             file.close();
             deleteFileAt(path);
-            conversion.errorCode = 7;
+            conversion.errorCode = ErrSaveImage;
             return false;
         }
         pixels = converted;
@@ -297,16 +284,16 @@ bool writeBmp(const wchar_t* path, DepthConversion& conversion, const uint8_t* s
     uint8_t head[54] = {};
     head[0] = 'B';
     head[1] = 'M';
-    put32(head + 2, dataOffset + conversion.targetImageSize);
-    put32(head + 10, dataOffset);
-    put32(head + 14, 40);
-    put32(head + 18, uint32_t(conversion.width));
-    put32(head + 22, uint32_t(conversion.height));
-    put16(head + 26, 1);
-    put16(head + 28, uint16_t(depth));
-    put32(head + 38, uint32_t(conversion.xPelsPerMeter));
-    put32(head + 42, uint32_t(conversion.yPelsPerMeter));
-    put32(head + 46, paletteEntries);
+    writeLe32(head + 2, dataOffset + conversion.targetImageSize);
+    writeLe32(head + 10, dataOffset);
+    writeLe32(head + 14, 40);
+    writeLe32(head + 18, uint32_t(conversion.width));
+    writeLe32(head + 22, uint32_t(conversion.height));
+    writeLe16(head + 26, 1);
+    writeLe16(head + 28, uint16_t(depth));
+    writeLe32(head + 38, uint32_t(conversion.xPelsPerMeter));
+    writeLe32(head + 42, uint32_t(conversion.yPelsPerMeter));
+    writeLe32(head + 46, paletteEntries);
 
     bool ok = file.write(head, sizeof head);
     if (ok && paletteEntries) ok = file.write(palette, paletteEntries * sizeof(PaletteEntry));
@@ -316,7 +303,7 @@ bool writeBmp(const wchar_t* path, DepthConversion& conversion, const uint8_t* s
     if (!ok) {
         // A short bitmap must not pass for a good one.
         deleteFileAt(path);
-        conversion.errorCode = 7;
+        conversion.errorCode = ErrSaveImage;
         return false;
     }
     return true;

@@ -47,7 +47,7 @@ CommentSaveOutcome saveCommentToFile(const wchar_t* path, ImageFormat format, co
     if (rewritten != CommentRewrite::Written) {
         // The image file was not touched; the temporary file holds nothing of value.
         DeleteFileW(temp);
-        if (rewritten == CommentRewrite::Failed) outcome.message = imageErrorMessage(5);
+        if (rewritten == CommentRewrite::Failed) outcome.message = imageErrorMessage(ErrCreateFile);
         return outcome;
     }
     if (afterRewrite) afterRewrite(hookContext, temp);

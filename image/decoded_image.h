@@ -8,6 +8,41 @@
 
 #include "base/platform.h"
 
+// Image error codes; their messages are the table in image_errors.cpp (codes 1..24, the numbers
+// are what the user and the tests see).
+enum ImageError : int32_t {
+    ErrNone = 0,
+    ErrMemory = 1,                 // memory could not be allocated
+    ErrUnsupported = 2,            // a format or variant that is not supported (or too large)
+    ErrCommentNotEditable = 3,
+    ErrRead = 4,                   // reading the file failed (or data lies outside it)
+    ErrCreateFile = 5,
+    ErrMalformed = 6,              // the file's information is not valid
+    ErrSaveImage = 7,
+    ErrPngSignature = 8,
+    ErrPngCrc = 9,
+    ErrPngChunkLength = 10,
+    ErrPngIhdrLength = 11,
+    ErrPngIhdrType = 12,
+    ErrPngIhdrSize = 13,
+    ErrPngColourType = 14,
+    ErrPngBitDepth = 15,
+    ErrPngCompressionMethod = 16,
+    ErrPngFilterMethod = 17,
+    ErrPngInterlaceMethod = 18,
+    ErrPngPlteLength = 19,
+    ErrPngChunkOrder = 20,
+    ErrPngCriticalChunk = 21,
+    ErrPngIdatLength = 22,
+    ErrInflate = 23,               // zlib failed while decoding
+    ErrDeflate = 24,               // zlib failed while saving
+    ImageErrorLast = ErrDeflate,
+};
+
+// The largest width or height any decoder accepts; a larger image is refused as an error of
+// its format rather than decoded.
+constexpr int32_t kMaxImageSide = 25000;
+
 // Byte-for-byte the Win32 BITMAPINFOHEADER, so that header + palette can be handed to GDI
 // unchanged as a BITMAPINFO (checked against the real structure in the Windows build).
 #pragma pack(push, 2)

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "image/decoded_image.h"
 #include "image/metadata_walk.h"
 
@@ -45,11 +46,11 @@ struct TiffView {
     bool fits(uint64_t pos, uint64_t n) const { return pos <= size && size - pos >= n; }
     uint16_t u16(size_t pos) const {
         const uint8_t* p = file + pos;
-        return little ? uint16_t(p[0] | (p[1] << 8)) : meta::be16(p);
+        return read16(little, p);
     }
     uint32_t u32(size_t pos) const {
         const uint8_t* p = file + pos;
-        return little ? (uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24)) : meta::be32(p);
+        return read32(little, p);
     }
     // A 32-bit value at a TIFF offset, 0 when it lies outside the file.
     uint32_t u32AtOffset(uint64_t offset) const {
@@ -221,7 +222,7 @@ bool readExifFromMemory(const uint8_t* data, size_t size, ExifSummary& summary, 
         const meta::WalkStep step = walker.next(seg);
         if (step == meta::WalkStep::End) return false;
         if (step == meta::WalkStep::Error) {
-            if (errorCode) *errorCode = 4;
+            if (errorCode) *errorCode = ErrRead;
             return false;
         }
         if (seg.marker == meta::kMarkerApp1 && seg.hasLength && seg.end - seg.dataStart >= 6 &&
@@ -240,7 +241,7 @@ bool readExif(const wchar_t* path, ExifSummary& summary, int32_t* errorCode) {
     DecoderInput input;
     int32_t code = 0;
     if (mapImageFile(path, input, code) == 0) {
-        if (errorCode) *errorCode = code ? code : 4;
+        if (errorCode) *errorCode = code ? code : ErrRead;
         return false;
     }
     const bool ok = readExifFromMemory(input.file.data, input.file.size, summary, errorCode);

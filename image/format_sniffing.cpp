@@ -73,7 +73,7 @@ ImageFormat formatFromExtension(const wchar_t* path) {
 uint32_t mapImageFile(const wchar_t* path, DecoderInput& input, int32_t& errorCode) {
     input = DecoderInput{};
     if (!path || !mapFile(path, input.file)) {
-        errorCode = 4;
+        errorCode = ErrRead;
         return 0;
     }
     input.cursor = input.file.data;

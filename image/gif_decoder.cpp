@@ -9,15 +9,14 @@
 #include <bit>
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace {
 
-constexpr int32_t kMaxScreenSide = 25000;
 constexpr uint32_t kDictionarySize = 4096;
 // Extra bytes behind the index buffer, so string copies can move 8 bytes at a time
 // without a bounds test per byte.
 constexpr size_t kSlack = 16;
-
-enum : int32_t { kErrMemory = 1, kErrScreenSize = 2, kErrUnknownBlock = 4, kErrMalformed = 6 };
 
 struct Rgb {
     uint8_t r, g, b;
@@ -53,16 +52,7 @@ GifState g_state;
 uint32_t g_entryOffset[kDictionarySize];
 uint16_t g_entryLength[kDictionarySize];
 
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-
 size_t remaining(const GifState& s) { return size_t(s.end - s.cursor); }
-
-uint64_t load64le(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
 
 // Copies n >= 1 bytes in 8-byte steps, possibly writing up to 7 bytes past dst + n.
 // Every source byte needed lies below dst, so the chunks never read what they wrote.
@@ -91,7 +81,7 @@ bool skipSubBlocks(GifState& s) {
 
 bool readExtension(GifState& s) {
     if (s.cursor >= s.end) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     uint8_t label = *s.cursor++;
@@ -105,7 +95,7 @@ bool readExtension(GifState& s) {
             uint8_t packed = s.cursor[1];
             s.transparent = (packed & 1) != 0;
             s.disposal = (packed >> 2) & 7;
-            s.delay = le16(s.cursor + 2);
+            s.delay = readLe16(s.cursor + 2);
             s.transparentIndex = s.cursor[4];
         }
         if (skipSubBlocks(s)) return true;
@@ -122,10 +112,10 @@ bool readExtension(GifState& s) {
         if (skipSubBlocks(s)) return true;
         break;
     default:
-        s.error = kErrUnknownBlock;
+        s.error = ErrRead;
         return false;
     }
-    s.error = kErrMalformed;
+    s.error = ErrMalformed;
     return false;
 }
 
@@ -160,7 +150,7 @@ struct BlockBits {
         if (blockLeft >= 8) {
             // Eight bytes of the current block: take as many whole bytes as fit. The bits
             // of the partly taken byte are ORed in again, identically, next time.
-            buffer |= load64le(in) << count;
+            buffer |= readLe64(in) << count;
             const uint32_t taken = (63 - count) >> 3;
             in += taken;
             blockLeft -= taken;
@@ -275,7 +265,7 @@ bool deinterlaceInPlace(GifState& s, uint8_t* pixels) {
     const int32_t h = s.height;
     uint8_t* scratch = static_cast<uint8_t*>(pageAlloc(w + size_t(h)));
     if (!scratch) {
-        s.error = kErrMemory;
+        s.error = ErrMemory;
         return false;
     }
     uint8_t* done = scratch + w;
@@ -327,7 +317,7 @@ bool layOutScreen(GifState& s, uint8_t* pixels, size_t stride) {
     if (sh > 1) {
         uint8_t* swap = static_cast<uint8_t*>(pageAlloc(stride));
         if (!swap) {
-            s.error = kErrMemory;
+            s.error = ErrMemory;
             return false;
         }
         for (int32_t y = 0; y < sh / 2; ++y) {
@@ -344,16 +334,16 @@ bool layOutScreen(GifState& s, uint8_t* pixels, size_t stride) {
 
 bool readImage(GifState& s) {
     if (remaining(s) < 9) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
-    s.left = le16(s.cursor);
-    s.top = le16(s.cursor + 2);
-    s.width = le16(s.cursor + 4);
-    s.height = le16(s.cursor + 6);
+    s.left = readLe16(s.cursor);
+    s.top = readLe16(s.cursor + 2);
+    s.width = readLe16(s.cursor + 4);
+    s.height = readLe16(s.cursor + 6);
     const uint8_t packed = s.cursor[8];
     s.cursor += 9;
-    s.error = kErrMalformed;
+    s.error = ErrMalformed;
     if (s.left + s.width > s.screenWidth || s.top + s.height > s.screenHeight) return false;
     if (packed & 0x80) {
         s.hasLocalTable = true;
@@ -383,7 +373,7 @@ bool readImage(GifState& s) {
     const size_t stride = (size_t(s.screenWidth) + 3) & ~size_t(3);
     uint8_t* pixels = static_cast<uint8_t*>(pageAlloc(stride * size_t(s.screenHeight) + kSlack));
     if (!pixels) {
-        s.error = kErrMemory;
+        s.error = ErrMemory;
         return false;
     }
     const size_t count = size_t(s.width) * size_t(s.height);
@@ -400,16 +390,16 @@ bool decodeBlocks(GifState& s) {
     const uint8_t* data = s.cursor;
     if (remaining(s) < 13 || std::memcmp(data, "GIF", 3) != 0 ||
         (std::memcmp(data + 3, "87a", 3) != 0 && std::memcmp(data + 3, "89a", 3) != 0)) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
-    s.screenWidth = le16(data + 6);
-    s.screenHeight = le16(data + 8);
+    s.screenWidth = readLe16(data + 6);
+    s.screenHeight = readLe16(data + 8);
     const uint8_t packed = data[10];
     s.cursor += 13;
-    if (s.screenWidth == 0 || s.screenHeight == 0 || s.screenWidth > kMaxScreenSide ||
-        s.screenHeight > kMaxScreenSide) {
-        s.error = kErrScreenSize;
+    if (s.screenWidth == 0 || s.screenHeight == 0 || s.screenWidth > kMaxImageSide ||
+        s.screenHeight > kMaxImageSide) {
+        s.error = ErrUnsupported;
         return false;
     }
     if (packed & 0x80) {
@@ -418,7 +408,7 @@ bool decodeBlocks(GifState& s) {
         s.globalBits = (packed & 7) + 1;
         const size_t bytes = size_t(3) << s.globalBits;
         if (bytes > remaining(s)) {
-            s.error = kErrMalformed;
+            s.error = ErrMalformed;
             return false;
         }
         std::memcpy(s.globalTable, s.cursor, bytes);
@@ -427,7 +417,7 @@ bool decodeBlocks(GifState& s) {
 
     for (;;) {
         if (s.cursor >= s.end) {
-            s.error = kErrMalformed;
+            s.error = ErrMalformed;
             return false;
         }
         switch (*s.cursor++) {
@@ -437,10 +427,10 @@ bool decodeBlocks(GifState& s) {
             if (!readExtension(s)) return false;
             break;
         case ';':  // trailer before any image
-            s.error = kErrMalformed;
+            s.error = ErrMalformed;
             return false;
         default:
-            s.error = kErrUnknownBlock;
+            s.error = ErrRead;
             return false;
         }
     }
@@ -461,7 +451,7 @@ DecodedImage* decodeGifMemory(const uint8_t* data, size_t size, DecodeCounters& 
     if (!decodeBlocks(s)) {
         pageFree(g_gif.pixels);
         g_gif.pixels = nullptr;
-        g_gif.errorCode = s.error ? s.error : kErrMalformed;
+        g_gif.errorCode = s.error ? s.error : ErrMalformed;
         return nullptr;
     }
     g_gif.header = BitmapInfoHeader{};
@@ -484,7 +474,7 @@ DecodedImage* decodeGif(const wchar_t* path, DecodeCounters& counters) {
     if (size == 0) {
         g_gif = DecodedImage{};
         counters = DecodeCounters{};
-        g_gif.errorCode = error ? error : kErrUnknownBlock;
+        g_gif.errorCode = error ? error : ErrRead;
         return nullptr;
     }
     DecodedImage* image = decodeGifMemory(input.cursor, size_t(input.end - input.cursor), counters);

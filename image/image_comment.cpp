@@ -205,6 +205,6 @@ CommentRewrite rewriteWithComment(const wchar_t* source, const wchar_t* target, 
         }
     }
     unmapImageFile(input);
-    if (result == CommentRewrite::Failed && errorCode) *errorCode = 5;
+    if (result == CommentRewrite::Failed && errorCode) *errorCode = ErrCreateFile;
     return result;
 }

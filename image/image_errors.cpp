@@ -1,11 +1,11 @@
-// Image error codes 1..24 and their messages, shared by the decoders, the BMP writer, the
-// comment writers and the JPEG error reporting. The texts are shown to the user as they
-// stand.
+// The messages of the image error codes (ImageError, 1..24), shared by the decoders, the BMP
+// writer, the comment writers and the JPEG error reporting. The texts are shown to the user as
+// they stand.
 #include "image/decoded_image.h"
 
 namespace {
 
-const wchar_t* const kMessages[24] = {
+const wchar_t* const kMessages[ImageErrorLast] = {
     L"メモリを確保できません。",                                  // 1
     L"未対応の形式です。",                                        // 2
     L"コメントを編集できません。",                                // 3
@@ -35,6 +35,6 @@ const wchar_t* const kMessages[24] = {
 }  // namespace
 
 const wchar_t* imageErrorMessage(int32_t code) {
-    if (code < 1 || code > 24) return nullptr;
+    if (code < ErrMemory || code > ImageErrorLast) return nullptr;
     return kMessages[code - 1];
 }

@@ -27,7 +27,6 @@ extern "C" __declspec(dllimport) int __stdcall MultiByteToWideChar(unsigned int 
 
 namespace {
 
-constexpr int32_t kMaxSide = 25000;
 constexpr int kMessageChars = 200;
 constexpr int kRowBatch = 16;  // scanlines handed to the library per call
 
@@ -194,7 +193,7 @@ bool runDecode(DecoderContext& dec, const uint8_t* data, size_t size) {
         jpeg_destroy_decompress(&cinfo);
         pageFree(rec.pixels);
         rec.pixels = nullptr;
-        if (rec.errorCode == 0) rec.errorCode = 4;
+        if (rec.errorCode == 0) rec.errorCode = ErrRead;
         return false;
     }
     jpeg_create_decompress(&cinfo);
@@ -226,9 +225,9 @@ bool runDecode(DecoderContext& dec, const uint8_t* data, size_t size) {
 
     // Check the output size before the library allocates its buffers for it.
     jpeg_calc_output_dimensions(&cinfo);
-    if (cinfo.output_width == 0 || cinfo.output_height == 0 || cinfo.output_width > unsigned(kMaxSide) ||
-        cinfo.output_height > unsigned(kMaxSide) || cinfo.output_components == 2 || cinfo.output_components > 4) {
-        rec.errorCode = 2;
+    if (cinfo.output_width == 0 || cinfo.output_height == 0 || cinfo.output_width > unsigned(kMaxImageSide) ||
+        cinfo.output_height > unsigned(kMaxImageSide) || cinfo.output_components == 2 || cinfo.output_components > 4) {
+        rec.errorCode = ErrUnsupported;
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -237,9 +236,9 @@ bool runDecode(DecoderContext& dec, const uint8_t* data, size_t size) {
     const uint32_t width = cinfo.output_width;
     const uint32_t height = cinfo.output_height;
     const int components = cinfo.output_components;
-    if (width == 0 || height == 0 || width > unsigned(kMaxSide) || height > unsigned(kMaxSide) || components == 2 ||
+    if (width == 0 || height == 0 || width > unsigned(kMaxImageSide) || height > unsigned(kMaxImageSide) || components == 2 ||
         components > 4) {
-        rec.errorCode = 2;
+        rec.errorCode = ErrUnsupported;
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -261,7 +260,7 @@ bool runDecode(DecoderContext& dec, const uint8_t* data, size_t size) {
     const uint32_t rowStride = stride(width, uint32_t(bitCount / 8));
     rec.pixels = static_cast<uint8_t*>(pageAlloc(size_t(rowStride) * height));
     if (!rec.pixels) {
-        rec.errorCode = 1;
+        rec.errorCode = ErrMemory;
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -425,7 +424,7 @@ DecodedImage* decodeJpegFileWith(DecoderContext& dec, const wchar_t* path, int32
     int32_t error = 0;
     const uint32_t size = mapImageFile(path, dec.input, error);
     if (size == 0) {
-        dec.record.errorCode = error ? error : 4;
+        dec.record.errorCode = error ? error : ErrRead;
         unmapImageFile(dec.input);
         return nullptr;
     }
@@ -454,7 +453,7 @@ DecodedImage* decodeJpegMemory(const uint8_t* data, size_t size, int32_t targetW
     g_dec.memoryData = data;
     g_dec.memorySize = size;
     if (!data || size == 0) {
-        g_dec.record.errorCode = 4;
+        g_dec.record.errorCode = ErrRead;
         return nullptr;
     }
     DecodedImage* result = decodeBlock(g_dec, data, size, counters);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "image/decoded_image.h"
 
 namespace meta {
@@ -28,7 +29,7 @@ WalkStep JpegMarkerWalker::next(JpegSegment& segment) {
         return WalkStep::End;
     }
     if (size_ - pos_ < 2) return WalkStep::Error;
-    const uint16_t length = be16(data_ + pos_);
+    const uint16_t length = readBe16(data_ + pos_);
     if (length == 0 && marker == kMarkerCom && passZeroLengthCom_) {
         // Treated like a marker without a length: the walk goes on right after it.
         segment.dataStart = segment.end = pos_;
@@ -44,7 +45,7 @@ WalkStep JpegMarkerWalker::next(JpegSegment& segment) {
 
 WalkStep PngChunkWalker::next(PngChunk& chunk) {
     if (pos_ > size_ || size_ - pos_ < 4) return WalkStep::Error;
-    const uint32_t length = be32(data_ + pos_);
+    const uint32_t length = readBe32(data_ + pos_);
     if (length & 0x80000000u) return WalkStep::Error;
     // length field, type, data and CRC must all lie inside the file
     if (uint64_t(size_ - pos_) < uint64_t(length) + 12) return WalkStep::Error;
@@ -66,7 +67,7 @@ bool pngTextQualifies(const uint8_t* file, const PngChunk& chunk) {
     if (!chunk.isType("tEXt") || chunk.length < 2) return false;
     const uint8_t* data = file + chunk.dataStart;
     if (data[0] == 0) return false;
-    const uint32_t stored = be32(data + chunk.length);
+    const uint32_t stored = readBe32(data + chunk.length);
     const uint32_t computed = crc32Of(chunk.type, size_t(chunk.length) + 4);  // type and data are contiguous
     return stored == computed;
 }

@@ -8,11 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace meta {
+#include "base/byte_order.h"
 
-// Big-endian readers; the caller has checked the bytes lie inside the buffer.
-inline uint16_t be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-inline uint32_t be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+namespace meta {
 
 constexpr uint8_t kMarkerSoi = 0xD8;
 constexpr uint8_t kMarkerEoi = 0xD9;

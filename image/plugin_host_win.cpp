@@ -17,7 +17,6 @@ namespace {
 constexpr size_t kMaxPlugins = 100;
 constexpr size_t kMaxPatterns = 100;
 constexpr int kInfoBytes = 260;
-constexpr int32_t kMaxSide = 25000;
 constexpr DWORD kHeadBytes = 2176;  // 2 KB for the plug-in, after an optional 128-byte header
 constexpr LONG_PTR kHeaderSkip = 128;
 // A plug-in that never answers 0 would keep the pattern walk going for ever.
@@ -327,8 +326,8 @@ DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, 
     if (!load.infoBlock || infoSize < sizeof(BitmapInfoHeader)) return nullptr;
     BitmapInfoHeader header;
     std::memcpy(&header, load.infoBlock, sizeof header);
-    if (header.biCompression != 0 || header.biWidth <= 0 || header.biHeight <= 0 || header.biWidth > kMaxSide ||
-        header.biHeight > kMaxSide)
+    if (header.biCompression != 0 || header.biWidth <= 0 || header.biHeight <= 0 || header.biWidth > kMaxImageSide ||
+        header.biHeight > kMaxImageSide)
         return nullptr;
     const uint64_t width = uint64_t(header.biWidth);
     uint64_t packed = 0;

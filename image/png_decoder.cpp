@@ -13,13 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/private_heap.h"
 #include "image/decoded_image.h"
 #include "image/png_unfilter.h"
 
 namespace {
 
-constexpr uint32_t kMaxDimension = 25000;
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 constexpr uint32_t chunkType(char a, char b, char c, char d) {
@@ -34,13 +34,9 @@ constexpr uint32_t kgAMA = chunkType('g', 'A', 'M', 'A');
 constexpr uint32_t kpHYs = chunkType('p', 'H', 'Y', 's');
 constexpr uint32_t ktEXt = chunkType('t', 'E', 'X', 't');
 
-inline uint32_t be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 // Checks the CRC of the chunk whose length field starts at p (type + data, then the CRC).
 inline bool chunkCrcMatches(const uint8_t* p, uint32_t length) {
-    return crc32Of(p + 4, size_t(length) + 4) == be32(p + 8 + length);
+    return crc32Of(p + 4, size_t(length) + 4) == readBe32(p + 8 + length);
 }
 
 // ------------------------------------------------------------------ row conversion
@@ -368,7 +364,7 @@ size_t rowBytesFor(const PngDecoder& d, uint32_t pixels) {
 bool feedNextIdat(PngDecoder& d) {
     while (d.nextIdat && d.nextIdat < d.runEnd) {
         const uint8_t* chunk = d.nextIdat;
-        const uint32_t length = be32(chunk);
+        const uint32_t length = readBe32(chunk);
         d.nextIdat = chunk + 12 + length;
         if (length) {
             d.zs.next_in = const_cast<Bytef*>(chunk + 8);
@@ -415,7 +411,7 @@ bool decodeImageData(PngDecoder& d) {
     d.zs.zalloc = zlibAlloc;
     d.zs.zfree = zlibFree;
     if (inflateInit2(&d.zs, 15) != Z_OK) {
-        d.fail(1);
+        d.fail(ErrMemory);
         return false;
     }
     d.zsOpen = true;
@@ -429,7 +425,7 @@ bool decodeImageData(PngDecoder& d) {
     const size_t rowSpan = (maxRowBytes + 1 + 15 + 32) & ~size_t(15);
     d.rowMemory = static_cast<uint8_t*>(privateHeapAlloc(2 * rowSpan + 32));
     if (!d.rowMemory) {
-        d.fail(1);
+        d.fail(ErrMemory);
         return false;
     }
     uint8_t* base = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(d.rowMemory) + 15) & ~uintptr_t(15));
@@ -464,14 +460,14 @@ bool decodeImageData(PngDecoder& d) {
             size_t produced = 0;
             const RowResult result = inflateRow(d, cur, rowBytes + 1, produced);
             if (produced == 0 && result != RowResult::Full) {
-                if (result == RowResult::Failed) d.fail(23);
+                if (result == RowResult::Failed) d.fail(ErrInflate);
                 finished = true;
                 break;
             }
             if (produced < rowBytes + 1) {
                 if (result == RowResult::Failed) {
                     // A row cut short by broken data is not shown.
-                    d.fail(23);
+                    d.fail(ErrInflate);
                     finished = true;
                     break;
                 }
@@ -486,7 +482,7 @@ bool decodeImageData(PngDecoder& d) {
             prev = cur;
             cur = t;
             if (result != RowResult::Full) {
-                if (result == RowResult::Failed) d.fail(23);  // e.g. a bad check value after the last row
+                if (result == RowResult::Failed) d.fail(ErrInflate);  // e.g. a bad check value after the last row
                 finished = true;
                 break;
             }
@@ -504,23 +500,23 @@ bool decodeImageData(PngDecoder& d) {
 // after the run.
 const uint8_t* handleIdatRun(PngDecoder& d, const uint8_t* p) {
     const uint8_t* end = d.input.end;
-    if (!chunkCrcMatches(p, be32(p))) {
-        d.fail(9);
+    if (!chunkCrcMatches(p, readBe32(p))) {
+        d.fail(ErrPngCrc);
         return nullptr;
     }
     const uint64_t bufferSize = uint64_t(d.outStride) * d.height;
     d.pixels = static_cast<uint8_t*>(pageAlloc(size_t(bufferSize)));
     if (!d.pixels) {
-        d.fail(1);
+        d.fail(ErrMemory);
         return nullptr;
     }
     // Measure and check the run: it ends at the first chunk of another type (or where no
     // further chunk header fits, which the chunk loop then reports).
-    const uint8_t* q = p + 12 + be32(p);
-    while (size_t(end - q) >= 8 && be32(q + 4) == kIDAT) {
-        const uint32_t length = be32(q);
+    const uint8_t* q = p + 12 + readBe32(p);
+    while (size_t(end - q) >= 8 && readBe32(q + 4) == kIDAT) {
+        const uint32_t length = readBe32(q);
         if (length >= 0x80000000u || size_t(end - q) < 12 || size_t(end - q) - 12 < length || !chunkCrcMatches(q, length)) {
-            d.fail(22);
+            d.fail(ErrPngIdatLength);
             return nullptr;
         }
         q += 12 + size_t(length);
@@ -564,39 +560,39 @@ bool readHeader(PngDecoder& d) {
     const uint8_t* data = d.input.file.data;
     const size_t size = size_t(d.input.end - data);
     if (size < 33 || std::memcmp(data, kSignature, 8) != 0) {
-        d.fail(6);
+        d.fail(ErrMalformed);
         return false;
     }
     const uint8_t* ihdr = data + 8;
-    if (be32(ihdr) != 13) {
-        d.fail(11);
+    if (readBe32(ihdr) != 13) {
+        d.fail(ErrPngIhdrLength);
         return false;
     }
-    if (be32(ihdr + 4) != kIHDR) {
-        d.fail(12);
+    if (readBe32(ihdr + 4) != kIHDR) {
+        d.fail(ErrPngIhdrType);
         return false;
     }
     if (!chunkCrcMatches(ihdr, 13)) {
-        d.fail(9);
+        d.fail(ErrPngCrc);
         return false;
     }
     const uint8_t* f = ihdr + 8;
-    const uint32_t width = be32(f), height = be32(f + 4);
-    if (width < 1 || width > kMaxDimension || height < 1 || height > kMaxDimension) {
-        d.fail(2);
+    const uint32_t width = readBe32(f), height = readBe32(f + 4);
+    if (width < 1 || width > uint32_t(kMaxImageSide) || height < 1 || height > uint32_t(kMaxImageSide)) {
+        d.fail(ErrUnsupported);
         return false;
     }
     const uint8_t depth = f[8], type = f[9];
     if (f[10] != 0) {
-        d.fail(16);
+        d.fail(ErrPngCompressionMethod);
         return false;
     }
     if (f[11] != 0) {
-        d.fail(17);
+        d.fail(ErrPngFilterMethod);
         return false;
     }
     if (f[12] > 1) {
-        d.fail(18);
+        d.fail(ErrPngInterlaceMethod);
         return false;
     }
     bool typeOk;
@@ -605,11 +601,11 @@ bool readHeader(PngDecoder& d) {
         case 8: typeOk = type == 0 || type == 2 || type == 3 || type == 4 || type == 6; break;
         case 16: typeOk = type == 0 || type == 2 || type == 4 || type == 6; break;
         default:
-            d.fail(15);
+            d.fail(ErrPngBitDepth);
             return false;
     }
     if (!typeOk) {
-        d.fail(14);
+        d.fail(ErrPngColourType);
         return false;
     }
     d.width = width;
@@ -625,7 +621,7 @@ bool readHeader(PngDecoder& d) {
     const uint64_t packed = uint64_t(width) * (d.outBits / 8);
     const uint64_t stride = (packed + 3) & ~uint64_t(3);
     if (stride * height > 0xFFFFFFFFull || stride * height > uint64_t(SIZE_MAX)) {
-        d.fail(2);
+        d.fail(ErrUnsupported);
         return false;
     }
     d.outStride = uint32_t(stride);
@@ -688,32 +684,32 @@ bool walkChunks(PngDecoder& d) {
     const uint8_t* end = d.input.end;
     for (;;) {
         if (size_t(end - p) < 4) {
-            d.fail(6);
+            d.fail(ErrMalformed);
             return false;
         }
-        const uint32_t length = be32(p);
+        const uint32_t length = readBe32(p);
         if (length >= 0x80000000u) {
-            d.fail(10);
+            d.fail(ErrPngChunkLength);
             return false;
         }
         if (size_t(end - p) - 4 < 8 || size_t(end - p) - 12 < length) {
-            d.fail(6);
+            d.fail(ErrMalformed);
             return false;
         }
-        const uint32_t type = be32(p + 4);
+        const uint32_t type = readBe32(p + 4);
         const uint8_t* data = p + 8;
         switch (type) {
             case kIHDR:
-                d.fail(20);
+                d.fail(ErrPngChunkOrder);
                 return false;
             case kPLTE:
                 if (d.colourType == 3) {
                     if (d.plteSeen || d.idatSeen) {
-                        d.fail(20);
+                        d.fail(ErrPngChunkOrder);
                         return false;
                     }
                     if (!chunkCrcMatches(p, length)) {
-                        d.fail(9);
+                        d.fail(ErrPngCrc);
                         return false;
                     }
                     readPalette(d, p, length);
@@ -730,15 +726,15 @@ bool walkChunks(PngDecoder& d) {
             case kgAMA:
                 if (!d.gamaSeen) {
                     d.gamaSeen = true;
-                    if (!d.anyPlteSeen && !d.idatSeen && length == 4 && chunkCrcMatches(p, length) && be32(data) > 0) {
-                        d.gammaValue = be32(data);
+                    if (!d.anyPlteSeen && !d.idatSeen && length == 4 && chunkCrcMatches(p, length) && readBe32(data) > 0) {
+                        d.gammaValue = readBe32(data);
                         d.gamaUsed = true;
                     }
                 }
                 break;
             case kpHYs:
                 if (!d.idatSeen && length == 9 && chunkCrcMatches(p, length) && data[8] == 1) {
-                    const uint32_t x = be32(data), y = be32(data + 4);
+                    const uint32_t x = readBe32(data), y = readBe32(data + 4);
                     if (x < 0x80000000u && y < 0x80000000u) {
                         d.xPelsPerMeter = int32_t(x);
                         d.yPelsPerMeter = int32_t(y);
@@ -750,7 +746,7 @@ bool walkChunks(PngDecoder& d) {
                 break;
             case kIDAT: {
                 if (d.idatSeen) {
-                    d.fail(20);
+                    d.fail(ErrPngChunkOrder);
                     return false;
                 }
                 const uint8_t* next = handleIdatRun(d, p);
@@ -760,11 +756,11 @@ bool walkChunks(PngDecoder& d) {
             }
             case kIEND:
                 if (!chunkCrcMatches(p, length)) {
-                    d.fail(9);
+                    d.fail(ErrPngCrc);
                     return false;
                 }
                 if (!d.idatSeen || (d.colourType == 3 && !d.plteSeen)) {
-                    d.fail(21);
+                    d.fail(ErrPngCriticalChunk);
                     return false;
                 }
                 d.iendSeen = true;

@@ -29,7 +29,7 @@ bool readPngTextsFromMemory(const uint8_t* data, size_t size, PngTextList& list,
         const meta::WalkStep step = walker.next(chunk);
         if (step == meta::WalkStep::End) break;
         if (step == meta::WalkStep::Error) {
-            if (errorCode) *errorCode = 4;
+            if (errorCode) *errorCode = ErrRead;
             break;
         }
         if (!meta::pngTextQualifies(data, chunk)) continue;
@@ -53,7 +53,7 @@ bool readPngTexts(const wchar_t* path, PngTextList& list, int32_t* errorCode) {
     DecoderInput input;
     int32_t code = 0;
     if (mapImageFile(path, input, code) == 0) {
-        if (errorCode) *errorCode = code ? code : 4;
+        if (errorCode) *errorCode = code ? code : ErrRead;
         return false;
     }
     const bool ok = readPngTextsFromMemory(input.file.data, input.file.size, list, errorCode);

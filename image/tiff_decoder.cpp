@@ -12,11 +12,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace {
-
-constexpr uint32_t kMaxSide = 25000;
-
-enum : int32_t { kErrMemory = 1, kErrUnsupported = 2, kErrOutsideFile = 4, kErrMalformed = 6 };
 
 enum : uint16_t {
     kTypeShort = 3,
@@ -81,13 +79,8 @@ struct TiffState {
 DecodedImage g_tiff;
 TiffState g_state;
 
-uint16_t read16(const TiffState& s, const uint8_t* p) {
-    return s.bigEndian ? uint16_t((p[0] << 8) | p[1]) : uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t read32(const TiffState& s, const uint8_t* p) {
-    return s.bigEndian ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
-                       : uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
+uint16_t read16(const TiffState& s, const uint8_t* p) { return ::read16(!s.bigEndian, p); }
+uint32_t read32(const TiffState& s, const uint8_t* p) { return ::read32(!s.bigEndian, p); }
 
 bool rangeInFile(const TiffState& s, uint64_t offset, uint64_t count) {
     return offset <= s.size && count <= s.size - offset;
@@ -122,16 +115,16 @@ bool readArray(TiffState& s, const uint8_t* entry, ValueArray& out) {
 bool readDimension(TiffState& s, const uint8_t* entry, uint32_t& value) {
     const uint16_t type = read16(s, entry + 2);
     if (type != kTypeShort && type != kTypeLong) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     value = inlineValue(s, type, entry + 8);
     if (value == 0) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
-    if (value > kMaxSide) {
-        s.error = kErrUnsupported;
+    if (value > uint32_t(kMaxImageSide)) {
+        s.error = ErrUnsupported;
         return false;
     }
     return true;
@@ -154,13 +147,13 @@ bool readEntry(TiffState& s, const uint8_t* entry) {
         } else if (count == 3) {
             const uint32_t offset = read32(s, field);
             if (!rangeInFile(s, offset, 6)) {
-                s.error = kErrMalformed;
+                s.error = ErrMalformed;
                 return false;
             }
             const uint8_t* p = s.data + offset;
             const uint32_t r = read16(s, p), g = read16(s, p + 2), b = read16(s, p + 4);
             if (r != g || g != b || (r != 8 && r != 16)) {
-                s.error = kErrMalformed;
+                s.error = ErrMalformed;
                 return false;
             }
             s.bitsPerSample = r;
@@ -169,7 +162,7 @@ bool readEntry(TiffState& s, const uint8_t* entry) {
     case kTagCompression:
         s.compression = inlineValue(s, type, field);
         if (s.compression != 1) {
-            s.error = kErrUnsupported;
+            s.error = ErrUnsupported;
             return false;
         }
         return true;
@@ -181,13 +174,13 @@ bool readEntry(TiffState& s, const uint8_t* entry) {
         return true;
     case kTagStripOffsets:
         if (!readArray(s, entry, s.stripOffsets)) {
-            s.error = kErrMalformed;
+            s.error = ErrMalformed;
             return false;
         }
         return true;
     case kTagStripByteCounts:
         if (!readArray(s, entry, s.stripByteCounts)) {
-            s.error = kErrMalformed;
+            s.error = ErrMalformed;
             return false;
         }
         return true;
@@ -236,22 +229,22 @@ bool readEntry(TiffState& s, const uint8_t* entry) {
 
 bool readDirectory(TiffState& s) {
     if (s.size < 8 || !((s.data[0] == 'I' && s.data[1] == 'I') || (s.data[0] == 'M' && s.data[1] == 'M'))) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     s.bigEndian = s.data[0] == 'M';
     if (read16(s, s.data + 2) != 42) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     const uint32_t directory = read32(s, s.data + 4);
     if (!rangeInFile(s, directory, 2)) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     const uint32_t entries = read16(s, s.data + directory);
     if (!rangeInFile(s, uint64_t(directory) + 2, uint64_t(entries) * 12)) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     const uint8_t* entry = s.data + directory + 2;
@@ -260,11 +253,11 @@ bool readDirectory(TiffState& s) {
     }
     // A directory without size or strips has no image this decoder could read.
     if (s.width == 0 || s.height == 0) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     if (s.stripOffsets.count != s.stripByteCounts.count || (s.stripOffsets.count == 0 && !s.tiled)) {
-        s.error = kErrMalformed;
+        s.error = ErrMalformed;
         return false;
     }
     return true;
@@ -295,7 +288,7 @@ bool buildPalette(TiffState& s) {
     const uint32_t entries = 1u << s.bitsPerSample;
     if (s.photometric == 3) {
         if (!rangeInFile(s, s.colorMapOffset, uint64_t(entries) * 6)) {
-            s.error = kErrOutsideFile;
+            s.error = ErrRead;
             return false;
         }
         const uint8_t* map = s.data + s.colorMapOffset;
@@ -407,7 +400,7 @@ bool convertStrips(TiffState& s, uint8_t* pixels, size_t stride, int32_t depth) 
     for (uint32_t i = 0; i < s.stripOffsets.count; ++i) {
         const uint32_t count = arrayValue(s, s.stripByteCounts, i);
         if (count && !rangeInFile(s, arrayValue(s, s.stripOffsets, i), count)) {
-            s.error = kErrOutsideFile;
+            s.error = ErrRead;
             return false;
         }
     }
@@ -439,7 +432,7 @@ bool convertStrips(TiffState& s, uint8_t* pixels, size_t stride, int32_t depth) 
             if (!gathered) {
                 gathered = static_cast<uint8_t*>(pageAlloc(rowBytes));
                 if (!gathered) {
-                    s.error = kErrMemory;
+                    s.error = ErrMemory;
                     ok = false;
                     break;
                 }
@@ -508,13 +501,13 @@ bool decodeState(TiffState& s) {
     if (!readDirectory(s)) return false;
     const int32_t depth = outputDepth(s);
     if (depth == 0) {
-        s.error = kErrUnsupported;
+        s.error = ErrUnsupported;
         return false;
     }
     const uint64_t stride = depth == 24 ? (uint64_t(s.width) * 3 + 3) & ~uint64_t(3) : (uint64_t(s.width) + 3) & ~uint64_t(3);
     const uint64_t imageSize = stride * s.height;
     if (imageSize > 0xFFFFFFFFu || imageSize > SIZE_MAX) {
-        s.error = kErrUnsupported;
+        s.error = ErrUnsupported;
         return false;
     }
     if (depth == 8 && !buildPalette(s)) return false;
@@ -525,7 +518,7 @@ bool decodeState(TiffState& s) {
     g_tiff.header.biBitCount = uint16_t(depth);
     uint8_t* pixels = static_cast<uint8_t*>(pageAlloc(size_t(imageSize)));
     if (!pixels) {
-        s.error = kErrMemory;
+        s.error = ErrMemory;
         return false;
     }
     if (!convertStrips(s, pixels, size_t(stride), depth)) {
@@ -551,7 +544,7 @@ DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodeCounters&
     s.data = data;
     s.size = size;
     if (!decodeState(s)) {
-        g_tiff.errorCode = s.error ? s.error : kErrMalformed;
+        g_tiff.errorCode = s.error ? s.error : ErrMalformed;
         return nullptr;
     }
     counters.fileWidth = int32_t(s.width);
@@ -567,7 +560,7 @@ DecodedImage* decodeTiff(const wchar_t* path, DecodeCounters& counters) {
     if (size == 0) {
         g_tiff = DecodedImage{};
         counters = DecodeCounters{};
-        g_tiff.errorCode = error ? error : kErrOutsideFile;
+        g_tiff.errorCode = error ? error : ErrRead;
         return nullptr;
     }
     DecodedImage* image = decodeTiffMemory(input.cursor, size_t(input.end - input.cursor), counters);

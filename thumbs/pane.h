@@ -73,6 +73,12 @@ int pumpWhileLoading(ThumbnailPane& pane);
 bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WPARAM wParam, LPARAM lParam);
 bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
+// Registers the pane window classes (outer, base, cell and text window of each pane) with
+// their procedures; start-up calls it before the pane threads start.
+bool registerPaneWindowClasses(HINSTANCE instance);
+// The base, cell and text classes (pane_window_win.cpp; part of the call above).
+bool registerPaneInnerClasses(HINSTANCE instance);
+
 // The frame's menu-bar keyboard mode, which the pane threads' input hooks take part in: the
 // main thread's keyboard hook procedure (the mode behaves the same whichever thread has the
 // focus) and the call that ends the mode on a click. Start-up passes them in before the pane

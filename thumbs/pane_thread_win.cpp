@@ -245,12 +245,6 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-const bool g_procsSet = [] {
-    g_windowClassProcs[ClassPaneOuter1] = paneOuterProc;
-    g_windowClassProcs[ClassPaneOuter2] = paneOuterProc;
-    return true;
-}();
-
 thread_local int t_paneIndex = 0;
 
 // A shortcut pressed in the pane becomes a command of the main window. Once the pane is
@@ -295,6 +289,12 @@ LRESULT CALLBACK paneKeyboardHook(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 void setPaneMenuBarCalls(const PaneMenuBarCalls& calls) { g_menuBarCalls = calls; }
+
+bool registerPaneWindowClasses(HINSTANCE instance) {
+    bool ok = registerWindowClass(instance, ClassPaneOuter1, paneOuterProc);
+    ok = registerWindowClass(instance, ClassPaneOuter2, paneOuterProc) && ok;
+    return registerPaneInnerClasses(instance) && ok;
+}
 
 namespace {
 

@@ -185,16 +185,6 @@ LRESULT CALLBACK baseProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-const bool g_procsSet = [] {
-    g_windowClassProcs[ClassPaneBase1] = baseProc<0>;
-    g_windowClassProcs[ClassPaneBase2] = baseProc<1>;
-    g_windowClassProcs[ClassPaneCell1] = cellProc<0>;
-    g_windowClassProcs[ClassPaneCell2] = cellProc<1>;
-    g_windowClassProcs[ClassPaneText1] = textProc<0>;
-    g_windowClassProcs[ClassPaneText2] = textProc<1>;
-    return true;
-}();
-
 // A new cell is made where it is shown and with its item's id: under Wine every extra move
 // of a fresh window is another server round trip, and a folder's first screen of cells is made
 // while the load has not yet begun to answer messages.
@@ -227,6 +217,15 @@ void releaseCell(ThumbnailPane& pane, int i) {
 }
 
 }  // namespace
+
+bool registerPaneInnerClasses(HINSTANCE instance) {
+    bool ok = registerWindowClass(instance, ClassPaneBase1, baseProc<0>);
+    ok = registerWindowClass(instance, ClassPaneBase2, baseProc<1>) && ok;
+    ok = registerWindowClass(instance, ClassPaneCell1, cellProc<0>) && ok;
+    ok = registerWindowClass(instance, ClassPaneCell2, cellProc<1>) && ok;
+    ok = registerWindowClass(instance, ClassPaneText1, textProc<0>) && ok;
+    return registerWindowClass(instance, ClassPaneText2, textProc<1>) && ok;
+}
 
 int itemOfWindow(const ThumbnailPane& pane, HWND window) {
     const int i = GetDlgCtrlID(window) - kCellIdBase;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "image/decoded_image.h"
 
 // ---------------------------------------------------------------- file format
@@ -39,15 +40,6 @@ constexpr size_t kDataThumbHeightOffset = 564;
 constexpr size_t kDataStreamSizeOffset = 568;
 constexpr uint32_t kFirstDataFileNumber = 10000000u;
 
-inline uint32_t readLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void writeLe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 // Text <-> a 520-byte name field. encodeCacheName zero-fills the field and fails (field
 // all zero) when the text needs more than 259 UTF-16 units. decodeCacheName stops at the

@@ -272,6 +272,48 @@ TEST_F(SettingsFile, SaveWritesSectionsAndKeysInOrderAndLeavesAkey) {
     EXPECT_EQ(p.h, 480);
 }
 
+TEST_F(SettingsFile, EveryValueOfTheTableReadsBackAsWritten) {
+    // A value other than the default in every row (inside its range), written and read again.
+    AppSettings s;
+    const SettingRow* rows = settingRows();
+    int values = 0;
+    for (int r = 0; r < settingRowCount(); ++r) {
+        const SettingRow& row = rows[r];
+        const int32_t other = row.kind == SettingKind::Flag ? 1 - row.fallback
+                              : row.kind == SettingKind::Byte ? (row.fallback + 1 + r) & 0xFF
+                              : row.min <= row.max             ? (row.fallback == row.max ? row.min : row.max)
+                                                                : row.fallback - 7 - r;
+        if (row.small) {
+            s.*row.small = uint8_t(other);
+            ++values;
+        }
+        if (row.number) {
+            s.*row.number = other;
+            ++values;
+        }
+    }
+    EXPECT_EQ(values, 21);  // 12 flags, 3 bytes, 6 numbers
+    wcscpy(s.pluginFolder, L"C:\\plug");
+    wcscpy(s.toolPaths[7], L"C:\\t7.exe");
+    wcscpy(s.toolNames[3], L"three");
+    saveSettingsTo(ini_.c_str(), s, MainPlacement{});
+
+    AppSettings back = load();
+    for (int r = 0; r < settingRowCount(); ++r) {
+        const SettingRow& row = rows[r];
+        if (row.small) {
+            EXPECT_EQ(back.*row.small, s.*row.small) << narrow(row.key);
+        }
+        if (row.number) {
+            EXPECT_EQ(back.*row.number, s.*row.number) << narrow(row.key);
+        }
+    }
+    EXPECT_STREQ(back.pluginFolder, L"C:\\plug");
+    EXPECT_STREQ(back.toolPaths[7], L"C:\\t7.exe");
+    EXPECT_STREQ(back.toolNames[3], L"three");
+    EXPECT_STREQ(back.toolNames[7], L"");
+}
+
 TEST_F(SettingsFile, DefaultViewerPathIsWrittenBack) {
     writeText("[Path]\r\nDorna=C:\\nowhere\\Dorna.exe\r\n");
     AppSettings s = load();

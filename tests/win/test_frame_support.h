@@ -64,7 +64,7 @@ inline void setUpProcessOnce() {
                                              ICC_TAB_CLASSES | ICC_UPDOWN_CLASS | ICC_COOL_CLASSES};
     InitCommonControlsEx(&icc);
     readSystemMetrics();
-    registerWindowClasses(g_instance);
+    registerProgramWindowClasses(g_instance);
     WNDCLASSW wc{};
     wc.lpfnWndProc = standInPaneProc;
     wc.hInstance = g_instance;

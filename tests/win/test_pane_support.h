@@ -167,7 +167,7 @@ inline void setUpProcessOnce() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
     readSystemMetrics();
-    registerWindowClasses(g_instance);
+    registerProgramWindowClasses(g_instance);
     initImageLock();
     WNDCLASSW wc{};
     wc.lpfnWndProc = recorderProc;

@@ -195,7 +195,7 @@ protected:
                                                  ICC_TAB_CLASSES | ICC_UPDOWN_CLASS | ICC_COOL_CLASSES};
         InitCommonControlsEx(&icc);
         readSystemMetrics();
-        registerWindowClasses(g_instance);
+        registerProgramWindowClasses(g_instance);
         initImageLock();
         blendTable();
         HDC screen = GetDC(nullptr);
