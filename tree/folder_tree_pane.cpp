@@ -867,6 +867,12 @@ void treeOpenPath(const wchar_t* path) {
         if (slash > folder && slash[-1] == L':') slash[1] = L'\0';  // keep "C:\"
         else *slash = L'\0';
     }
+    if (!tree()) {
+        // No tree pane to register it in (a hand-over before the window exists): the folder
+        // is still shown.
+        paneOpenFolder(activePane(), folder);
+        return;
+    }
     HTREEITEM item = nullptr;
     const AddResult added = treeAddRegisteredFolder(folder, &item);
     const int pane = activePane();
