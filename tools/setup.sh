@@ -229,14 +229,20 @@ write_font_reg() {
       printf '"%s"="IPAGothic"\r\n' "$f"
     done
     printf '\r\n'
+    # Xvfb has no window manager. Wine's managed top-level windows wait up to 2 s for one to
+    # acknowledge every hide (each dialog closed, the main window at exit): unmanaged windows
+    # need no such answer.
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n'
+    printf '"Managed"="N"\r\n\r\n'
   } | iconv -f UTF-8 -t UTF-16 >"$1"
 }
 
 stage_wineprefix() {
-  local pfx="$B/wineprefix" mapped='"MS UI Gothic"="IPAPGothic"'
-  # A prefix made before the proportional mapping gets the new replacements only.
+  local pfx="$B/wineprefix" mapped='"MS UI Gothic"="IPAPGothic"' unmanaged='"Managed"="N"'
+  # A prefix made before the proportional mapping or the unmanaged windows is prepared again
+  # (wineboot and the import leave what is already there).
   if [ -f "$pfx/.pravel-ready" ]; then
-    grep -qF "$mapped" "$pfx/user.reg" && return 0
+    grep -qF "$mapped" "$pfx/user.reg" && grep -qF "$unmanaged" "$pfx/user.reg" && return 0
     rm -f "$pfx/.pravel-ready"
   fi
   say "preparing the Wine prefix build/wineprefix"
@@ -253,6 +259,7 @@ stage_wineprefix() {
     run "$WINESRV" -w
   )
   grep -qF "$mapped" "$pfx/user.reg" || die "the font replacements did not reach $pfx/user.reg"
+  grep -qF "$unmanaged" "$pfx/user.reg" || die "the unmanaged-window setting did not reach $pfx/user.reg"
   touch "$pfx/.pravel-ready"
 }
 
