@@ -614,7 +614,7 @@ TEST_F(TreeApp, AfterRenameReopensThePaneAtTheNewPath) {
     treeAfterRename(reg.c_str(), moved.c_str());
     EXPECT_EQ(std::wstring(g_settings.folders.paths[0]), moved);
     EXPECT_NE(registeredItem(moved), nullptr);
-    EXPECT_TRUE(paneFolder(0).empty());  // the pane's folder lay inside the renamed one
+    EXPECT_TRUE(waitFor([] { return paneFolder(0).empty(); }, 10000));  // its folder lay inside the renamed one
 
     // A new folder shows at once below its parent.
     makeDir(moved + L"\\fresh");
