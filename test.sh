@@ -78,6 +78,10 @@ if [ -z "${DISPLAY:-}" ]; then
   . tools/xvfb.sh
   pravel_start_xvfb
 fi
+# One Wine server for the whole run: a server that exits between two tests can drop a client
+# that connects at that very moment ("recvmsg: Connection reset by peer"). It ends by itself
+# half a minute after the last test.
+WINEPREFIX="$here/build/wineprefix" WINEDEBUG=-all /usr/lib/wine/wineserver -p30 >/dev/null 2>&1 || true
 step "tests (32-bit Windows tests: $([ "$run32" = 1 ] && echo yes || echo "no, this kernel refuses 32-bit processes"))"
 set +e
 # The host build's import test reads build/win and build/win64, built above: a missing program

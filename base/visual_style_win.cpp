@@ -6,14 +6,25 @@
 namespace {
 
 using SetWindowThemeProc = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+using EnableThemeDialogTextureProc = HRESULT(WINAPI*)(HWND, DWORD);
+
+FARPROC themeFunction(const char* name) {
+    static HMODULE module = [] {
+        HMODULE m = GetModuleHandleW(L"uxtheme.dll");
+        return m ? m : LoadLibraryW(L"uxtheme.dll");  // kept for the process's lifetime
+    }();
+    return module ? GetProcAddress(module, name) : nullptr;
+}
 
 SetWindowThemeProc setWindowThemeProc() {
-    static SetWindowThemeProc proc = [] {
-        HMODULE module = GetModuleHandleW(L"uxtheme.dll");
-        if (!module) module = LoadLibraryW(L"uxtheme.dll");  // kept for the process's lifetime
-        if (!module) return SetWindowThemeProc(nullptr);
-        return reinterpret_cast<SetWindowThemeProc>(reinterpret_cast<void*>(GetProcAddress(module, "SetWindowTheme")));
-    }();
+    static SetWindowThemeProc proc =
+        reinterpret_cast<SetWindowThemeProc>(reinterpret_cast<void*>(themeFunction("SetWindowTheme")));
+    return proc;
+}
+
+EnableThemeDialogTextureProc enableThemeDialogTextureProc() {
+    static EnableThemeDialogTextureProc proc = reinterpret_cast<EnableThemeDialogTextureProc>(
+        reinterpret_cast<void*>(themeFunction("EnableThemeDialogTexture")));
     return proc;
 }
 
@@ -21,4 +32,9 @@ SetWindowThemeProc setWindowThemeProc() {
 
 void removeVisualStyle(HWND window) {
     if (SetWindowThemeProc proc = setWindowThemeProc()) proc(window, L"", L"");
+}
+
+void enableTabPageTexture(HWND page) {
+    // ETDT_ENABLETAB: the tab control's themed background behind the page.
+    if (EnableThemeDialogTextureProc proc = enableThemeDialogTextureProc()) proc(page, 0x00000006);
 }

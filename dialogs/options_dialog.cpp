@@ -5,7 +5,6 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <uxtheme.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -14,6 +13,7 @@
 
 #include "base/app_state.h"
 #include "base/settings.h"
+#include "base/visual_style.h"
 #include "dialogs/cache_dialog.h"
 #include "frame/key_dialog.h"
 #include "frame/key_table.h"
@@ -523,7 +523,7 @@ bool initOptions(HWND dlg, bool modeless) {
     for (int i = 0; i < kPageCount; ++i) {
         w->pages[i] = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kPageIds[i]), dlg, pageProc, 0);
         if (!w->pages[i]) return false;
-        EnableThemeDialogTexture(w->pages[i], ETDT_ENABLETAB);
+        enableTabPageTexture(w->pages[i]);
         SetWindowPos(w->pages[i], HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
                      SWP_NOACTIVATE);
     }

@@ -228,8 +228,10 @@ protected:
 
     void TearDown() override {
         if (pane.outerWindow) SendMessageW(pane.outerWindow, kCrossThreadMessage, CodeEndThread, 0);
-        waitFor([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 30000);
-        CloseHandle(thread);
+        if (thread) {  // none when a derived SetUp skipped before starting it
+            waitFor([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 30000);
+            CloseHandle(thread);
+        }
         freePaneItems(pane);
         pane = ThumbnailPane{};
         g_paneWindows[0] = nullptr;
