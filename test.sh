@@ -82,6 +82,8 @@ fi
 # that connects at that very moment ("recvmsg: Connection reset by peer"). It ends by itself
 # half a minute after the last test.
 WINEPREFIX="$here/build/wineprefix" WINEDEBUG=-all /usr/lib/wine/wineserver -p30 >/dev/null 2>&1 || true
+# Its session (services, desktop) is started once here, not by two tests racing to start it.
+tools/wine-run.sh "$here/build/win64/pravel-ctl.exe" list >/dev/null 2>&1 || true
 step "tests (32-bit Windows tests: $([ "$run32" = 1 ] && echo yes || echo "no, this kernel refuses 32-bit processes"))"
 set +e
 # The host build's import test reads build/win and build/win64, built above: a missing program
