@@ -8,6 +8,7 @@
 
 #include "app/settings.h"
 #include "base/text_utils.h"
+#include "base/win_handles.h"
 #include "base/win_state.h"
 
 namespace {
@@ -25,11 +26,9 @@ bool directoryExists(const wchar_t* path) {
 // Whether the settings file is there for reading. An unreadable file counts as missing,
 // so that it yields the first-start defaults.
 bool settingsReadable(const wchar_t* ini) {
-    HANDLE h = CreateFileW(ini, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(h);
-    return true;
+    FileHandle h(CreateFileW(ini, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    return bool(h);
 }
 
 int32_t readInt(const wchar_t* ini, const wchar_t* section, const wchar_t* key, int32_t fallback) {

@@ -16,6 +16,7 @@
 #include "base/private_heap.h"
 #include "base/text_utils.h"
 #include "base/thread_messages.h"
+#include "base/win_handles.h"
 #include "frame/frame_state.h"
 #include "frame/handover.h"
 #include "frame/key_table.h"
@@ -108,9 +109,7 @@ bool initialiseFirstInstance(int showCommand) {
 
     // The PNG decoder takes its inflate memory from the private heap itself.
     blendTable();
-    HDC screen = GetDC(g_mainWindow);
-    g_scalingDC = CreateCompatibleDC(screen);
-    ReleaseDC(g_mainWindow, screen);
+    g_scalingDC = CreateCompatibleDC(WindowDC(g_mainWindow).get());
     if (!g_scalingDC) showMessage(g_mainWindow, MsgMemoryFailed);
 
     initImageLock();

@@ -2,12 +2,13 @@
 #include <windows.h>
 
 #include "base/directory_list.h"
+#include "base/win_handles.h"
 
 bool listDirectory(const wchar_t* folder, const wchar_t* pattern, std::vector<DirectoryEntry>& entries) {
     const std::wstring query = joinPath(folder ? folder : L"", pattern ? pattern : L"*");
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(query.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) {
+    FindHandle find(FindFirstFileW(query.c_str(), &data));
+    if (!find) {
         const DWORD error = GetLastError();
         // No match is an empty listing, not a failure.
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
@@ -19,8 +20,7 @@ bool listDirectory(const wchar_t* folder, const wchar_t* pattern, std::vector<Di
         entry.name = n;
         entry.attributes = data.dwFileAttributes;
         entries.push_back(std::move(entry));
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &data));
     return true;
 }
 

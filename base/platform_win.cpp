@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "base/win_handles.h"
+
 namespace {
 
 std::atomic<long> g_livePageBlocks{0};
@@ -49,29 +51,21 @@ void pageFree(void* block) {
 
 bool mapFile(const wchar_t* path, MappedFile& file) {
     file = MappedFile{};
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    FileHandle h(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return false;
     DWORD high = 0;
-    DWORD low = GetFileSize(h, &high);
-    if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || low == 0) {
-        CloseHandle(h);
-        return false;
-    }
-    HANDLE mapping = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!mapping) {
-        CloseHandle(h);
-        return false;
-    }
-    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-    if (!view) {
-        CloseHandle(mapping);
-        CloseHandle(h);
-        return false;
-    }
-    file.data = static_cast<const uint8_t*>(view);
+    DWORD low = GetFileSize(h.get(), &high);
+    if ((low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high != 0 || low == 0) return false;
+    KernelHandle mapping(CreateFileMappingW(h.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping) return false;
+    MappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view) return false;
+    // The record owns all three from here; unmapFile gives them back.
+    file.data = static_cast<const uint8_t*>(view.release());
     file.size = low;
-    file.fileHandle = h;
-    file.mappingHandle = mapping;
+    file.fileHandle = h.release();
+    file.mappingHandle = mapping.release();
     g_liveFileHandles += 2;
     return true;
 }
@@ -101,13 +95,11 @@ bool getLastWriteTime(const wchar_t* path, FileTime& time) {
 }
 
 bool setLastWriteTime(const wchar_t* path, const FileTime& time) {
-    HANDLE h = CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    FileHandle h(CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h) return false;
     FILETIME ft{time.low, time.high};
-    BOOL ok = SetFileTime(h, nullptr, nullptr, &ft);
-    CloseHandle(h);
-    return ok != FALSE;
+    return SetFileTime(h.get(), nullptr, nullptr, &ft) != FALSE;
 }
 
 bool deleteFileAt(const wchar_t* path) { return DeleteFileW(path) != FALSE; }

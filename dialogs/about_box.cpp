@@ -10,6 +10,7 @@
 #include <new>
 
 #include "base/app_state.h"
+#include "base/win_handles.h"
 #include "base/win_state.h"
 #include "frame/pending_commands.h"
 
@@ -59,16 +60,14 @@ LRESULT CALLBACK okButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM l
 LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(link, &ps);
+        const PaintScope paint(link);
         if (g_box) {
-            HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+            const HDC dc = paint.dc();
+            const SelectedObject font(dc, GetStockObject(DEFAULT_GUI_FONT));
             SetBkMode(dc, TRANSPARENT);
             SetTextColor(dc, RGB(0, 0, 255));
             TextOutW(dc, 1, 1, g_box->link, g_box->linkLength);
-            SelectObject(dc, old);
         }
-        EndPaint(link, &ps);
         return 0;
     }
     case WM_LBUTTONDOWN:

@@ -12,6 +12,7 @@
 #include "base/messages.h"
 #include "base/platform.h"
 #include "base/settings.h"
+#include "base/win_handles.h"
 #include "thumbs/pane_geometry.h"
 #include "thumbs/thumbnail_cache.h"
 
@@ -56,13 +57,13 @@ bool readExactly(HANDLE file, uint8_t* buffer, uint64_t size) {
 bool readIndex(CacheDialogState& s) {
     releaseRecords(s);
     const std::wstring path = cacheIndexPath(s.location);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
     bool ok = false;
     LARGE_INTEGER size{};
     uint8_t header[kCacheHeaderSize];
-    if (GetFileSizeEx(file, &size) && size.QuadPart >= LONGLONG(kCacheHeaderSize) &&
-        readExactly(file, header, sizeof header) && readLe32(header) == kCacheFormatMark &&
+    if (GetFileSizeEx(file.get(), &size) && size.QuadPart >= LONGLONG(kCacheHeaderSize) &&
+        readExactly(file.get(), header, sizeof header) && readLe32(header) == kCacheFormatMark &&
         readLe32(header + 4) <= kCacheMaxCount) {
         const uint64_t complete = (uint64_t(size.QuadPart) - kCacheHeaderSize) / kIndexRecordSize;
         const uint32_t count = readLe32(header + 4);
@@ -72,11 +73,10 @@ bool readIndex(CacheDialogState& s) {
             ok = true;
         } else if (bytes <= SIZE_MAX) {
             s.records = static_cast<uint8_t*>(pageAlloc(size_t(bytes)));
-            ok = s.records && readExactly(file, s.records, bytes);
+            ok = s.records && readExactly(file.get(), s.records, bytes);
         }
         if (ok) s.count = n;
     }
-    CloseHandle(file);
     if (!ok) releaseRecords(s);
     return ok;
 }
@@ -86,14 +86,13 @@ uint32_t recordNumber(const CacheDialogState& s, uint32_t i) { return readLe32(r
 
 // The thumbnail count and byte size of a data file whose 8-byte header is valid.
 bool dataFileSummary(const std::wstring& path, uint32_t& thumbnails, uint64_t& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
     LARGE_INTEGER size{};
     uint8_t header[kCacheHeaderSize];
-    const bool ok = GetFileSizeEx(file, &size) && size.QuadPart >= LONGLONG(kCacheHeaderSize) &&
-                    readExactly(file, header, sizeof header) && readLe32(header) == kCacheFormatMark &&
+    const bool ok = GetFileSizeEx(file.get(), &size) && size.QuadPart >= LONGLONG(kCacheHeaderSize) &&
+                    readExactly(file.get(), header, sizeof header) && readLe32(header) == kCacheFormatMark &&
                     readLe32(header + 4) <= kCacheMaxCount;
-    CloseHandle(file);
     if (!ok) return false;
     thumbnails = readLe32(header + 4);
     bytes = uint64_t(size.QuadPart);
@@ -211,8 +210,8 @@ bool rewriteIndex(const CacheDialogState& s, const std::vector<uint32_t>& kept, 
         messages.push_back(MsgTempCreateFailed);
         return false;
     }
-    HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    FileHandle file(CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         messages.push_back(MsgReadFailed);
         if (!DeleteFileW(tempPath)) messages.push_back(MsgTempDeleteFailed);
         return false;
@@ -220,9 +219,11 @@ bool rewriteIndex(const CacheDialogState& s, const std::vector<uint32_t>& kept, 
     uint8_t header[kCacheHeaderSize];
     writeLe32(header, kCacheFormatMark);
     writeLe32(header + 4, uint32_t(kept.size()));
-    bool written = writeAll(file, header, sizeof header);
-    for (size_t k = 0; written && k < kept.size(); ++k) written = writeAll(file, recordAt(s, kept[k]), kIndexRecordSize);
-    if (!CloseHandle(file)) written = false;
+    bool written = writeAll(file.get(), header, sizeof header);
+    for (size_t k = 0; written && k < kept.size(); ++k)
+        written = writeAll(file.get(), recordAt(s, kept[k]), kIndexRecordSize);
+    // Closed before the copy, which opens it again; the close is the write's last chance to fail.
+    if (!file.close()) written = false;
     // A temporary index that could not be written whole never replaces the real one.
     bool replaced = false;
     if (!written)

@@ -14,6 +14,7 @@
 #include "base/app_state.h"
 #include "base/settings.h"
 #include "base/visual_style.h"
+#include "base/win_handles.h"
 #include "dialogs/cache_dialog.h"
 #include "frame/key_dialog.h"
 #include "frame/key_table.h"
@@ -130,15 +131,12 @@ LRESULT CALLBACK swatchProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_ERASEBKGND: return 1;
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
+        const PaintScope paint(hwnd);
         RECT client;
         GetClientRect(hwnd, &client);
         const COLORREF colour = g_work ? RGB(g_work->colour[0], g_work->colour[1], g_work->colour[2]) : RGB(255, 255, 255);
-        HBRUSH brush = CreateSolidBrush(colour);
-        FillRect(dc, &client, brush);
-        DeleteObject(brush);
-        EndPaint(hwnd, &ps);
+        const OwnedBrush brush(CreateSolidBrush(colour));
+        FillRect(paint.dc(), &client, brush.get());
         return 0;
     }
     default: return DefWindowProcW(hwnd, msg, wParam, lParam);

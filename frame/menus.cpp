@@ -4,6 +4,7 @@
 #include <deque>
 #include <string>
 
+#include "base/win_handles.h"
 #include "base/win_state.h"
 #include "frame/frame_state.h"
 #include "frame/key_table.h"
@@ -250,12 +251,11 @@ void menuMeasureItem(MEASUREITEMSTRUCT* mis) {
     const auto* r = reinterpret_cast<const MenuItemRecord*>(mis->itemData);
     if (!r) return;
     std::wstring joined = r->text + r->modifier + r->key;
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, g_menuFont ? g_menuFont : GetStockObject(DEFAULT_GUI_FONT));
+    const WindowDC screen(nullptr);
+    const HDC dc = screen.get();
+    const SelectedObject font(dc, g_menuFont ? g_menuFont : GetStockObject(DEFAULT_GUI_FONT));
     RECT rc{0, 0, 0, 0};
     DrawTextW(dc, joined.c_str(), int(joined.size()), &rc, DT_SINGLELINE | DT_CALCRECT);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
     // Text from 20 px, shortcut right-aligned 12 px before the edge: leave room for both and a gap
     // between them so that a long text never runs into its shortcut.
     const bool hasShortcut = *r->key != 0;
@@ -274,28 +274,23 @@ void menuDrawItem(const DRAWITEMSTRUCT* dis) {
 
     if (!disabled) {
         if (selected) {
-            HGDIOBJ ob = SelectObject(dc, g_selBrush), op = SelectObject(dc, g_selPen);
+            const SelectedObject b(dc, g_selBrush), p(dc, g_selPen);
             Rectangle(dc, rc.left, rc.top, rc.right, rc.bottom);
-            SelectObject(dc, ob);
-            SelectObject(dc, op);
         } else {
-            HBRUSH back = CreateSolidBrush(g_menuBack);
-            FillRect(dc, &rc, back);
-            DeleteObject(back);
+            const OwnedBrush back(CreateSolidBrush(g_menuBack));
+            FillRect(dc, &rc, back.get());
         }
     }
     if (checked) {
-        HGDIOBJ ob = SelectObject(dc, g_checkBrush), op = SelectObject(dc, g_checkPen);
+        const SelectedObject b(dc, g_checkBrush), p(dc, g_checkPen);
         const int x = rc.left, y = rc.top;
         Rectangle(dc, x + 4, y + 4, x + 14, y + 14);
         MoveToEx(dc, x + 5, y + 5, nullptr);
         LineTo(dc, x + 13, y + 13);
         MoveToEx(dc, x + 5, y + 12, nullptr);
         LineTo(dc, x + 13, y + 4);
-        SelectObject(dc, ob);
-        SelectObject(dc, op);
     }
-    HGDIOBJ oldFont = SelectObject(dc, g_menuFont ? g_menuFont : GetStockObject(DEFAULT_GUI_FONT));
+    const SelectedObject font(dc, g_menuFont ? g_menuFont : GetStockObject(DEFAULT_GUI_FONT));
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     const COLORREF oldColour = SetTextColor(dc, disabled ? g_grayText : g_menuText);
     UINT prefix = (dis->itemState & ODS_NOACCEL) ? DT_HIDEPREFIX : 0;
@@ -311,7 +306,6 @@ void menuDrawItem(const DRAWITEMSTRUCT* dis) {
     }
     SetTextColor(dc, oldColour);
     SetBkMode(dc, oldMode);
-    SelectObject(dc, oldFont);
 }
 
 LRESULT menuChar(wchar_t ch, HMENU menu) {

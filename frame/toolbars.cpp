@@ -2,6 +2,7 @@
 
 #include "base/thread_messages.h"
 #include "base/visual_style.h"
+#include "base/win_handles.h"
 #include "base/win_state.h"
 #include "frame/command_table.h"
 #include "frame/frame_state.h"
@@ -141,8 +142,9 @@ void createMenuBar(HWND frame) {
     }
     SendMessageW(bar, TB_ADDBUTTONSW, 4, reinterpret_cast<LPARAM>(buttons));
     // Each button as wide as its text in the user-interface font.
-    HDC dc = GetDC(bar);
-    HGDIOBJ old = SelectObject(dc, frameUiFont());
+    const WindowDC barDC(bar);
+    const HDC dc = barDC.get();
+    const SelectedObject font(dc, frameUiFont());
     for (int i = 0; i < 4; ++i) {
         RECT rc{0, 0, 0, 0};
         DrawTextW(dc, kMenuBarTexts[i], -1, &rc, DT_SINGLELINE | DT_CALCRECT);
@@ -152,8 +154,6 @@ void createMenuBar(HWND frame) {
         bi.cx = WORD(rc.right - rc.left + 12);
         SendMessageW(bar, TB_SETBUTTONINFOW, kMenuBarIds[i], reinterpret_cast<LPARAM>(&bi));
     }
-    SelectObject(dc, old);
-    ReleaseDC(bar, dc);
     g_barWidths[0] = barRight(bar);
     SetWindowPos(bar, nullptr, 0, 0, g_barWidths[0], kBarHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -166,11 +166,9 @@ void createCommandBar(HWND frame) {
     // Magenta marks the transparent pixels of the images.
     if (!g_images) {
         g_images = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 11, 0);
-        if (HBITMAP bmp = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kToolbarBitmap),
-                                                          IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))) {
-            ImageList_AddMasked(g_images, bmp, RGB(255, 0, 255));
-            DeleteObject(bmp);
-        }
+        const OwnedBitmap bmp(static_cast<HBITMAP>(LoadImageW(
+            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kToolbarBitmap), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+        if (bmp) ImageList_AddMasked(g_images, bmp.get(), RGB(255, 0, 255));
     }
     SendMessageW(bar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(g_images));
     TBBUTTON buttons[sizeof kCommandButtons / sizeof kCommandButtons[0]] = {};
@@ -245,10 +243,8 @@ void insertBand(HWND child, int id, int width) {
 }
 
 void drawRound(HDC dc, const RECT& rc, HBRUSH brush, HPEN pen) {
-    HGDIOBJ ob = SelectObject(dc, brush), op = SelectObject(dc, pen);
+    const SelectedObject b(dc, brush), p(dc, pen);
     RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, 5, 5);
-    SelectObject(dc, ob);
-    SelectObject(dc, op);
 }
 
 LRESULT customDrawBar(NMTBCUSTOMDRAW* cd) {
@@ -268,12 +264,11 @@ LRESULT customDrawBar(NMTBCUSTOMDRAW* cd) {
             for (int i = 0; i < 4; ++i)
                 if (kMenuBarIds[i] == CommandId(cd->nmcd.dwItemSpec)) index = i;
             if (index >= 0) {
-                HGDIOBJ old = SelectObject(dc, frameUiFont());
+                const SelectedObject font(dc, frameUiFont());
                 SetBkMode(dc, TRANSPARENT);
                 SetTextColor(dc, GetSysColor(COLOR_MENUTEXT));
                 RECT trc = rc;
                 DrawTextW(dc, kMenuBarTexts[index], -1, &trc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
-                SelectObject(dc, old);
             }
             return CDRF_SKIPDEFAULT;
         }

@@ -9,6 +9,7 @@
 
 #include "base/directory_list.h"
 #include "base/platform.h"
+#include "base/win_handles.h"
 #include "image/decoded_image.h"
 #include "image/plugin_host.h"
 
@@ -273,11 +274,10 @@ DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, 
     DWORD got = 0;
     DWORD fileSize = 0;
     {
-        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return nullptr;
-        fileSize = GetFileSize(file, nullptr);
-        if (!ReadFile(file, head, kHeadBytes, &got, nullptr)) got = 0;
-        CloseHandle(file);
+        FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file) return nullptr;
+        fileSize = GetFileSize(file.get(), nullptr);
+        if (!ReadFile(file.get(), head, kHeadBytes, &got, nullptr)) got = 0;
     }
     if (got == 0) return nullptr;
     const std::string narrow = pluginNarrowPath(path);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/text_utils.h"
+#include "base/win_handles.h"
 #include "base/win_state.h"
 #include "thumbs/pane.h"
 
@@ -37,8 +38,8 @@ void fill(HDC dc, int l, int t, int r, int b, COLORREF colour) {
 }
 
 void paintCell(ThumbnailPane& pane, HWND window) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
+    const PaintScope paint(window);
+    const HDC dc = paint.dc();
     const int cw = g_settings.thumbWidth, ch = g_settings.thumbHeight;
     const COLORREF back = backgroundColour(pane);
     const int i = itemOfWindow(pane, window);
@@ -57,18 +58,16 @@ void paintCell(ThumbnailPane& pane, HWND window) {
         StretchDIBits(dc, x, y, dw, dh, 0, 0, item->thumbWidth, item->thumbHeight, item->pixels,
                       reinterpret_cast<const BITMAPINFO*>(&item->bitmapInfo), DIB_RGB_COLORS, SRCCOPY);
         if (item->selected == 1) {
-            HBRUSH frame = CreateSolidBrush(selectedColour(pane));
+            const OwnedBrush frame(CreateSolidBrush(selectedColour(pane)));
             RECT r{0, 0, cw, ch};
-            FrameRect(dc, &r, frame);
-            DeleteObject(frame);
+            FrameRect(dc, &r, frame.get());
         }
     }
-    EndPaint(window, &ps);
 }
 
 void paintText(ThumbnailPane& pane, HWND window) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
+    const PaintScope paint(window);
+    const HDC dc = paint.dc();
     RECT client;
     GetClientRect(window, &client);
     const int i = itemOfWindow(pane, window);
@@ -77,7 +76,7 @@ void paintText(ThumbnailPane& pane, HWND window) {
          item && item->selected == 1 ? selectedColour(pane) : RGB(240, 240, 248));
     if (item && item->pixels) {
         SetBkMode(dc, TRANSPARENT);
-        HGDIOBJ oldFont = g_uiFont ? SelectObject(dc, g_uiFont) : nullptr;
+        const SelectedObject font(dc, g_uiFont);
         int line = 0;
         auto draw = [&](const std::wstring& text) {
             RECT band{0, kTextLineHeight * line, client.right, kTextLineHeight * (line + 1)};
@@ -95,9 +94,7 @@ void paintText(ThumbnailPane& pane, HWND window) {
             formatFileDate(item->lastWriteTime, date, 64);
             draw(date);
         }
-        if (oldFont) SelectObject(dc, oldFont);
     }
-    EndPaint(window, &ps);
 }
 
 SCROLLINFO scrollInfo(UINT mask) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/private_heap.h"
+#include "base/win_handles.h"
 
 FolderTreeModel g_treeModel;
 
@@ -85,13 +86,12 @@ bool hasChildFolder(const wchar_t* path) {
     wchar_t pattern[kPathCapacity];
     if (!listPattern(pattern, path)) return false;
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    FindHandle h(FindFirstFileW(pattern, &fd));
+    if (!h) return false;
     bool found = false;
     do {
         if (passesFolderFilter(fd)) found = true;
-    } while (!found && FindNextFileW(h, &fd));
-    FindClose(h);
+    } while (!found && FindNextFileW(h.get(), &fd));
     return found;
 }
 
@@ -218,14 +218,13 @@ void populatePathNode(HTREEITEM item, const FolderNode* node) {
     std::vector<PendingPathChild> found;
     if (listPattern(pattern, node->path)) {
         WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW(pattern, &fd);
-        if (h != INVALID_HANDLE_VALUE) {
+        FindHandle h(FindFirstFileW(pattern, &fd));
+        if (h) {
             do {
                 wchar_t child[kPathCapacity];
                 if (passesFolderFilter(fd) && joinPath(child, node->path, fd.cFileName))
                     found.push_back({fd.cFileName, child, fd.dwFileAttributes});
-            } while (FindNextFileW(h, &fd));
-            FindClose(h);
+            } while (FindNextFileW(h.get(), &fd));
         }
     }
     // Sorted here as the control sorts (case-insensitive by text), then appended: inserting

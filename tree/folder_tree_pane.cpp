@@ -12,6 +12,7 @@
 #include "base/messages.h"
 #include "base/settings.h"
 #include "base/text_utils.h"
+#include "base/win_handles.h"
 #include "frame/command_table.h"
 #include "frame/file_operations.h"
 #include "frame/frame_layout.h"
@@ -502,29 +503,30 @@ void fitLabelFont(HWND label) {
     GetClientRect(label, &rc);
     wchar_t text[32] = {};
     GetWindowTextW(label, text, 32);
-    HDC dc = GetDC(label);
+    const WindowDC dc(label);
     if (!dc) return;
     const int height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
     for (int h = height; h >= 9; --h) {
         lf.lfHeight = -h;
         lf.lfWidth = 0;
-        HFONT candidate = h == height ? font : CreateFontIndirectW(&lf);
+        // A smaller face made here is deleted unless the label keeps it.
+        OwnedFont made(h == height ? nullptr : CreateFontIndirectW(&lf));
+        const HFONT candidate = h == height ? font : made.get();
         if (!candidate) break;
-        HGDIOBJ old = SelectObject(dc, candidate);
         SIZE size{};
-        GetTextExtentPoint32W(dc, text, int(std::wcslen(text)), &size);
-        SelectObject(dc, old);
+        {
+            const SelectedObject measured(dc.get(), candidate);
+            GetTextExtentPoint32W(dc.get(), text, int(std::wcslen(text)), &size);
+        }
         if (size.cx <= rc.right || h == 9) {
-            if (candidate != font) {
+            if (made) {
                 SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(candidate), FALSE);
                 if (g_labelFont) DeleteObject(g_labelFont);
-                g_labelFont = candidate;
+                g_labelFont = made.release();
             }
             break;
         }
-        if (candidate != font) DeleteObject(candidate);
     }
-    ReleaseDC(label, dc);
 }
 
 }  // namespace
