@@ -79,7 +79,7 @@ struct Hook {
     static Handle none() { return nullptr; }
     static bool free(Handle h) { return UnhookWindowsHookEx(h) != FALSE; }
 };
-struct MemoryDC {
+struct CompatibleDC {
     using Handle = HDC;
     static Handle none() { return nullptr; }
     static bool free(Handle h) { return DeleteDC(h) != FALSE; }
@@ -97,7 +97,7 @@ using FileHandle = OwnedHandle<handle_traits::File>;      // CreateFileW: INVALI
 using FindHandle = OwnedHandle<handle_traits::Find>;      // FindFirstFileW: INVALID_HANDLE_VALUE is none
 using MappedView = OwnedHandle<handle_traits::View>;      // MapViewOfFile
 using HookHandle = OwnedHandle<handle_traits::Hook>;      // SetWindowsHookExW
-using MemoryDC = OwnedHandle<handle_traits::MemoryDC>;    // CreateCompatibleDC
+using MemoryDC = OwnedHandle<handle_traits::CompatibleDC>;    // CreateCompatibleDC
 
 // A window's DC from GetDC (or GetWindowDC), given back with ReleaseDC to the same window.
 // A null window is the screen.
