@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/app_state.h"
+#include "base/win_handles.h"
 #include "dialogs/about_box.h"
 #include "frame/pending_commands.h"
 #include "test_frame_support.h"
@@ -84,12 +85,12 @@ TEST_F(AboutBox, EscAndEnterCloseFromEveryControl) {
     // The OK button by click, and the frame in front afterwards.
     HWND box = open();
     ASSERT_NE(box, nullptr);
-    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, watchActivation, nullptr, GetCurrentThreadId());
-    ASSERT_NE(hook, nullptr);
+    HookHandle hook(SetWindowsHookExW(WH_CALLWNDPROC, watchActivation, nullptr, GetCurrentThreadId()));
+    ASSERT_TRUE(hook);
     g_lastActivated = nullptr;
     SendMessageW(GetDlgItem(box, 101), BM_CLICK, 0, 0);
     pump();
-    UnhookWindowsHookEx(hook);
+    hook.reset();
     EXPECT_FALSE(IsWindow(box));
     EXPECT_EQ(g_lastActivated, frame);
 }
