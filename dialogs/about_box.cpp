@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <cwchar>
+#include <initializer_list>
 #include <new>
 
 #include "base/app_state.h"
 #include "base/win_state.h"
-#include "frame/pending_commands.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 
 #include "base/app_state.h"
 #include "dialogs/about_box.h"
-#include "frame/pending_commands.h"
 #include "test_frame_support.h"
 
 using namespace frametest;
