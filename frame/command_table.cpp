@@ -80,21 +80,21 @@ const CommandInfo kCommands[kCommandCount] = {
 namespace {
 // Menu items, buttons and submenus that cannot carry a shortcut.
 constexpr CommandInfo kOtherCommands[] = {
-    {cmd::MenuFile, L"ファイル(&F)", nullptr, V, 0},
-    {cmd::MenuView, L"表示(&V)", nullptr, V, 0},
-    {cmd::MenuTools, L"ツール(&T)", nullptr, V, 0},
-    {cmd::MenuHelp, L"ヘルプ(&H)", nullptr, V, 0},
-    {cmd::ThumbSubmenu, L"サムネイル(&T)", nullptr, V, 0, Rule::None, Vw},
-    {cmd::ToolsSubmenu, L"登録ツール(&T)", nullptr, V, 0, Rule::AnyTool, T | X},
-    {cmd::TreeShowIn1, L"サムネイルウィンドウ1に表示(&F)", nullptr, V, 0, Rule::None, R},
-    {cmd::TreeShowIn2, L"サムネイルウィンドウ2に表示(&S)", nullptr, V, 0, Rule::None, R},
-    {cmd::TreeRegister, L"登録フォルダに追加(&A)", nullptr, V, 0, Rule::TreeRegister, R},
-    {cmd::TreeUnregister, L"登録フォルダから除外(&D)", nullptr, V, 0, Rule::TreeUnregister, R},
-    {cmd::TreeNewFolder, L"フォルダ作成 (実フォルダ)(&N)", nullptr, V, 0, Rule::TreeRegisterOrUnregister, R},
-    {cmd::TreeRenameFolder, L"フォルダ名変更 (実フォルダ)(&M)", nullptr, V, 0, Rule::TreeFolderNotBusy, R},
-    {cmd::TreeDeleteFolder, L"フォルダ削除 (実フォルダ)(&R)", nullptr, V, 0, Rule::TreeFolderNotBusy, R},
-    {cmd::TreeExplorer, L"エクスプローラで開く(&X)", nullptr, V, 0, Rule::None, R},
-    {cmd::ColumnButton, nullptr, nullptr, V, 0, Rule::None, 0, L"表示列数"},
+    {cmd::MenuFile, L"ファイル(&F)", nullptr, 0, 0},
+    {cmd::MenuView, L"表示(&V)", nullptr, 0, 0},
+    {cmd::MenuTools, L"ツール(&T)", nullptr, 0, 0},
+    {cmd::MenuHelp, L"ヘルプ(&H)", nullptr, 0, 0},
+    {cmd::ThumbSubmenu, L"サムネイル(&T)", nullptr, 0, 0, Rule::None, Vw},
+    {cmd::ToolsSubmenu, L"登録ツール(&T)", nullptr, 0, 0, Rule::AnyTool, T | X},
+    {cmd::TreeShowIn1, L"サムネイルウィンドウ1に表示(&F)", nullptr, 0, 0, Rule::None, R},
+    {cmd::TreeShowIn2, L"サムネイルウィンドウ2に表示(&S)", nullptr, 0, 0, Rule::None, R},
+    {cmd::TreeRegister, L"登録フォルダに追加(&A)", nullptr, 0, 0, Rule::TreeRegister, R},
+    {cmd::TreeUnregister, L"登録フォルダから除外(&D)", nullptr, 0, 0, Rule::TreeUnregister, R},
+    {cmd::TreeNewFolder, L"フォルダ作成 (実フォルダ)(&N)", nullptr, 0, 0, Rule::TreeRegisterOrUnregister, R},
+    {cmd::TreeRenameFolder, L"フォルダ名変更 (実フォルダ)(&M)", nullptr, 0, 0, Rule::TreeFolderNotBusy, R},
+    {cmd::TreeDeleteFolder, L"フォルダ削除 (実フォルダ)(&R)", nullptr, 0, 0, Rule::TreeFolderNotBusy, R},
+    {cmd::TreeExplorer, L"エクスプローラで開く(&X)", nullptr, 0, 0, Rule::None, R},
+    {cmd::ColumnButton, nullptr, nullptr, 0, 0, Rule::None, 0, L"表示列数"},
 };
 }  // namespace
 

@@ -11,7 +11,6 @@
 #include "thumbs/pane_access.h"
 #include "tree/tree_access.h"
 
-
 // Control ids of the frame.
 namespace ctl {
 constexpr int Rebar = 200, MenuBar = 201, CommandBar = 202;
