@@ -129,6 +129,7 @@ void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSetti
             s.*row.number = value;
             break;
         }
+        case SettingKind::Split: s.*row.split = SplitMode(readInt(ini, row.section, row.key, row.fallback)); break;
         case SettingKind::Text: readString(ini, row.section, row.key, s.*row.text); break;
         case SettingKind::ViewerPath: {
             wchar_t* path = s.*row.text;
@@ -214,6 +215,7 @@ void saveSettingsTo(const wchar_t* ini, const AppSettings& s, const MainPlacemen
         case SettingKind::Flag: writeFlag(ini, row.section, row.key, s.*row.small); break;
         case SettingKind::Byte: writeInt(ini, row.section, row.key, s.*row.small); break;
         case SettingKind::Number: writeInt(ini, row.section, row.key, s.*row.number); break;
+        case SettingKind::Split: writeInt(ini, row.section, row.key, int32_t(s.*row.split)); break;
         case SettingKind::Text:
         case SettingKind::ViewerPath: WritePrivateProfileStringW(row.section, row.key, s.*row.text, ini); break;
         case SettingKind::Tools:

@@ -26,8 +26,8 @@ extern std::atomic<int> g_mainWindowActive;
 extern std::atomic<int> g_menuBarMode;
 // The folder tree pane is currently shown.
 extern std::atomic<int> g_treePaneShown;
-// Which menu is open: 0 none, 5000/5100/5200/5300 a menu-bar menu, 5610 the column menu,
-// 1 the thumbnail context menu, 2 the folder-tree context menu.
+// Which menu is open: 0 none, cmd::MenuFile .. cmd::MenuHelp a menu-bar menu, cmd::ColumnButton
+// the column menu, 1 the thumbnail context menu, 2 the folder-tree context menu.
 extern std::atomic<int> g_menuOpen;
 constexpr int kMenuOpenThumbContext = 1, kMenuOpenTreeContext = 2;
 

@@ -35,7 +35,7 @@ constexpr SettingRow kRows[] = {
     {.section = kMwin, .key = L"FocusB", .kind = SettingKind::Byte, .fallback = 255, .small = &AppSettings::focusBlue},
     {.section = kMwin, .key = L"DblClick", .kind = SettingKind::Number, .fallback = 3,
      .number = &AppSettings::doubleClickAction},
-    {.section = kMwin, .key = L"ThSplit", .kind = SettingKind::Number, .fallback = 1, .number = &AppSettings::thumbSplit},
+    {.section = kMwin, .key = L"ThSplit", .kind = SettingKind::Split, .fallback = 1, .split = &AppSettings::thumbSplit},
     {.section = kMwin, .key = L"UseCache", .kind = SettingKind::Flag, .fallback = 1, .small = &AppSettings::useCache},
     {.section = kMwin, .key = L"DTExpand", .kind = SettingKind::Flag, .fallback = 1, .small = &AppSettings::expandDesktop},
     {.section = kMwin, .key = L"CacheOpt", .kind = SettingKind::Flag, .fallback = 1, .small = &AppSettings::cacheOptimise},
@@ -52,6 +52,7 @@ AppSettings::AppSettings() {
     for (const SettingRow& row : kRows) {
         if (row.small) this->*row.small = uint8_t(row.fallback);
         if (row.number) this->*row.number = row.fallback;
+        if (row.split) this->*row.split = SplitMode(row.fallback);
     }
     updateTextAreaHeight(*this);
 }
@@ -78,4 +79,4 @@ int32_t textAreaHeightFor(const AppSettings& s) {
 
 void updateTextAreaHeight(AppSettings& s) { s.textAreaHeight = textAreaHeightFor(s); }
 
-int initialActivePane(const AppSettings& s) { return s.thumbSplit == 2 ? 1 : 0; }
+int initialActivePane(const AppSettings& s) { return s.thumbSplit == SplitMode::Pane2 ? 1 : 0; }

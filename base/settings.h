@@ -23,6 +23,11 @@ struct RegisteredFolderList {
     int count() const;  // number of slots before the first empty one
 };
 
+// Which thumbnail panes are shown ("ThSplit"); the values are the stored numbers. A stored
+// number outside these is kept as it is: the layout then leaves the panes where they are and
+// the menus check "both".
+enum class SplitMode : int32_t { Both = 0, Pane1 = 1, Pane2 = 2 };
+
 // Every stored field starts at the default of its row in the settings table below; the
 // table also names its section and key, its range and the order of the save.
 struct AppSettings {
@@ -52,7 +57,7 @@ struct AppSettings {
     uint8_t focusGreen = 0;
     uint8_t focusBlue = 0;
     int32_t doubleClickAction = 0;  // 0..11; users of it treat other values as their default
-    int32_t thumbSplit = 0;         // 1 pane 1, 2 pane 2, 0 both side by side
+    SplitMode thumbSplit = SplitMode::Both;
     uint8_t useCache = 0;
     uint8_t expandDesktop = 0;
     uint8_t cacheOptimise = 0;
@@ -78,6 +83,7 @@ enum class SettingKind : uint8_t {
     Flag,        // 0/1 (a stored value keeps its lowest bit)
     Byte,        // 0..255 (a stored value keeps its lowest byte)
     Number,      // any int32; clamped to min..max when min <= max
+    Split,       // a SplitMode, stored as its number
     Text,        // a path of at most 259 characters
     ViewerPath,  // Text, defaulting to "Dorna.exe" in the program folder unless the file exists
     Tools,       // kToolCount pairs "<key><n>" (path) and "<nameKey><n>" (name), n = 0..7
@@ -90,10 +96,11 @@ struct SettingRow {
     const wchar_t* key;
     SettingKind kind;
     const wchar_t* nameKey = nullptr;  // Tools
-    int32_t fallback = 0;   // Flag, Byte, Number
+    int32_t fallback = 0;   // Flag, Byte, Number, Split
     int32_t min = 1, max = 0;  // Number: the clamp when min <= max
     uint8_t AppSettings::*small = nullptr;                   // Flag, Byte
     int32_t AppSettings::*number = nullptr;                  // Number
+    SplitMode AppSettings::*split = nullptr;                 // Split
     wchar_t (AppSettings::*text)[kPathCapacity] = nullptr;  // Text, ViewerPath
     int placement = -1;                                      // Placement
 };

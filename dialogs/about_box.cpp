@@ -7,12 +7,12 @@
 
 #include <atomic>
 #include <cwchar>
+#include <initializer_list>
 #include <new>
 
 #include "base/app_state.h"
 #include "base/win_handles.h"
 #include "base/win_state.h"
-#include "frame/pending_commands.h"
 
 namespace {
 

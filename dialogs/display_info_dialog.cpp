@@ -1,15 +1,15 @@
 // The display-information dialog: the four lines of the text area under each thumbnail.
-#include <windows.h>
+#include "dialogs/display_info_dialog.h"
+
 #include <commctrl.h>
 
+#include "base/command_ids.h"
 #include "base/win_state.h"
 #include "frame/frame_state.h"
-#include "frame/pending_commands.h"
 
 namespace {
 
 constexpr int kDialogId = 2300;
-constexpr int kInfoSettingsCommand = 5140;
 struct Box {
     int id;
     uint8_t AppSettings::*flag;
@@ -25,7 +25,7 @@ INT_PTR CALLBACK displayInfoProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         // Opens under its tool-bar button.
         RECT r{};
         if (g_frame.commandBar &&
-            SendMessageW(g_frame.commandBar, TB_GETRECT, kInfoSettingsCommand, reinterpret_cast<LPARAM>(&r))) {
+            SendMessageW(g_frame.commandBar, TB_GETRECT, cmd::InfoSettings, reinterpret_cast<LPARAM>(&r))) {
             POINT pt{r.left, r.bottom};
             ClientToScreen(g_frame.commandBar, &pt);
             SetWindowPos(dialog, nullptr, pt.x, pt.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -15,7 +15,6 @@
 #include "base/image_lock.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
-#include "frame/pending_commands.h"
 #include "image/ansi_text.h"
 #include "image/exif_format.h"
 #include "image/image_comment.h"

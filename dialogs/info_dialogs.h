@@ -1,7 +1,6 @@
 // The information dialogs about the one selected file of the active pane: file facts,
-// comment view and edit, PNG text chunks and Exif shooting data. Main thread only; the
-// entry points (showFileInfoDialog, showCommentDialog, showTextDataDialog) are declared in
-// frame/pending_commands.h. This header adds the text forms the dialogs show.
+// comment view and edit, PNG text chunks and Exif shooting data. Main thread only; the caller
+// sets the modal flag.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +9,11 @@
 #include <string>
 
 #include "thumbs/thumbnail_item.h"
+
+// The commands FileInfo, Comment and TextData on the active pane's one selected file.
+void showFileInfoDialog(HWND owner);
+void showCommentDialog(HWND owner);
+void showTextDataDialog(HWND owner);
 
 // "2,000 KB (2,048,000 byte)": kilobytes rounded up, then the exact byte count.
 std::wstring fileSizeText(uint32_t bytes);

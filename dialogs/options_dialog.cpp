@@ -19,7 +19,6 @@
 #include "frame/key_dialog.h"
 #include "frame/key_table.h"
 #include "frame/menus.h"
-#include "frame/pending_commands.h"
 #include "frame/wallpaper.h"
 #include "image/plugin_host.h"
 #include "thumbs/pane_access.h"

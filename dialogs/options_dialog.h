@@ -1,6 +1,6 @@
 // The options dialog (1000, "オプション") with its pages "設定" (1100), "ツール登録" (1300) and
 // "プラグイン" (1400). It edits a working copy and writes AppSettings only on OK or "適用".
-// Main thread only; showOptionsDialog (frame/pending_commands.h) is the command's entry.
+// Main thread only.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,9 @@
 #include <string>
 
 constexpr int kOptionsDialogId = 1000;
+
+// The Options command: runs the dialog modally (the caller sets the modal flag).
+void showOptionsDialog(HWND owner);
 
 // The same dialog without a modal loop (tests): the caller pumps messages; OK and
 // "キャンセル" destroy it. nullptr while a pane is busy or another options dialog is open.

@@ -12,7 +12,6 @@
 #include "base/messages.h"
 #include "frame/command_lines.h"
 #include "frame/handover.h"
-#include "frame/pending_commands.h"
 
 namespace {
 

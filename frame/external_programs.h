@@ -5,6 +5,18 @@
 #include <windows.h>
 #include <shellapi.h>
 
+// The commands on the active pane's selection and the help commands.
+void showFileProperties(HWND owner);
+void openSelectionInViewer(HWND owner, const wchar_t* option);  // "/v", "/s", "/f"
+void startSlideShow(HWND owner);
+void openSelectionWithAssociation(HWND owner);
+void runExternalTool(HWND owner, int toolIndex);  // 0 .. 7
+void showViewerOptions(HWND owner);
+void showProgramHelp(HWND owner);
+void showViewerHelp(HWND owner);
+// Code 122: the double-click action on `pane`'s selection.
+void runDoubleClickAction(HWND owner, int pane);
+
 // The companion viewer counts as present exactly when its program file exists.
 bool viewerPresent();
 

@@ -6,19 +6,16 @@
 
 #include <string>
 
+#include "base/command_ids.h"
 #include "base/win_state.h"
 #include "base/messages.h"
 #include "frame/command_lines.h"
-#include "frame/pending_commands.h"
 #include "tree/tree_access.h"
 
 namespace {
 
 constexpr int kNameDialogId = 2000;
 constexpr int kNameFieldId = 2020;
-constexpr int kRenameFile = 5030;
-constexpr int kNewFolder = 5520;
-constexpr int kRenameFolder = 5521;
 // A path of this many characters or more is not renamed: the shell's buffers and the pane's
 // item names hold 260 characters with the terminator.
 constexpr size_t kLongestPath = 259;
@@ -148,8 +145,8 @@ INT_PTR CALLBACK nameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         if (!s) return FALSE;
         if (LOWORD(wParam) == IDOK) {
             const std::wstring typed = fieldText(dialog);
-            if (s->command == kRenameFile) renameFileNow(*s, typed);
-            else if (s->command == kRenameFolder) renameFolderNow(dialog, *s, typed);
+            if (s->command == cmd::Rename) renameFileNow(*s, typed);
+            else if (s->command == cmd::TreeRenameFolder) renameFolderNow(dialog, *s, typed);
             else createFolderNow(dialog, *s, typed);
             EndDialog(dialog, 1);
             return TRUE;
@@ -204,13 +201,13 @@ INT_PTR runNameDialog(HWND owner, int command, int pane, const wchar_t* folder) 
     s.command = command;
     s.pane = pane == 1 ? 1 : 0;
     switch (command) {
-    case kRenameFile:
+    case cmd::Rename:
         if (!prepareFileRename(s.pane, s)) return 0;
         break;
-    case kRenameFolder:
+    case cmd::TreeRenameFolder:
         if (!prepareFolderRename(folder, s)) return 0;
         break;
-    case kNewFolder:
+    case cmd::TreeNewFolder:
         if (!folder || !*folder) return 0;
         s.folder = folder;
         s.caption = L"フォルダ新規作成";
@@ -258,4 +255,4 @@ void deleteSelectedFiles(HWND owner) {
     if (same && !paneBusy(other)) paneRefresh(other, false);
 }
 
-void renameSelectedFile(HWND owner) { runNameDialog(owner, kRenameFile, activePane(), nullptr); }
+void renameSelectedFile(HWND owner) { runNameDialog(owner, cmd::Rename, activePane(), nullptr); }

@@ -6,8 +6,14 @@
 
 #include <string>
 
-// The name dialog (2000) for command 5030 (rename the one selected file of `pane`),
-// 5520 (new folder inside `folder`) or 5521 (rename `folder`). For the folder variants the
+// The commands Delete and Rename on the active pane's selection (the caller sets the modal
+// flag around the rename).
+void deleteSelectedFiles(HWND owner);
+void renameSelectedFile(HWND owner);
+
+// The name dialog (2000) for command cmd::Rename (rename the one selected file of `pane`),
+// cmd::TreeNewFolder (new folder inside `folder`) or cmd::TreeRenameFolder (rename `folder`).
+// For the folder variants the
 // caller has already checked that the folder may be changed. Returns 1 after OK, 2 after
 // Cancel and 0 when the dialog refused to open. The folder variants call treeAfterRename /
 // treeAfterNewFolder themselves after a success.

@@ -35,24 +35,24 @@ int frameShowCommand(int requested, bool maximised) {
     return requested;
 }
 
-PaneLayout computePaneLayout(int W, int H, int split, bool autoTree, int treeW, int fx) {
+PaneLayout computePaneLayout(int W, int H, SplitMode split, bool autoTree, int treeW, int fx) {
     PaneLayout out{};
     const int left = autoTree ? 0 : treeW + fx;
     const int A = W - left;
     switch (split) {
-    case 0: {
+    case SplitMode::Both: {
         const int pw = A / 2 - 1;
         out.pane[0] = {left, 0, pw, H, true};
         out.pane[1] = {W - A / 2, 0, pw, H, true};
         out.valid = true;
         break;
     }
-    case 1:
+    case SplitMode::Pane1:
         out.pane[0] = {left, 0, A, H, true};
         out.pane[1] = {left, 0, A, H, false};
         out.valid = true;
         break;
-    case 2:
+    case SplitMode::Pane2:
         out.pane[1] = {left, 0, A, H, true};
         out.pane[0] = {left, 0, A, H, false};
         out.valid = true;

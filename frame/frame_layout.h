@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "base/settings.h"
+
 struct FrameBox {
     int x, y, w, h;
 };
@@ -33,7 +35,7 @@ struct PaneLayout {
     bool valid;  // false for an unknown split: the panes stay as they are
     PanePlace pane[2];
 };
-PaneLayout computePaneLayout(int clientW, int clientH, int split, bool autoTree, int treeW, int fx);
+PaneLayout computePaneLayout(int clientW, int clientH, SplitMode split, bool autoTree, int treeW, int fx);
 
 // Rectangle of the folder tree pane window so that only its right sizing border lies inside
 // the client window.

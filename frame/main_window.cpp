@@ -10,16 +10,23 @@
 #include "base/settings.h"
 #include "base/thread_messages.h"
 #include "base/win_state.h"
+#include "dialogs/about_box.h"
+#include "dialogs/display_info_dialog.h"
+#include "dialogs/info_dialogs.h"
+#include "dialogs/options_dialog.h"
 #include "frame/command_table.h"
 #include "frame/external_programs.h"
+#include "frame/file_operations.h"
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
 #include "frame/handover.h"
 #include "frame/key_table.h"
 #include "frame/menus.h"
-#include "frame/pending_commands.h"
 #include "frame/toolbars.h"
 #include "frame/tree_pane_frame.h"
+#include "frame/wallpaper.h"
+#include "thumbs/pane_access.h"
+#include "tree/tree_access.h"
 
 
 namespace {
@@ -61,11 +68,9 @@ void repaintClientNow() {
         RedrawWindow(g_clientWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-void computeCellSize() {
-    setPaneCellSize(GetSystemMetrics(SM_CXEDGE) + g_settings.thumbWidth,
-                    GetSystemMetrics(SM_CYEDGE) + g_settings.textAreaHeight + g_settings.thumbHeight);
-}
-
+// The panes take their cell size (the edge, "ThImgW", "ThImgH" and the text-area height) from
+// the settings themselves whenever their base window is sized and whenever they list a folder,
+// so a changed cell size reaches them through this size message or through a refresh.
 void postSizeToBases() {
     for (int i = 0; i < 2; ++i) {
         HWND base = paneBaseWindow(i);
@@ -148,12 +153,12 @@ void layoutClientArea() {
     layoutPanes(r.right, r.bottom);
 }
 
-void setSplit(int n) {
-    if (n == g_settings.thumbSplit) return;
-    g_settings.thumbSplit = n;
+void setSplit(SplitMode mode) {
+    if (mode == g_settings.thumbSplit) return;
+    g_settings.thumbSplit = mode;
     placeTreeAndPanes();
-    if (n == 1) postToPane(0, CodeActivate, 0);
-    else if (n == 2) postToPane(1, CodeActivate, 0);
+    if (mode == SplitMode::Pane1) postToPane(0, CodeActivate, 0);
+    else if (mode == SplitMode::Pane2) postToPane(1, CodeActivate, 0);
     refreshToolBarChecks();
 }
 
@@ -173,7 +178,6 @@ void refreshPane(bool reset, int pane, bool both) {
         g_settings.thumbHeight = clampThumbSize(g_pendingThumbHeight);
         sizeChanged = true;
     }
-    computeCellSize();
     auto one = [reset](int p) { paneRefresh(p, reset); };
     one(pane);
     if (both || sizeChanged) one(1 - pane);
@@ -222,14 +226,13 @@ void onFrameCommand(int id, int code) {
     // and a shutdown run inside that send would wait for the very thread that waits for it.
     case cmd::Exit: PostMessageW(g_mainWindow, WM_CLOSE, 0, 0); return;
     case cmd::AutoTree: toggleAutoTree(); return;
-    case cmd::Pane1: setSplit(1); return;
-    case cmd::Pane2: setSplit(2); return;
-    case cmd::BothPanes: setSplit(0); return;
+    case cmd::Pane1: setSplit(SplitMode::Pane1); return;
+    case cmd::Pane2: setSplit(SplitMode::Pane2); return;
+    case cmd::BothPanes: setSplit(SplitMode::Both); return;
     case cmd::TextArea:
         g_settings.textArea = g_settings.textArea ? 0 : 1;
         refreshToolBarChecks();
         updateTextAreaHeight(g_settings);
-        computeCellSize();
         postSizeToBases();
         return;
     case cmd::InfoSettings: {
@@ -240,7 +243,6 @@ void onFrameCommand(int id, int code) {
         }
         if (ok) {
             updateTextAreaHeight(g_settings);
-            computeCellSize();
             postSizeToBases();
             postToPane(0, CodeRepaint, 0);
             postToPane(1, CodeRepaint, 0);
@@ -276,7 +278,7 @@ void onFrameCommand(int id, int code) {
     case cmd::ScrollUp: scrollActivePane(SB_LINEUP); return;
     case cmd::ScrollDown: scrollActivePane(SB_LINEDOWN); return;
     case cmd::SwitchPane:
-        setSplit(0);
+        setSplit(SplitMode::Both);
         postToPane(1 - pane, CodeActivate, 0);
         return;
     case ctl::FieldW:
@@ -289,7 +291,7 @@ void onFrameCommand(int id, int code) {
     if (id >= cmd::Tool1 && id <= cmd::Tool8) {
         runExternalTool(g_mainWindow, id - cmd::Tool1);
     } else if (id >= cmd::Columns2 && id <= cmd::Columns20 && commandIndex(CommandId(id)) >= 0) {
-        applyColumnCount(id - 5400);
+        applyColumnCount(id - cmd::ColumnsBase);
     } else if (id >= cmd::FilterAll && id <= cmd::FilterGif) {
         applyFilter(id - cmd::FilterAll);
     } else if (id >= cmd::TreeShowIn1 && id <= cmd::TreeExplorer) {

@@ -29,7 +29,7 @@ void freeFrameResources();
 
 // "ThSplit" n (1, 2 or 0 for both): nothing when it is already n; otherwise lays out again and
 // activates the pane that is now alone.
-void setSplit(int n);
+void setSplit(SplitMode mode);
 // Inverts "AutoTree": pins and shows the tree pane, or hides it.
 void toggleAutoTree();
 // Lists a pane again (takes over the size fields first); `both` also refreshes the other pane.

@@ -39,20 +39,19 @@ void appendOwnerDrawn(HMENU menu, UINT id, MenuItemRecord record, HMENU submenu)
     InsertMenuItemW(menu, GetMenuItemCount(menu), TRUE, &mii);
 }
 
-void appendCommand(HMENU menu, CommandId id) {
-    int index = commandIndex(id);
+// The item's shortcut labels from the live accelerator table (none for a command without one).
+void takeShortcut(MenuItemRecord& record, CommandId id) {
+    const int index = commandIndex(id);
     if (index < 0) return;
     const ACCEL& entry = liveAccelerators().entries[index];
-    MenuItemRecord r;
-    r.text = kCommands[index].menuText ? kCommands[index].menuText : L"";
-    r.modifier = shortcutModifierLabel(entry);
-    r.key = shortcutKeyLabel(entry);
-    appendOwnerDrawn(menu, id, std::move(r), nullptr);
+    record.modifier = shortcutModifierLabel(entry);
+    record.key = shortcutKeyLabel(entry);
 }
 
-void appendExtra(HMENU menu, CommandId id, HMENU submenu = nullptr) {
+void appendCommand(HMENU menu, CommandId id, HMENU submenu = nullptr) {
     MenuItemRecord r;
-    r.text = extraMenuText(id);
+    r.text = commandMenuText(id);
+    takeShortcut(r, id);
     appendOwnerDrawn(menu, id, std::move(r), submenu);
 }
 
@@ -67,14 +66,11 @@ void fillToolSubmenu(HMENU menu) {
         name += L"(&";
         name += wchar_t(L'1' + i);
         name += L")";
-        const int index = commandIndex(CommandId(cmd::Tool1 + i));
+        const CommandId id = CommandId(cmd::Tool1 + i);
         MenuItemRecord r;
         r.text = name;
-        if (index >= 0) {
-            r.modifier = shortcutModifierLabel(liveAccelerators().entries[index]);
-            r.key = shortcutKeyLabel(liveAccelerators().entries[index]);
-        }
-        appendOwnerDrawn(menu, UINT(cmd::Tool1 + i), std::move(r), nullptr);
+        takeShortcut(r, id);
+        appendOwnerDrawn(menu, id, std::move(r), nullptr);
     }
 }
 
@@ -120,7 +116,7 @@ void buildMenus() {
     appendCommand(thumbs, cmd::BothPanes);
     appendCommand(m, cmd::AutoTree);
     appendSeparator(m);
-    appendExtra(m, cmd::ThumbSubmenu, thumbs);
+    appendCommand(m, cmd::ThumbSubmenu, thumbs);
     appendCommand(m, cmd::TextArea);
     appendCommand(m, cmd::InfoSettings);
     appendSeparator(m);
@@ -138,7 +134,7 @@ void buildMenus() {
     appendCommand(m, cmd::SlideShow);
     appendSeparator(m);
     appendCommand(m, cmd::Associated);
-    appendExtra(m, cmd::ToolsSubmenu, g_toolSubmenus[0]);
+    appendCommand(m, cmd::ToolsSubmenu, g_toolSubmenus[0]);
     appendSeparator(m);
     appendCommand(m, cmd::Options);
     appendCommand(m, cmd::ViewerOptions);
@@ -161,7 +157,7 @@ void buildMenus() {
     appendCommand(m, cmd::ViewerFull);
     appendSeparator(m);
     appendCommand(m, cmd::Associated);
-    appendExtra(m, cmd::ToolsSubmenu, g_toolSubmenus[1]);
+    appendCommand(m, cmd::ToolsSubmenu, g_toolSubmenus[1]);
     appendSeparator(m);
     appendCommand(m, cmd::FileInfo);
     appendCommand(m, cmd::Comment);
@@ -172,19 +168,19 @@ void buildMenus() {
     appendCommand(m, cmd::SelectAll);
 
     m = g_popups[MenuPosTreeContext];
-    appendExtra(m, cmd::TreeShowIn1);
-    appendExtra(m, cmd::TreeShowIn2);
+    appendCommand(m, cmd::TreeShowIn1);
+    appendCommand(m, cmd::TreeShowIn2);
     appendSeparator(m);
-    appendExtra(m, cmd::TreeRegister);
-    appendExtra(m, cmd::TreeUnregister);
+    appendCommand(m, cmd::TreeRegister);
+    appendCommand(m, cmd::TreeUnregister);
     appendSeparator(m);
-    appendExtra(m, cmd::TreeNewFolder);
-    appendExtra(m, cmd::TreeRenameFolder);
-    appendExtra(m, cmd::TreeDeleteFolder);
+    appendCommand(m, cmd::TreeNewFolder);
+    appendCommand(m, cmd::TreeRenameFolder);
+    appendCommand(m, cmd::TreeDeleteFolder);
     appendSeparator(m);
     appendCommand(m, cmd::Hidden);
     appendSeparator(m);
-    appendExtra(m, cmd::TreeExplorer);
+    appendCommand(m, cmd::TreeExplorer);
 }
 
 void destroyMenus() {
@@ -339,82 +335,17 @@ bool menuItemTexts(HMENU menu, int position, std::wstring& text, std::wstring& s
 
 // ---------------------------------------------------------------- enabling rules
 
-bool menuItemState(int position, CommandId id, const MenuRuleInputs& in, MenuItemState& out) {
-    const int c = in.active.selected, t = in.active.total;
-    const bool fileLike = position == MenuPosFile || position == MenuPosThumbContext;
-    const bool viewerLike = position == MenuPosTools || position == MenuPosThumbContext;
-    out = {true, false};
-    if (fileLike) {
-        const bool blocked = in.activeBusy || (in.otherBusy && in.sameFolder);
-        switch (id) {
-        case cmd::FileInfo: out.enabled = c == 1; return true;
-        case cmd::TextData: out.enabled = c == 1 && in.active.selectedHasText; return true;
-        case cmd::Comment:
-            out.enabled = c == 1 && (in.active.selectedFormat == 2 || in.active.selectedFormat == 3);
-            return true;
-        case cmd::Delete: out.enabled = !blocked && c >= 1; return true;
-        case cmd::Rename: out.enabled = !blocked && c == 1; return true;
-        case cmd::SelectAll:
-            out.enabled = in.active.hasItems && !in.activeBusy;
-            out.checked = out.enabled && c == t;
-            return true;
-        case cmd::Properties:
-        case cmd::Wallpaper:
-            if (position != MenuPosFile) break;
-            out.enabled = c == 1;
-            return true;
-        default: break;
-        }
-    }
-    if (position == MenuPosView || position == MenuPosTreeContext) {
-        switch (id) {
-        case cmd::AutoTree: out.checked = in.autoTree; return position == MenuPosView;
-        case cmd::Pane1: out.checked = in.split == 1; return true;
-        case cmd::Pane2: out.checked = in.split == 2; return true;
-        case cmd::BothPanes: out.checked = in.split != 1 && in.split != 2; return true;
-        case cmd::TextArea: out.checked = in.textArea; return true;
-        case cmd::Hidden: out.checked = in.hiddenMask == 0; return true;
-        default: break;
-        }
-    }
-    if (viewerLike) {
-        switch (id) {
-        case cmd::ViewerOpen:
-        case cmd::ViewerEdit:
-        case cmd::ViewerFull: out.enabled = in.viewerExists; return true;
-        case cmd::Associated: out.enabled = c >= 1; return true;
-        case cmd::ToolsSubmenu: out.enabled = in.anyTool; return true;
-        default: break;
-        }
-        if (position == MenuPosTools) {
-            switch (id) {
-            case cmd::Options: out.enabled = !in.activeBusy && !in.otherBusy; return true;
-            case cmd::ViewerOptions: out.enabled = in.viewerExists; return true;
-            case cmd::SlideShow: out.enabled = in.viewerExists && in.active.hasItems && !in.activeBusy; return true;
-            default: break;
-            }
-        }
-    }
-    if (position == MenuPosHelp && id == cmd::ViewerHelp) {
-        out.enabled = in.viewerHelpExists;
-        return true;
-    }
-    if (position == MenuPosTreeContext) {
-        const bool folderOk = in.tree.selectionIsFileFolder && !in.tree.selectionInBusyPane;
-        switch (id) {
-        case cmd::TreeRegister: out.enabled = in.tree.canRegister; return true;
-        case cmd::TreeUnregister: out.enabled = in.tree.canUnregister; return true;
-        case cmd::TreeNewFolder: out.enabled = in.tree.canRegister || in.tree.canUnregister; return true;
-        case cmd::TreeRenameFolder:
-        case cmd::TreeDeleteFolder: out.enabled = folderOk; return true;
-        default: break;
-        }
-    }
-    return false;
+bool menuItemState(int position, CommandId id, const CommandStateSnapshot& in, CommandItemState& out) {
+    const CommandInfo* row = commandInfo(id);
+    if (!row || row->rule == CommandRule::None || position < 0 || position >= MenuPosCount ||
+        !(row->menus & menuBit(position)))
+        return false;
+    out = commandState(row->rule, in);
+    return true;
 }
 
-MenuRuleInputs currentMenuRuleInputs() {
-    MenuRuleInputs in;
+CommandStateSnapshot currentCommandState() {
+    CommandStateSnapshot in;
     const int active = g_activePane.load() == 1 ? 1 : 0;
     queryPaneSnapshot(active, in.active);
     PaneSnapshot other;
@@ -433,15 +364,12 @@ MenuRuleInputs currentMenuRuleInputs() {
     }
     for (int i = 0; i < kToolCount; ++i)
         if (g_settings.toolPaths[i][0]) in.anyTool = true;
-    in.autoTree = g_settings.autoTree != 0;
-    in.split = g_settings.thumbSplit;
-    in.textArea = g_settings.textArea != 0;
-    in.hiddenMask = g_settings.hiddenMask;
+    takeViewSettings(g_settings, in);
     queryTreeMenuState(in.tree);
     return in;
 }
 
-void prepareMenuWith(HMENU menu, const MenuRuleInputs& in) {
+void prepareMenuWith(HMENU menu, const CommandStateSnapshot& in) {
     int position = positionOf(menu);
     if (position < 0) {
         // A submenu: the thumbnail submenu of View carries the view checks.
@@ -459,11 +387,11 @@ void prepareMenuWith(HMENU menu, const MenuRuleInputs& in) {
         mii.cbSize = sizeof mii;
         mii.fMask = MIIM_ID | MIIM_FTYPE;
         if (!GetMenuItemInfoW(menu, UINT(i), TRUE, &mii) || (mii.fType & MFT_SEPARATOR)) continue;
-        MenuItemState st;
+        CommandItemState st;
         if (!menuItemState(position, CommandId(mii.wID), in, st)) continue;
         EnableMenuItem(menu, UINT(i), MF_BYPOSITION | (st.enabled ? MF_ENABLED : MF_GRAYED));
         CheckMenuItem(menu, UINT(i), MF_BYPOSITION | (st.checked ? MF_CHECKED : MF_UNCHECKED));
     }
 }
 
-void prepareMenu(HMENU menu) { prepareMenuWith(menu, currentMenuRuleInputs()); }
+void prepareMenu(HMENU menu) { prepareMenuWith(menu, currentCommandState()); }

@@ -7,18 +7,6 @@
 #include <string>
 
 #include "frame/command_table.h"
-#include "frame/pending_commands.h"
-
-enum MenuPosition : int {
-    MenuPosFile = 0,
-    MenuPosView = 1,
-    MenuPosTools = 2,
-    MenuPosHelp = 3,
-    MenuPosColumns = 4,
-    MenuPosThumbContext = 5,
-    MenuPosTreeContext = 6,
-    MenuPosCount = 7
-};
 
 // Builds the holder and the popup menus from the live accelerator table and the tools.
 void buildMenus();
@@ -50,30 +38,12 @@ LRESULT menuChar(wchar_t ch, HMENU menu);
 // separator or a foreign item.
 bool menuItemTexts(HMENU menu, int position, std::wstring& text, std::wstring& shortcut);
 
-// Inputs of the enabling rules.
-struct MenuRuleInputs {
-    PaneSnapshot active;
-    bool activeBusy = false;
-    bool otherBusy = false;
-    bool sameFolder = false;  // both panes show the same folder
-    bool viewerExists = false;
-    bool viewerHelpExists = false;
-    bool anyTool = false;
-    bool autoTree = false;
-    int split = 1;
-    bool textArea = true;
-    int hiddenMask = 2;
-    TreeMenuState tree;
-};
-struct MenuItemState {
-    bool enabled;
-    bool checked;
-};
-// The state of item `id` in the popup at `position`; false when no rule touches it.
-bool menuItemState(int position, CommandId id, const MenuRuleInputs& in, MenuItemState& out);
+// The state of item `id` in the popup at `position` by its command's rule; false when the
+// command has no rule or does not appear in that popup.
+bool menuItemState(int position, CommandId id, const CommandStateSnapshot& in, CommandItemState& out);
 // The rule inputs from the program's current state.
-MenuRuleInputs currentMenuRuleInputs();
+CommandStateSnapshot currentCommandState();
 // WM_INITMENUPOPUP: sets the states of every item of `menu` (one of the seven popups).
 void prepareMenu(HMENU menu);
 // Same with explicit inputs (tests).
-void prepareMenuWith(HMENU menu, const MenuRuleInputs& in);
+void prepareMenuWith(HMENU menu, const CommandStateSnapshot& in);

@@ -44,20 +44,9 @@ const ButtonDef kCommandButtons[] = {
     {8, cmd::ColumnButton, BTNS_BUTTON},
 };
 
-const wchar_t* tooltipText(UINT_PTR id) {
-    switch (id) {
-    case cmd::AutoTree: return L"フォルダツリー自動表示";
-    case cmd::Pane1: return L"サムネイルウィンドウ1";
-    case cmd::Pane2: return L"サムネイルウィンドウ2";
-    case cmd::BothPanes: return L"サムネイルウィンドウを並べて表示";
-    case cmd::TextArea: return L"情報領域表示(&D)";
-    case cmd::InfoSettings: return L"表示情報設定(&C)";
-    case cmd::StopClear: return L"中止/消去(&S)";
-    case cmd::Refresh: return L"サムネイル更新(&R)";
-    case cmd::ColumnButton: return L"表示列数";
-    default: return nullptr;
-    }
-}
+// Tooltips of the controls right of the buttons (the buttons' own come from the command table).
+constexpr wchar_t kSizeFieldTooltip[] = L"サムネイルサイズ";
+constexpr wchar_t kFilterTooltip[] = L"フィルタ";
 
 void noTheme(HWND w) { removeVisualStyle(w); }
 
@@ -138,7 +127,7 @@ void createMenuBar(HWND frame) {
         buttons[i].idCommand = kMenuBarIds[i];
         buttons[i].fsState = TBSTATE_ENABLED;
         buttons[i].fsStyle = BTNS_DROPDOWN | BTNS_SHOWTEXT | BTNS_AUTOSIZE;
-        buttons[i].iString = reinterpret_cast<INT_PTR>(kMenuBarTexts[i]);
+        buttons[i].iString = reinterpret_cast<INT_PTR>(commandMenuText(kMenuBarIds[i]));
     }
     SendMessageW(bar, TB_ADDBUTTONSW, 4, reinterpret_cast<LPARAM>(buttons));
     // Each button as wide as its text in the user-interface font.
@@ -147,7 +136,7 @@ void createMenuBar(HWND frame) {
     const SelectedObject font(dc, frameUiFont());
     for (int i = 0; i < 4; ++i) {
         RECT rc{0, 0, 0, 0};
-        DrawTextW(dc, kMenuBarTexts[i], -1, &rc, DT_SINGLELINE | DT_CALCRECT);
+        DrawTextW(dc, commandMenuText(kMenuBarIds[i]), -1, &rc, DT_SINGLELINE | DT_CALCRECT);
         TBBUTTONINFOW bi{};
         bi.cbSize = sizeof bi;
         bi.dwMask = TBIF_SIZE;
@@ -221,9 +210,9 @@ void createCommandBar(HWND frame) {
     SendMessageW(g_frame.filter, CB_SETCURSEL, WPARAM(filter >= 0 && filter < 6 ? filter : 0), 0);
     x += 68 + 2;
 
-    addTooltipFor(g_frame.fieldW, L"サムネイルサイズ");
-    addTooltipFor(g_frame.fieldH, L"サムネイルサイズ");
-    addTooltipFor(g_frame.filter, L"フィルタ");
+    addTooltipFor(g_frame.fieldW, kSizeFieldTooltip);
+    addTooltipFor(g_frame.fieldH, kSizeFieldTooltip);
+    addTooltipFor(g_frame.filter, kFilterTooltip);
     g_barWidths[1] = x;
     SetWindowPos(bar, nullptr, 0, 0, x, kBarHeight, SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -268,7 +257,7 @@ LRESULT customDrawBar(NMTBCUSTOMDRAW* cd) {
                 SetBkMode(dc, TRANSPARENT);
                 SetTextColor(dc, GetSysColor(COLOR_MENUTEXT));
                 RECT trc = rc;
-                DrawTextW(dc, kMenuBarTexts[index], -1, &trc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+                DrawTextW(dc, commandMenuText(kMenuBarIds[index]), -1, &trc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
             }
             return CDRF_SKIPDEFAULT;
         }
@@ -335,13 +324,15 @@ void createToolBars(HWND frame) {
 void refreshToolBarChecks() {
     HWND bar = g_frame.commandBar;
     if (!bar) return;
-    auto press = [bar](CommandId id, bool on) { SendMessageW(bar, TB_CHECKBUTTON, id, MAKELPARAM(on ? TRUE : FALSE, 0)); };
-    const int split = g_settings.thumbSplit;
-    press(cmd::AutoTree, g_settings.autoTree != 0);
-    press(cmd::Pane1, split == 1);
-    press(cmd::Pane2, split == 2);
-    press(cmd::BothPanes, split != 1 && split != 2);
-    press(cmd::TextArea, g_settings.textArea != 0);
+    CommandStateSnapshot state;
+    takeViewSettings(g_settings, state);
+    for (const ButtonDef& d : kCommandButtons) {
+        if (d.style != BTNS_CHECK && d.style != BTNS_CHECKGROUP) continue;
+        const CommandInfo* row = commandInfo(d.id);
+        if (!row) continue;
+        const bool on = commandState(row->rule, state).checked;
+        SendMessageW(bar, TB_CHECKBUTTON, d.id, MAKELPARAM(on ? TRUE : FALSE, 0));
+    }
 }
 
 void destroyToolBarResources() {
@@ -378,8 +369,8 @@ bool handleToolBarNotify(const NMHDR* hdr, LRESULT* result) {
     }
     if (hdr->code == TTN_GETDISPINFOW) {
         auto* di = reinterpret_cast<NMTTDISPINFOW*>(const_cast<NMHDR*>(hdr));
-        if (!(di->uFlags & TTF_IDISHWND)) {
-            if (const wchar_t* text = tooltipText(hdr->idFrom)) {
+        if (!(di->uFlags & TTF_IDISHWND) && hdr->idFrom <= 0xFFFF) {
+            if (const wchar_t* text = commandTooltip(CommandId(hdr->idFrom))) {
                 di->lpszText = const_cast<wchar_t*>(text);
                 di->hinst = nullptr;
                 *result = 0;

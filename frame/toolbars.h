@@ -10,7 +10,8 @@
 void createToolBars(HWND frame);
 // Shutdown: the image list of the command bar.
 void destroyToolBarResources();
-// Presses or releases 5110, 5121..5123 and 5130 to match "AutoTree", "ThSplit" and "TxtArea".
+// Presses or releases the check buttons (AutoTree, Pane1, Pane2, BothPanes, TextArea) by their
+// commands' rules, to match "AutoTree", "ThSplit" and "TxtArea".
 void refreshToolBarChecks();
 // Height of the rebar window.
 int rebarHeight();
@@ -37,7 +38,7 @@ int filterListSelection();
 void openMenuBarMenu(int index);
 // Opens a popup of the holder at a screen point (context menus).
 void openContextMenu(int position, int x, int y);
-// Opens the column menu under button 5610.
+// Opens the column menu under the column button.
 void openColumnMenu();
 // Codes 110..116 and 120 (from a pane thread or the main thread's own keyboard hook).
 void onMenuBarCode(unsigned code, LPARAM arg);

@@ -6,7 +6,7 @@
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
 #include "frame/main_window.h"
-#include "frame/pending_commands.h"
+#include "tree/tree_access.h"
 
 namespace {
 constexpr DWORD kTreePaneStyle = WS_CHILD | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
@@ -65,7 +65,7 @@ LRESULT CALLBACK treePaneBaseProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         if (w > 0) g_settings.treeWidth = w;
         layoutFolderTreeContents(hwnd, w, h, kTreePaneToolsHeight);
         layoutClientArea();
-        if (g_settings.thumbSplit == 0 && g_clientWindow) RedrawWindow(g_clientWindow, nullptr, nullptr,
+        if (g_settings.thumbSplit == SplitMode::Both && g_clientWindow) RedrawWindow(g_clientWindow, nullptr, nullptr,
                                                                         RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
         break;
     }

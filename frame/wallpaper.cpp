@@ -11,7 +11,6 @@
 #include "base/messages.h"
 #include "base/platform.h"
 #include "base/settings.h"
-#include "frame/pending_commands.h"
 #include "frame/wallpaper_work.h"
 #include "image/bmp_codec.h"
 #include "image/decoded_image.h"

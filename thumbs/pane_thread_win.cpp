@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+#include "base/command_ids.h"
 #include "base/image_lock.h"
 #include "base/messages.h"
 #include "base/platform.h"
@@ -22,7 +23,6 @@ std::atomic<int> g_pointerButtonState{0};
 
 namespace {
 
-constexpr int kCommandTextDoubleClick = 5030;
 constexpr DWORD kProgressIntervalMs = 50;
 // Set at shutdown before 206 is posted, and never cleared while the thread runs: the load
 // checks it between files and the cache write between records, so a pane ends by itself in
@@ -41,7 +41,7 @@ std::atomic<HWND> g_outerWindows[2];
 std::atomic<HWND> g_baseWindows[2];
 
 void askOtherPaneToRepaint(const ThumbnailPane& pane) {
-    if (g_settings.thumbSplit != 0) return;
+    if (g_settings.thumbSplit != SplitMode::Both) return;
     if (HWND other = g_outerWindows[1 - pane.index].load()) PostMessageW(other, kCrossThreadMessage, CodeRepaint, 0);
 }
 
@@ -646,7 +646,8 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
     case WM_LBUTTONDBLCLK:
         if ((wParam & (MK_SHIFT | MK_CONTROL)) != 0) return true;
         if (textArea) {
-            PostMessageW(g_mainWindow, WM_COMMAND, kCommandTextDoubleClick, 0);
+            // A double click on the text under a thumbnail renames its file.
+            PostMessageW(g_mainWindow, WM_COMMAND, cmd::Rename, 0);
             return true;
         }
         if (!item.pixels) return true;
@@ -700,7 +701,7 @@ bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LP
         return true;
     case WM_MOUSEMOVE:
         if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0 && g_mainWindowActive.load()) {
-            if (pane.index == 0 || g_settings.thumbSplit != 0)
+            if (pane.index == 0 || g_settings.thumbSplit != SplitMode::Both)
                 autoTreeTrigger(GET_X_LPARAM(lParam));
             else if (g_settings.autoTree && g_treePaneShown.load())
                 postMain(CodeShowTree, 0);
@@ -710,7 +711,7 @@ bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LP
         *result = DefWindowProcW(window, message, wParam, lParam);
         if (*result == HTBORDER && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_SHIFT) >= 0 &&
             g_mainWindowActive.load())
-            autoTreeTrigger(pane.index == 1 && g_settings.thumbSplit == 0 ? 100 : GET_X_LPARAM(lParam));
+            autoTreeTrigger(pane.index == 1 && g_settings.thumbSplit == SplitMode::Both ? 100 : GET_X_LPARAM(lParam));
         return true;
     }
     default: return false;

@@ -19,7 +19,6 @@
 #include "frame/frame_state.h"
 #include "frame/main_window.h"
 #include "frame/menus.h"
-#include "frame/pending_commands.h"
 #include "frame/tree_pane_frame.h"
 #include "thumbs/pane.h"
 #include "thumbs/pane_access.h"
@@ -648,7 +647,7 @@ void treeFileDrop(POINT client) {
     } else if (tree()) {
         POINT screen = client;
         ClientToScreen(tree(), &screen);
-        if (g_settings.thumbSplit == 0 && !otherFolder.empty() && otherFolder != sourceFolder &&
+        if (g_settings.thumbSplit == SplitMode::Both && !otherFolder.empty() && otherFolder != sourceFolder &&
             pointInWindow(paneWindow(other), screen)) {
             if (treeCopyOrMoveSelection(mode, source, otherFolder.c_str())) paneRefresh(other, false);
         }

@@ -3,6 +3,28 @@
 
 #include <windows.h>
 
+// What the folder-tree context menu needs to know of the tree's selection.
+struct TreeMenuState {
+    bool canRegister = false, canUnregister = false;
+    bool selectionIsFileFolder = false;  // a file-system folder that is no system folder
+    bool selectionInBusyPane = false;    // is or contains a folder shown by a busy pane
+};
+bool queryTreeMenuState(TreeMenuState& out);
+void folderTreeCommand(int commandId);          // cmd::TreeShowIn1 .. cmd::TreeExplorer
+void folderTreeSelectActivePaneFolder();        // code 141
+void folderTreeDragBegins(bool autoTreeWasOn);  // code 142
+
+// Contents of the folder tree pane (its base window, "Pravel_trbase_class", belongs to the
+// frame). Called once after the base window exists, to create the tree control and the
+// pane's own controls below it.
+void createFolderTreeContents(HWND treePane);
+// The base window's size changed: place the controls in the bottom strip of `stripHeight`
+// pixels (the tree control above it is sized by the frame).
+void layoutFolderTreeContents(HWND treePane, int width, int height, int stripHeight);
+// Every other message of the base window (tree notifications, drag and drop, custom draw);
+// return true with *result set when handled.
+bool folderTreePaneMessage(HWND treePane, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
 // Opens a path the way a command-line argument is opened: a shell link is followed, a file is
 // cut to its folder, the folder is registered and selected, and so listed in the active pane.
 void treeOpenPath(const wchar_t* path);

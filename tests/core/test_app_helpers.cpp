@@ -165,9 +165,9 @@ TEST(SettingsRules, ClampsAndTextArea) {
 
     AppSettings split;
     EXPECT_EQ(initialActivePane(split), 0);
-    split.thumbSplit = 2;
+    split.thumbSplit = SplitMode::Pane2;
     EXPECT_EQ(initialActivePane(split), 1);
-    split.thumbSplit = 0;
+    split.thumbSplit = SplitMode::Both;
     EXPECT_EQ(initialActivePane(split), 0);
 }
 

@@ -5,7 +5,6 @@
 #include "base/app_state.h"
 #include "base/win_handles.h"
 #include "dialogs/about_box.h"
-#include "frame/pending_commands.h"
 #include "test_frame_support.h"
 
 using namespace frametest;

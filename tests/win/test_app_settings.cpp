@@ -83,7 +83,7 @@ void expectDefaultsExceptPathsAndFolders(const AppSettings& s) {
     EXPECT_EQ(s.focusGreen, 160);
     EXPECT_EQ(s.focusBlue, 255);
     EXPECT_EQ(s.doubleClickAction, 3);
-    EXPECT_EQ(s.thumbSplit, 1);
+    EXPECT_EQ(s.thumbSplit, SplitMode::Pane1);
     EXPECT_EQ(s.useCache, 1);
     EXPECT_EQ(s.expandDesktop, 1);
     EXPECT_EQ(s.cacheOptimise, 1);
@@ -129,7 +129,7 @@ TEST_F(SettingsFile, StoredValuesAreClampedMaskedAndWrapped) {
     EXPECT_EQ(s.maximized, 1);
     EXPECT_EQ(s.subClose, 0);
     EXPECT_EQ(s.doubleClickAction, 99);  // taken as stored; its users treat it as their default case
-    EXPECT_EQ(s.thumbSplit, 2);
+    EXPECT_EQ(s.thumbSplit, SplitMode::Pane2);
     EXPECT_EQ(s.treeWidth, -40);
     EXPECT_EQ(s.hiddenMask, 0);
     EXPECT_EQ(s.textAreaHeight, 42);
@@ -291,8 +291,12 @@ TEST_F(SettingsFile, EveryValueOfTheTableReadsBackAsWritten) {
             s.*row.number = other;
             ++values;
         }
+        if (row.split) {
+            s.*row.split = SplitMode(other);
+            ++values;
+        }
     }
-    EXPECT_EQ(values, 21);  // 12 flags, 3 bytes, 6 numbers
+    EXPECT_EQ(values, 21);  // 12 flags, 3 bytes, 5 numbers, the split mode
     wcscpy(s.pluginFolder, L"C:\\plug");
     wcscpy(s.toolPaths[7], L"C:\\t7.exe");
     wcscpy(s.toolNames[3], L"three");
@@ -306,6 +310,9 @@ TEST_F(SettingsFile, EveryValueOfTheTableReadsBackAsWritten) {
         }
         if (row.number) {
             EXPECT_EQ(back.*row.number, s.*row.number) << narrow(row.key);
+        }
+        if (row.split) {
+            EXPECT_EQ(back.*row.split, s.*row.split) << narrow(row.key);
         }
     }
     EXPECT_STREQ(back.pluginFolder, L"C:\\plug");

@@ -12,7 +12,6 @@
 #include "frame/command_lines.h"
 #include "frame/external_programs.h"
 #include "frame/file_operations.h"
-#include "frame/pending_commands.h"
 
 using namespace panetest;
 

@@ -175,7 +175,7 @@ TEST(FrameAcceleratorRecord, IniRoundTripAndBadRecordsLeaveDefaults) {
 
 TEST(FrameLayout, PaneArithmetic) {
     // Tree pinned, 150 wide, sizing frame 4: A = 847, panes 422 wide at 154 and 578.
-    PaneLayout l = computePaneLayout(1001, 500, 0, false, 150, 4);
+    PaneLayout l = computePaneLayout(1001, 500, SplitMode::Both, false, 150, 4);
     ASSERT_TRUE(l.valid);
     EXPECT_EQ(l.pane[0].x, 154);
     EXPECT_EQ(l.pane[0].w, 422);
@@ -184,24 +184,24 @@ TEST(FrameLayout, PaneArithmetic) {
     EXPECT_TRUE(l.pane[0].shown && l.pane[1].shown);
     EXPECT_EQ(l.pane[0].h, 500);
 
-    l = computePaneLayout(1000, 300, 0, true, 150, 4);  // even A, automatic tree
+    l = computePaneLayout(1000, 300, SplitMode::Both, true, 150, 4);  // even A, automatic tree
     EXPECT_EQ(l.pane[0].x, 0);
     EXPECT_EQ(l.pane[0].w, 499);
     EXPECT_EQ(l.pane[1].x, 500);
 
-    l = computePaneLayout(800, 300, 1, false, 150, 4);
+    l = computePaneLayout(800, 300, SplitMode::Pane1, false, 150, 4);
     EXPECT_EQ(l.pane[0].x, 154);
     EXPECT_EQ(l.pane[0].w, 646);
     EXPECT_TRUE(l.pane[0].shown);
     EXPECT_FALSE(l.pane[1].shown);
 
-    l = computePaneLayout(800, 300, 2, true, 150, 4);
+    l = computePaneLayout(800, 300, SplitMode::Pane2, true, 150, 4);
     EXPECT_EQ(l.pane[1].x, 0);
     EXPECT_EQ(l.pane[1].w, 800);
     EXPECT_TRUE(l.pane[1].shown);
     EXPECT_FALSE(l.pane[0].shown);
 
-    EXPECT_FALSE(computePaneLayout(800, 300, 7, false, 150, 4).valid);
+    EXPECT_FALSE(computePaneLayout(800, 300, SplitMode(7), false, 150, 4).valid);
 
     const FrameBox tree = treePaneRect(500, 150, 4, 4);
     EXPECT_EQ(tree.x, -4);
@@ -275,8 +275,8 @@ TEST(FrameLayout, ColumnCountSizes) {
 }
 
 TEST(FrameMenuRules, SelectionBusyAndViewerRules) {
-    MenuRuleInputs in;
-    MenuItemState s;
+    CommandStateSnapshot in;
+    CommandItemState s;
     in.active.hasItems = true;
     in.active.total = 10;
     in.active.selected = 1;
@@ -326,7 +326,7 @@ TEST(FrameMenuRules, SelectionBusyAndViewerRules) {
     EXPECT_FALSE(s.enabled);
     EXPECT_FALSE(s.checked);
 
-    in = MenuRuleInputs{};  // no item list, no viewer
+    in = CommandStateSnapshot{};  // no item list, no viewer
     menuItemState(MenuPosFile, cmd::SelectAll, in, s);
     EXPECT_FALSE(s.enabled);
     menuItemState(MenuPosTools, cmd::ViewerOpen, in, s);
@@ -345,7 +345,7 @@ TEST(FrameMenuRules, SelectionBusyAndViewerRules) {
     EXPECT_TRUE(s.enabled);
 
     // View checks: exactly one of the three split items.
-    in.split = 0;
+    in.split = SplitMode::Both;
     int checked = 0;
     for (CommandId id : {cmd::Pane1, cmd::Pane2, cmd::BothPanes}) {
         menuItemState(MenuPosView, id, in, s);

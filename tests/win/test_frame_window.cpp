@@ -4,6 +4,8 @@
 #include "test_frame_support.h"
 
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include "frame/command_table.h"
 #include "frame/key_dialog.h"
@@ -138,7 +140,7 @@ TEST_F(FrameWindow, SetSplitTwiceActivatesOnce) {
     addStandInPanes();
     onFrameCommand(cmd::Pane2, 0);
     pump();
-    EXPECT_EQ(g_settings.thumbSplit, 2);
+    EXPECT_EQ(g_settings.thumbSplit, SplitMode::Pane2);
     EXPECT_EQ(countCodes(panes[1], CodeActivate), 1);
     EXPECT_FALSE(IsWindowVisible(panes[0]));
     EXPECT_TRUE(IsWindowVisible(panes[1]));
@@ -330,6 +332,49 @@ TEST_F(FrameWindow, MenusTextsShortcutsAndEnabling) {
     EXPECT_EQ(text, L"ABCDEFGHIJKLMNOPQRSTUVWXYZ0(&2)");
     prepareMenu(popupMenu(MenuPosTools));
     EXPECT_FALSE(GetMenuState(popupMenu(MenuPosTools), 6, MF_BYPOSITION) & MF_GRAYED);
+}
+
+TEST_F(FrameWindow, ButtonTooltipsAndMenuPlacesComeFromTheCommandRows) {
+    createFrame();
+    const std::pair<CommandId, const wchar_t*> tips[] = {
+        {cmd::AutoTree, L"フォルダツリー自動表示"}, {cmd::Pane1, L"サムネイルウィンドウ1"},
+        {cmd::Pane2, L"サムネイルウィンドウ2"},     {cmd::BothPanes, L"サムネイルウィンドウを並べて表示"},
+        {cmd::TextArea, L"情報領域表示(&D)"},       {cmd::InfoSettings, L"表示情報設定(&C)"},
+        {cmd::StopClear, L"中止/消去(&S)"},         {cmd::Refresh, L"サムネイル更新(&R)"},
+        {cmd::ColumnButton, L"表示列数"},           {cmd::MenuFile, nullptr},
+        {cmd::Separator, nullptr}};
+    for (const auto& [id, want] : tips) {
+        NMTTDISPINFOW di{};
+        di.hdr.hwndFrom = reinterpret_cast<HWND>(SendMessageW(g_frame.commandBar, TB_GETTOOLTIPS, 0, 0));
+        di.hdr.idFrom = id;
+        di.hdr.code = TTN_GETDISPINFOW;
+        LRESULT result = 0;
+        EXPECT_EQ(handleToolBarNotify(&di.hdr, &result), want != nullptr) << id;
+        if (want) {
+            EXPECT_STREQ(di.lpszText, want) << id;
+        }
+    }
+    // Every item that a rule grays or checks lies in a popup its row names, and the other way
+    // round; an item outside its row's places would silently never be prepared.
+    for (int pos = 0; pos < MenuPosCount; ++pos) {
+        std::set<CommandId> shown;
+        HMENU menus[2] = {popupMenu(pos), nullptr};
+        for (HMENU m : menus) {
+            for (int i = 0; m && i < GetMenuItemCount(m); ++i) {
+                MENUITEMINFOW mii{};
+                mii.cbSize = sizeof mii;
+                mii.fMask = MIIM_ID | MIIM_SUBMENU;
+                ASSERT_TRUE(GetMenuItemInfoW(m, UINT(i), TRUE, &mii));
+                if (mii.hSubMenu && m == menus[0]) menus[1] = mii.hSubMenu;
+                shown.insert(CommandId(mii.wID));
+            }
+        }
+        for (CommandId id = cmd::MenuFile; id < cmd::Separator; ++id) {
+            const CommandInfo* row = commandInfo(id);
+            if (!row || row->rule == CommandRule::None) continue;
+            EXPECT_EQ(shown.count(id) == 1, (row->menus & menuBit(pos)) != 0) << "command " << id << " in " << pos;
+        }
+    }
 }
 
 TEST_F(FrameWindow, KeyboardMenuBarMode) {

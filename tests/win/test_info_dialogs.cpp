@@ -13,7 +13,6 @@
 
 #include "../core/meta_test_files.h"
 #include "dialogs/info_dialogs.h"
-#include "frame/pending_commands.h"
 #include "frame/wallpaper.h"
 #include "frame/wallpaper_work.h"
 #include "image/exif_format.h"
