@@ -12,6 +12,7 @@
 #include <gif_lib.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -98,7 +99,7 @@ bool giflibFirstFrame(const char* path, std::vector<uint8_t>& pixels, PaletteEnt
                 for (int y = 0; y < d.Height && ok; ++y) ok = DGifGetLine(gif, rowAt(y), d.Width) == GIF_OK;
             }
             const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-            std::memset(palette, 0, sizeof(PaletteEntry) * 256);
+            std::fill(palette, palette + 256, PaletteEntry{});
             for (int k = 0; map && k < map->ColorCount; ++k) {
                 palette[k] = PaletteEntry{map->Colors[k].Blue, map->Colors[k].Green, map->Colors[k].Red, 0};
             }

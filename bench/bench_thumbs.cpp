@@ -19,9 +19,9 @@
 //   resample / half-scale decode         0.05 (1920 x 1200 -> cell)    0.07 (2000 x 1500 -> 148 x 111)
 //   10,000 cached thumbnails             160 ms to open the cache; the whole warm load
 //                                        (10,000 stream decodes into fresh pixel blocks) 2.1 s CPU
-// Decoding threads (cold_in_turn, warm_in_turn; 2026-12-08, load average 10-12, see README):
-//   threads / vipsthumbnail 0.64, threads / one thread 0.70 (wall); busiest thread's CPU time /
-//   one thread's 0.54; warm with threads / one thread 1.02-1.21 (15-19 ms, noise level)
+// Decoding threads (cold_in_turn, warm_in_turn; 2026-12-08, idle machine, see README):
+//   threads / vipsthumbnail 0.47, threads / one thread 0.65 (wall); busiest thread's CPU time /
+//   one thread's 0.54; warm with threads / one thread 0.99 (2.35 ms)
 #include <benchmark/benchmark.h>
 
 #include <chrono>
