@@ -358,8 +358,8 @@ bool prepareMany(fs::path& folder, fs::path& cache) {
     LoadInfo info;
     info.width = image->header.biWidth;
     info.height = image->header.biHeight;
-    info.fileWidth = c.fileWidth;
-    info.fileHeight = c.fileHeight;
+    info.facts.fileWidth = c.fileWidth;
+    info.facts.fileHeight = c.fileHeight;
     info.current = image;
     DisplaySize d;
     if (!makeThumbnail(info, kCellW, kCellH, false, d)) return false;

@@ -164,18 +164,18 @@ INT_PTR CALLBACK fileInfoProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
             return TRUE;
         }
         wchar_t date[64] = {};
-        formatFileDate(item.lastWriteTime, date, 64);
+        formatFileDate(item.facts.lastWriteTime, date, 64);
         addRow(list, L"ファイル名", item.name);
         addRow(list, L"ファイル形式", formatNameText(item));
-        addRow(list, L"ビット深度", number(item.sourceDepth) + L" bit");
-        addRow(list, L"イメージ幅", number(item.fileWidth) + L" pixel");
-        addRow(list, L"イメージ高さ", number(item.fileHeight) + L" pixel");
-        addRow(list, L"ファイルサイズ", fileSizeText(item.fileSize));
+        addRow(list, L"ビット深度", number(item.facts.sourceDepth) + L" bit");
+        addRow(list, L"イメージ幅", number(item.facts.fileWidth) + L" pixel");
+        addRow(list, L"イメージ高さ", number(item.facts.fileHeight) + L" pixel");
+        addRow(list, L"ファイルサイズ", fileSizeText(item.facts.fileSize));
         addRow(list, L"更新日時", date);
-        if (item.format == FormatPng) addRow(list, L"文字情報", item.metaCount != 0 ? L"有" : L"無");
-        if (item.format == FormatJpeg) {
-            addRow(list, L"文字情報", item.commentCount != 0 ? L"有" : L"無");
-            addRow(list, L"Exif 情報", item.metaCount != 0 ? L"有" : L"無");
+        if (item.facts.format == FormatPng) addRow(list, L"文字情報", item.facts.metaCount != 0 ? L"有" : L"無");
+        if (item.facts.format == FormatJpeg) {
+            addRow(list, L"文字情報", item.facts.commentCount != 0 ? L"有" : L"無");
+            addRow(list, L"Exif 情報", item.facts.metaCount != 0 ? L"有" : L"無");
         }
         fitListAndDialog(dialog, list, 74);
         return TRUE;
@@ -219,12 +219,12 @@ void saveCommentNow(HWND dialog, CommentWork& work) {
     CommentSaveOutcome outcome;
     {
         ImageLockGuard lock;
-        outcome = saveCommentToFile(work.file.path.c_str(), ImageFormat(work.file.item.format), text.c_str());
+        outcome = saveCommentToFile(work.file.path.c_str(), ImageFormat(work.file.item.facts.format), text.c_str());
     }
     // Messages only after the lock is released: a message box pumps.
     if (!outcome.message.empty()) showErrorBox(dialog, outcome.message.c_str());
     if (outcome.changed) {
-        const int metaDelta = work.file.item.format == FormatPng ? outcome.count : 0;
+        const int metaDelta = work.file.item.facts.format == FormatPng ? outcome.count : 0;
         paneAddItemCounts(work.file.pane, work.file.index, work.file.item.name, outcome.count, metaDelta);
         work.saved = true;
     }
@@ -235,7 +235,7 @@ INT_PTR CALLBACK commentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     case WM_INITDIALOG: {
         auto* work = reinterpret_cast<CommentWork*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        const ImageFormat format = ImageFormat(work->file.item.format);
+        const ImageFormat format = ImageFormat(work->file.item.facts.format);
         if (format != FormatPng && format != FormatJpeg) {
             EndDialog(dialog, IDCANCEL);
             return TRUE;
@@ -297,7 +297,7 @@ INT_PTR CALLBACK pngTextProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_INITDIALOG: {
         auto* work = reinterpret_cast<PngTextWork*>(lParam);
-        if (work->file.item.metaCount == 0) {
+        if (work->file.item.facts.metaCount == 0) {
             EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
@@ -342,7 +342,7 @@ INT_PTR CALLBACK exifProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
     case WM_INITDIALOG: {
         auto* work = reinterpret_cast<ExifWork*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        if (work->file.item.metaCount == 0) {
+        if (work->file.item.facts.metaCount == 0) {
             EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
@@ -387,10 +387,10 @@ std::wstring fileSizeText(uint32_t bytes) {
 }
 
 std::wstring formatNameText(const ThumbnailItem& item) {
-    switch (item.format) {
+    switch (item.facts.format) {
     case FormatBmp: return L"BMP";
-    case FormatPng: return item.interlaced ? L"PNG (インターレース)" : L"PNG";
-    case FormatJpeg: return item.interlaced ? L"JPEG (プログレッシブ)" : L"JPEG";
+    case FormatPng: return item.facts.interlaced ? L"PNG (インターレース)" : L"PNG";
+    case FormatJpeg: return item.facts.interlaced ? L"JPEG (プログレッシブ)" : L"JPEG";
     case FormatTiff: return L"TIFF";
     case FormatGif: return L"GIF";
     default: return std::wstring();
@@ -406,7 +406,7 @@ void showFileInfoDialog(HWND owner) {
 void showCommentDialog(HWND owner) {
     std::unique_ptr<CommentWork> work(new (std::nothrow) CommentWork);
     if (!work || !takeSelectedFile(work->file)) return;
-    if (work->file.item.format != FormatPng && work->file.item.format != FormatJpeg) return;
+    if (work->file.item.facts.format != FormatPng && work->file.item.facts.format != FormatJpeg) return;
     if (!fileExists(work->file.path)) {
         showMessage(owner, MsgReadFailed);
         return;
@@ -418,13 +418,13 @@ void showCommentDialog(HWND owner) {
 
 void showTextDataDialog(HWND owner) {
     SelectedFile file;
-    if (!takeSelectedFile(file) || file.item.metaCount == 0) return;
-    if (file.item.format != FormatPng && file.item.format != FormatJpeg) return;
+    if (!takeSelectedFile(file) || file.item.facts.metaCount == 0) return;
+    if (file.item.facts.format != FormatPng && file.item.facts.format != FormatJpeg) return;
     if (!fileExists(file.path)) {
         showMessage(owner, MsgReadFailed);
         return;
     }
-    if (file.item.format == FormatPng) {
+    if (file.item.facts.format == FormatPng) {
         std::unique_ptr<PngTextWork> work(new (std::nothrow) PngTextWork{});
         if (!work) return;
         work->file = file;

@@ -137,8 +137,7 @@ bool makeWallpaperFile(HWND owner, const wchar_t* imagePath, int targetWidth, in
     bool replaced = false;
     {
         ImageLockGuard lock;
-        uint8_t decoded = 0;
-        if (!loadImage(imagePath, targetWidth, targetHeight, &decoded)) return false;
+        if (!loadImage(imagePath, targetWidth, targetHeight, nullptr)) return false;
         DecodedImage* image = g_loadInfo.current;
         wchar_t folder[MAX_PATH + 1] = {};
         wchar_t temp[MAX_PATH + 1] = {};

@@ -37,15 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (tooLarge(data, size)) return 0;
     static const std::wstring path = utf8ToWide(tempPath());
     if (!writeWholeFile(path.c_str(), data, size)) return 0;
-    uint8_t flag = 7;
+    bool flag = false;
     // A small decode target, as a thumbnail pane passes, so JPEG takes its scaled path.
     const bool ok = loadImage(path.c_str(), size % 2 ? 160 : 0, size % 2 ? 120 : 0, &flag);
     if (!ok) {
-        if (flag != 7 || g_loadInfo.commentCount || g_loadInfo.metaCount || g_loadInfo.interlaced) std::abort();
+        const FileFacts& facts = g_loadInfo.facts;
+        if (flag || facts.commentCount || facts.metaCount || facts.interlaced) std::abort();
         return 0;
     }
     DecodedImage* image = g_loadInfo.current;
-    if (flag != 1 || !image || !image->pixels || image->header.biBitCount != 24) std::abort();
+    if (!flag || !image || !image->pixels || image->header.biBitCount != 24) std::abort();
     if (g_loadInfo.width != image->header.biWidth || g_loadInfo.height != image->header.biHeight) std::abort();
     const size_t stride = (size_t(g_loadInfo.width) * 3 + 3) & ~size_t(3);
     volatile uint8_t sink = image->pixels[stride * size_t(g_loadInfo.height) - 1];

@@ -94,19 +94,24 @@ struct DecodedImage {
     int32_t errorCode = 0;  // image error code (1..24) of the last failure, or 0
 };
 
-// The block lastWriteTime .. interlaced is copied as one piece into a thumbnail item and
-// a cache record; keep its order and types.
-struct LoadInfo {
+// The facts of one image file that a load reports and that travel with its thumbnail into
+// a pane item and a cache record (which stores them field by field, 40 bytes, in this order).
+struct FileFacts {
     FileTime lastWriteTime;
-    int32_t fileWidth = 0;
+    int32_t fileWidth = 0;   // the image's size as the file states it
     int32_t fileHeight = 0;
     uint32_t fileSize = 0;
-    int32_t format = 0;
+    int32_t format = 0;      // ImageFormat, 0 for an image a plug-in decoded
     int32_t sourceDepth = 0;
     int32_t commentCount = 0;
     int32_t metaCount = 0;
     int32_t interlaced = 0;
-    int32_t width = 0;
+};
+static_assert(sizeof(FileFacts) == 40, "the file facts are 40 bytes");
+
+struct LoadInfo {
+    FileFacts facts;
+    int32_t width = 0;   // size of the current pixel buffer
     int32_t height = 0;
     DecodedImage* current = nullptr;
 };
@@ -162,9 +167,9 @@ uint32_t mapImageFile(const wchar_t* path, DecoderInput& input, int32_t& errorCo
 void unmapImageFile(DecoderInput& input);
 
 // The loader dispatch. Caller holds the image lock. On success fills g_loadInfo, sets
-// *decodedFlag to 1 (never clears it) and the caller owns g_loadInfo.current->pixels
-// (release with pageFree).
-bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, uint8_t* decodedFlag);
+// *cacheNeedsRewrite (when given; never clears it: a decoded thumbnail must reach the
+// folder's cache) and the caller owns g_loadInfo.current->pixels (release with pageFree).
+bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, bool* cacheNeedsRewrite);
 
 // The same load for a thread that holds no lock, for JPEG files only: decoded with the
 // caller's own decoder (jpeg_codec.h) into info, exactly as loadImage would fill

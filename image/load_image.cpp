@@ -67,28 +67,28 @@ bool convertTo24(DecodedImage& image) {
 
 // Everything is committed only at the end, so a failed load leaves the counters at 0.
 void commitLoad(LoadInfo& info, DecodedImage* image, const DecodeCounters& counters, const wchar_t* path) {
-    info.current = image;
-    info.fileWidth = counters.fileWidth;
-    info.fileHeight = counters.fileHeight;
-    info.interlaced = counters.interlaced;
-    info.metaCount = counters.metaCount;
-    info.commentCount = counters.commentCount;
-    info.fileSize = image->fileSize;
-    info.format = image->format;
-    info.sourceDepth = image->sourceDepth;
-    info.width = image->header.biWidth;
-    info.height = image->header.biHeight;
     FileTime written;
     if (!getLastWriteTime(path, written)) written = FileTime{};
-    info.lastWriteTime = written;
+    info.current = image;
+    info.facts = FileFacts{.lastWriteTime = written,
+                           .fileWidth = counters.fileWidth,
+                           .fileHeight = counters.fileHeight,
+                           .fileSize = image->fileSize,
+                           .format = image->format,
+                           .sourceDepth = image->sourceDepth,
+                           .commentCount = counters.commentCount,
+                           .metaCount = counters.metaCount,
+                           .interlaced = counters.interlaced};
+    info.width = image->header.biWidth;
+    info.height = image->header.biHeight;
 }
 
 }  // namespace
 
-bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, uint8_t* decodedFlag) {
-    g_loadInfo.commentCount = 0;
-    g_loadInfo.metaCount = 0;
-    g_loadInfo.interlaced = 0;
+bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, bool* cacheNeedsRewrite) {
+    g_loadInfo.facts.commentCount = 0;
+    g_loadInfo.facts.metaCount = 0;
+    g_loadInfo.facts.interlaced = 0;
     if (!path || !pathExists(path)) return false;
 
     const ImageFormat format = sniffImageFormat(path);
@@ -112,15 +112,15 @@ bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, u
     }
 
     commitLoad(g_loadInfo, image, counters, path);
-    if (decodedFlag) *decodedFlag = 1;
+    if (cacheNeedsRewrite) *cacheNeedsRewrite = true;
     return true;
 }
 
 bool loadJpegImage(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
                    LoadInfo& info) {
-    info.commentCount = 0;
-    info.metaCount = 0;
-    info.interlaced = 0;
+    info.facts.commentCount = 0;
+    info.facts.metaCount = 0;
+    info.facts.interlaced = 0;
     if (!decoder || !path || !pathExists(path) || sniffImageFormat(path) != FormatJpeg) return false;
     if (targetWidth == 0 || targetHeight == 0) targetWidth = targetHeight = 0;
     DecodeCounters counters;

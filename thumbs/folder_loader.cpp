@@ -50,12 +50,12 @@ std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t fi
 }
 
 ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& name, const std::wstring& path,
-                                  int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, uint8_t* decodedFlag,
+                                  int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool* cacheNeedsRewrite,
                                   ThumbnailData& out) {
     ThumbnailSource source = ThumbnailSource::Failed;
     if (table && table->isOpen() && takeFromCache(*table, name, path, cellWidth, cellHeight))
         source = ThumbnailSource::Cache;
-    else if (loadImage(path.c_str(), cellWidth, cellHeight, decodedFlag))
+    else if (loadImage(path.c_str(), cellWidth, cellHeight, cacheNeedsRewrite))
         source = ThumbnailSource::Decoded;
     else
         return ThumbnailSource::Failed;
@@ -77,7 +77,7 @@ void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheA
     out.palette0 = image->palette[0];
     out.pixels = image->pixels;
     image->pixels = nullptr;  // handed over
-    out.facts = factsOf(info);
+    out.facts = info.facts;
     out.thumbWidth = info.width;
     out.thumbHeight = info.height;
     out.displayWidth = display.width;
@@ -95,15 +95,7 @@ void fillThumbnailItem(ThumbnailItem& item, ThumbnailData& data, const wchar_t* 
         for (; name[n] && n + 1 < sizeof item.name / sizeof item.name[0]; ++n) item.name[n] = name[n];
         item.name[n] = 0;
     }
-    item.lastWriteTime = data.facts.lastWriteTime;
-    item.fileWidth = data.facts.fileWidth;
-    item.fileHeight = data.facts.fileHeight;
-    item.fileSize = data.facts.fileSize;
-    item.format = data.facts.format;
-    item.sourceDepth = data.facts.sourceDepth;
-    item.commentCount = data.facts.commentCount;
-    item.metaCount = data.facts.metaCount;
-    item.interlaced = data.facts.interlaced;
+    item.facts = data.facts;
     item.thumbWidth = data.thumbWidth;
     item.thumbHeight = data.thumbHeight;
     item.displayWidth = data.displayWidth;
@@ -114,15 +106,7 @@ void fillThumbnailItem(ThumbnailItem& item, ThumbnailData& data, const wchar_t* 
 CacheItemView cacheViewOf(const ThumbnailItem& item) {
     CacheItemView view;
     view.name = item.name;
-    view.facts.lastWriteTime = item.lastWriteTime;
-    view.facts.fileWidth = item.fileWidth;
-    view.facts.fileHeight = item.fileHeight;
-    view.facts.fileSize = item.fileSize;
-    view.facts.format = item.format;
-    view.facts.sourceDepth = item.sourceDepth;
-    view.facts.commentCount = item.commentCount;
-    view.facts.metaCount = item.metaCount;
-    view.facts.interlaced = item.interlaced;
+    view.facts = item.facts;
     view.thumbWidth = item.thumbWidth;
     view.thumbHeight = item.thumbHeight;
     // Only 24-bit pixels can be compressed; anything else is left out of the file.
@@ -154,10 +138,10 @@ private:
     const FolderLoadHooks& hooks_;
 };
 
-int afterFile(const FolderLoadHooks& hooks, size_t done, bool secondPass, const std::atomic<int>* stop) {
-    int code = hooks.afterFile ? hooks.afterFile(done, secondPass) : 0;
-    if (code == 0 && stop) code = stop->load();
-    return code;
+LoadStop afterFile(const FolderLoadHooks& hooks, size_t done, bool secondPass, const std::atomic<LoadStop>* stop) {
+    LoadStop stopped = hooks.afterFile ? hooks.afterFile(done, secondPass) : LoadStop::None;
+    if (stopped == LoadStop::None && stop) stopped = stop->load();
+    return stopped;
 }
 
 
@@ -352,12 +336,13 @@ void askVisible(const FolderLoadHooks& hooks, DecodePool* pool) {
 
 void setAutomaticLoadWorkers(int32_t workers) { g_automaticWorkers.store(workers > 0 ? workers : 0); }
 
-int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
-                         FolderLoadStats& stats, const std::atomic<int>* stop) {
+LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings,
+                              const FolderLoadHooks& hooks, FolderLoadStats& stats,
+                              const std::atomic<LoadStop>* stop) {
     stats = FolderLoadStats{};
     const Clock::time_point start = Clock::now();
     const double cpuStart = threadCpuMilliseconds();
-    if (folder.empty()) return 0;
+    if (folder.empty()) return LoadStop::None;
 
     Clock::time_point phase = Clock::now();
     std::vector<std::wstring> names;
@@ -376,15 +361,15 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     stats.enumerateMs = millisecondsSince(phase);
     if (names.empty()) {
         stats.totalMs = millisecondsSince(start);
-        return 0;
+        return LoadStop::None;
     }
     if (hooks.listed && !hooks.listed(names.size())) {
         stats.totalMs = millisecondsSince(start);
-        return 0;
+        return LoadStop::None;
     }
 
     const CacheLocation location{settings.cacheFolder, settings.cellWidth, settings.cellHeight};
-    uint8_t decodedFlag = 0;
+    bool cacheNeedsRewrite = false;
     bool cacheTooSmall = false;
     FolderCache table;
     phase = Clock::now();
@@ -392,7 +377,7 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
         LockScope lock(hooks);
         bool larger = false;
         openFolderCache(location, folder, table, larger, cacheTooSmall);
-        if (larger) decodedFlag = 1;  // rewrite the cache at the new size
+        if (larger) cacheNeedsRewrite = true;  // rewrite the cache at the new size
         // Leaving thumbnails unresampled only pays when a second pass will replace them, and
         // that pass runs over items that came with a cache: without a usable table every file
         // is decoded now and must be made at its final size.
@@ -434,7 +419,7 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
 
     std::vector<size_t> slotName;  // slot -> index into names
     slotName.reserve(names.size());
-    int code = 0;
+    LoadStop stopped = LoadStop::None;
     for (size_t i = 0; i < names.size(); ++i) {
         ThumbnailData made;
         bool fromWorker = false;
@@ -448,10 +433,10 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
                 if (st == NameRefused) break;
                 pool->waitSlice();
                 askVisible(hooks, pool.get());
-                code = afterFile(hooks, i, false, stop);
-                if (code != 0) break;
+                stopped = afterFile(hooks, i, false, stop);
+                if (stopped != LoadStop::None) break;
             }
-            if (code != 0) break;
+            if (stopped != LoadStop::None) break;
         }
         {
             LockScope lock(hooks);
@@ -459,11 +444,12 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
             ThumbnailSource source = ThumbnailSource::Decoded;
             if (fromWorker) {
                 data = made;
-                decodedFlag = 1;
+                cacheNeedsRewrite = true;
                 ++stats.decodedByWorkers;
             } else {
                 source = makeItemThumbnail(table.isOpen() ? &table : nullptr, names[i], joinPath(folder, names[i]),
-                                           settings.cellWidth, settings.cellHeight, cacheTooSmall, &decodedFlag, data);
+                                           settings.cellWidth, settings.cellHeight, cacheTooSmall,
+                                           &cacheNeedsRewrite, data);
             }
             if (source == ThumbnailSource::Failed) {
                 ++stats.failed;
@@ -478,8 +464,8 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
             }
         }
         askVisible(hooks, pool.get());
-        code = afterFile(hooks, i + 1, false, stop);
-        if (code != 0) break;
+        stopped = afterFile(hooks, i + 1, false, stop);
+        if (stopped != LoadStop::None) break;
     }
     // Ends the threads (promptly after a stop: each finishes at most the file it is on) and
     // releases what was decoded ahead and never delivered.
@@ -497,14 +483,14 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
     // Second pass: the cache was made for a smaller cell, so its thumbnails (shown stretched
     // meanwhile) are replaced by fresh decodes at the current size.
     phase = Clock::now();
-    if (code == 0 && cacheTooSmall && hadTable) {
+    if (stopped == LoadStop::None && cacheTooSmall && hadTable) {
         stats.secondPass = true;
         for (size_t slot = 0; slot < slotName.size(); ++slot) {
             {
                 LockScope lock(hooks);
                 const std::wstring& name = names[slotName[slot]];
                 const std::wstring path = joinPath(folder, name);
-                if (loadImage(path.c_str(), settings.cellWidth, settings.cellHeight, &decodedFlag)) {
+                if (loadImage(path.c_str(), settings.cellWidth, settings.cellHeight, &cacheNeedsRewrite)) {
                     DisplaySize display;
                     if (makeThumbnail(g_loadInfo, settings.cellWidth, settings.cellHeight, false, display)) {
                         ThumbnailData data;
@@ -517,16 +503,16 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
                     }
                 }
             }
-            code = afterFile(hooks, slot + 1, true, stop);
-            if (code != 0) break;
+            stopped = afterFile(hooks, slot + 1, true, stop);
+            if (stopped != LoadStop::None) break;
         }
     }
     stats.secondPassMs = millisecondsSince(phase);
-    stats.stopCode = code;
+    stats.stop = stopped;
 
     // The cache is rewritten whole when anything was decoded (or it was made for a larger cell).
     phase = Clock::now();
-    if (code == 0 && settings.useCache && decodedFlag) {
+    if (stopped == LoadStop::None && settings.useCache && cacheNeedsRewrite) {
         if (hooks.beforeWrite) hooks.beforeWrite();
         LockScope lock(hooks);
         std::vector<CacheItemView> views(slotName.size());
@@ -535,17 +521,17 @@ int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& s
         }
         stats.cacheWriteAttempted = true;
         const auto proceed = [&] {
-            const bool go = (!hooks.duringWrite || hooks.duringWrite()) && !(stop && stop->load() != 0);
+            const bool go = (!hooks.duringWrite || hooks.duringWrite()) && !(stop && stop->load() != LoadStop::None);
             if (!go) stats.cacheWriteGivenUp = true;
             return go;
         };
         stats.cacheWritten =
             writeFolderCache(location, folder, views.data(), views.size(), &stats.cacheRecords, proceed);
-        if (stats.cacheWriteGivenUp && stop) code = stop->load();
-        stats.stopCode = code;
+        if (stats.cacheWriteGivenUp && stop) stopped = stop->load();
+        stats.stop = stopped;
     }
     stats.writeCacheMs = millisecondsSince(phase);
     stats.totalMs = millisecondsSince(start);
     stats.loaderCpuMs = threadCpuMilliseconds() - cpuStart;
-    return code;
+    return stopped;
 }

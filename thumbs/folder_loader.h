@@ -37,7 +37,7 @@ struct ThumbnailData {
     BitmapInfoHeader header;        // with palette0: the item's 44-byte bitmap information
     PaletteEntry palette0;
     uint8_t* pixels = nullptr;      // page block (pageFree); belongs to whoever holds the data
-    ThumbnailFacts facts;           // lastWriteTime .. interlaced
+    FileFacts facts;
     int32_t thumbWidth = 0;         // size of the pixels
     int32_t thumbHeight = 0;
     int32_t displayWidth = 0;       // drawing size in the cell
@@ -48,11 +48,11 @@ struct ThumbnailData {
 enum class ThumbnailSource { Failed, Cache, Decoded };
 
 // One file, the image lock held by the caller: from table (when open and current for the
-// file), otherwise through loadImage with the cell as decode target (setting *decodedFlag);
+// file), otherwise through loadImage with the cell as decode target (setting *cacheNeedsRewrite);
 // then makeThumbnail with cacheTooSmall. On success out receives the pixels and facts
 // (out.cacheAvailable = table is open). A file that fails leaves nothing allocated.
 ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& name, const std::wstring& path,
-                                  int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, uint8_t* decodedFlag,
+                                  int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool* cacheNeedsRewrite,
                                   ThumbnailData& out);
 
 // Moves info's (by default g_loadInfo's) current thumbnail (after makeThumbnail) into out.
@@ -84,6 +84,10 @@ struct FolderLoadSettings {
     std::wstring pluginFolder;
 };
 
+// Why a load ended before its end: the pane was told to stop and clear itself, or its
+// thread to end.
+enum class LoadStop : int32_t { None = 0, Clear, EndThread };
+
 // Every hook may be left empty.
 struct FolderLoadHooks {
     // The image lock around enumeration, cache opening, each file and the cache write.
@@ -91,7 +95,7 @@ struct FolderLoadHooks {
     std::function<void()> unlock;
     // After the enumeration (lock released), with the number of names kept (at most
     // kMaxFolderItems, never 0). Return false to give up (the pane could not allocate its
-    // items); the load then ends with stop code 0 and nothing else happens.
+    // items); the load then ends with LoadStop::None and nothing else happens.
     std::function<bool(size_t names)> listed;
     // A thumbnail is ready (lock held). First pass: slot is the next free item (filled items
     // are packed at the front in list order); second pass (replaced = true): the slot whose
@@ -99,9 +103,9 @@ struct FolderLoadHooks {
     // name is the file's name without its folder.
     std::function<void(size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced)> itemReady;
     // After every file of either pass, lock released: the pane pumps its messages here.
-    // filesDone counts the files of the current pass. A nonzero result (205, 206) stops the
-    // load and becomes its stop code.
-    std::function<int(size_t filesDone, bool secondPass)> afterFile;
+    // filesDone counts the files of the current pass. Any result but None stops the load
+    // and becomes its result.
+    std::function<LoadStop(size_t filesDone, bool secondPass)> afterFile;
     // Before the cache write (lock released), when one will happen: the pane shows "Save".
     std::function<void()> beforeWrite;
     // The cache write reads the items through this (lock held): fill view for slot.
@@ -140,17 +144,18 @@ struct FolderLoadStats {
     // takes about the largest of the first two).
     double loaderCpuMs = 0, workerCpuMsMax = 0, workerCpuMsTotal = 0;
     uint32_t cacheRecords = 0;
-    int stopCode = 0;
+    LoadStop stop = LoadStop::None;
     // Wall time of each phase, milliseconds.
     double enumerateMs = 0, openCacheMs = 0, firstPassMs = 0, secondPassMs = 0, writeCacheMs = 0, totalMs = 0;
 };
 
-// Runs the whole load of folder. Returns the stop code: 0 when it ran to its end (or
-// found nothing, or `listed` gave up), otherwise what afterFile returned or the value of
+// Runs the whole load of folder. Returns LoadStop::None when it ran to its end (or found
+// nothing, or `listed` gave up), otherwise what afterFile returned or the value of
 // *stop (checked after every file, while waiting for the decoding threads, whose afterFile
 // calls then repeat the last count, and before every record of the cache write; a write
 // stopped so is given up and the load returns *stop). When it returns, no decoding thread
 // runs. Items are delivered through the hooks; the summary
 // goes to stats.
-int loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings, const FolderLoadHooks& hooks,
-                         FolderLoadStats& stats, const std::atomic<int>* stop = nullptr);
+LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings,
+                              const FolderLoadHooks& hooks, FolderLoadStats& stats,
+                              const std::atomic<LoadStop>* stop = nullptr);

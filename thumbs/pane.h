@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "thumbs/folder_loader.h"
 #include "thumbs/pane_geometry.h"
 #include "thumbs/thumbnail_item.h"
 
@@ -36,9 +37,9 @@ struct ThumbnailPane {
     std::vector<HWND> cellPool;
     int filledCount = 0;          // items filled by the running load
     bool loading = false;         // inside loadFolder (also during its cache write)
-    // 205 or 206 that reached the pane procedure while a load runs (through a nested modal
-    // loop, such as the scroll bar's tracking): the load's pump ends with it.
-    int pendingStop = 0;
+    // A stop (205 or 206) that reached the pane procedure while a load runs (through a nested
+    // modal loop, such as the scroll bar's tracking): the load's pump ends with it.
+    LoadStop pendingStop = LoadStop::None;
 };
 // g_panes[0] is pane 1, g_panes[1] pane 2. The busy states are g_paneBusy (base/app_state.h).
 extern ThumbnailPane g_panes[2];
@@ -67,8 +68,8 @@ void activatePane(ThumbnailPane& pane);
 void clearPane(ThumbnailPane& pane);
 void removeSelected(ThumbnailPane& pane);
 void selectAll(ThumbnailPane& pane, bool on);
-int loadFolder(ThumbnailPane& pane);
-int pumpWhileLoading(ThumbnailPane& pane);
+LoadStop loadFolder(ThumbnailPane& pane);
+LoadStop pumpWhileLoading(ThumbnailPane& pane);
 // Input of the cells, text areas and the base window; true when handled with *result.
 bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WPARAM wParam, LPARAM lParam);
 bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);

@@ -103,9 +103,9 @@ void publishPane(const ThumbnailPane& pane) {
     std::wcsncpy(s.folder, pane.folder, kPathCapacity - 1);
     if (pane.items && s.selected == 1) {
         for (int i = 0; i < pane.itemCount && i < kMaxPaneItems; ++i) {
-            if (pane.items[i].selected == 1) {
-                s.selectedFormat = pane.items[i].format;
-                s.selectedHasText = pane.items[i].metaCount > 0;
+            if (pane.items[i].isSelected()) {
+                s.selectedFormat = pane.items[i].facts.format;
+                s.selectedHasText = pane.items[i].facts.metaCount > 0;
                 break;
             }
         }
@@ -124,7 +124,7 @@ LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record) {
         out.total = pane.itemCount;
         if (out.total > 0) out.firstItemName = pane.items[0].name;
         for (int i = 0; i < out.total && i < kMaxPaneItems; ++i)
-            if (pane.items[i].selected == 1) out.selected.push_back(copyOf(pane.items[i], i));
+            if (pane.items[i].isSelected()) out.selected.push_back(copyOf(pane.items[i], i));
         return 1;
     }
     if (kind == PaneQueryRename) {
@@ -146,8 +146,8 @@ LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record) {
         ThumbnailItem& target = pane.items[i];
         if (std::wcscmp(target.name, request.name) != 0) return 1;
         auto add = [](int32_t& count, int delta) { count = count + delta < 0 ? 0 : count + delta; };
-        add(target.commentCount, request.commentDelta);
-        add(target.metaCount, request.metaDelta);
+        add(target.facts.commentCount, request.commentDelta);
+        add(target.facts.metaCount, request.metaDelta);
         repaintItem(pane, i);
         publishPane(pane);
         return 1;

@@ -73,29 +73,29 @@ std::wstring groupThousands(const std::wstring& digits) {
 }
 
 std::wstring sizeLine(const ThumbnailItem& item) {
-    const uint64_t kb = (uint64_t(item.fileSize) + 1023) / 1024;
-    return std::to_wstring(item.fileWidth) + L"x" + std::to_wstring(item.fileHeight) + L" (" +
+    const uint64_t kb = (uint64_t(item.facts.fileSize) + 1023) / 1024;
+    return std::to_wstring(item.facts.fileWidth) + L"x" + std::to_wstring(item.facts.fileHeight) + L" (" +
            groupThousands(std::to_wstring(kb)) + L"KB)";
 }
 
 std::wstring depthLine(const ThumbnailItem& item) {
-    std::wstring line = std::to_wstring(item.sourceDepth) + L"bit";
-    switch (item.format) {
+    std::wstring line = std::to_wstring(item.facts.sourceDepth) + L"bit";
+    switch (item.facts.format) {
     case FormatPng:
-        if (item.interlaced) line += L"  I";
-        if (item.metaCount >= 1) line += L"  Text";
+        if (item.facts.interlaced) line += L"  I";
+        if (item.facts.metaCount >= 1) line += L"  Text";
         break;
     case FormatJpeg:
-        if (item.interlaced == 1) line += L"  P";
-        if (item.metaCount > 0) line += L"  Exif";
-        if (item.commentCount >= 1) line += L"  C";
+        if (item.facts.interlaced == 1) line += L"  P";
+        if (item.facts.metaCount > 0) line += L"  Exif";
+        if (item.facts.commentCount >= 1) line += L"  C";
         break;
     case FormatTiff:
-        if (item.commentCount >= 1) line += L"  C";
+        if (item.facts.commentCount >= 1) line += L"  C";
         break;
     case FormatGif:
-        if (item.interlaced) line += L"  I";
-        if (item.commentCount >= 1) line += L"  C";
+        if (item.facts.interlaced) line += L"  I";
+        if (item.facts.commentCount >= 1) line += L"  C";
         break;
     default: break;
     }

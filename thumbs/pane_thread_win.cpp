@@ -27,7 +27,12 @@ constexpr DWORD kProgressIntervalMs = 50;
 // Set at shutdown before 206 is posted, and never cleared while the thread runs: the load
 // checks it between files and the cache write between records, so a pane ends by itself in
 // every state without waiting for the main thread.
-std::atomic<int> g_stopRequested[2];
+std::atomic<LoadStop> g_stopRequested[2];
+
+// The one place where the commands that interrupt a load become the reason it stopped.
+LoadStop loadStopOf(WPARAM code) {
+    return code == CodeEndThread ? LoadStop::EndThread : code == CodeClear ? LoadStop::Clear : LoadStop::None;
+}
 
 // The outer window carries its pane's number + 1 from its creation parameters on, so that
 // even the messages of its own creation reach the right pane; 0 means none yet.
@@ -62,7 +67,7 @@ void autoTreeTrigger(int x) {
 }
 
 void deselectAll(ThumbnailPane& pane) {
-    for (int i = 0; i < pane.itemCount; ++i) pane.items[i].selected = 0;
+    for (int i = 0; i < pane.itemCount; ++i) pane.items[i].select(false);
     pane.selectedCount = 0;
 }
 
@@ -82,9 +87,9 @@ void clickSelection(ThumbnailPane& pane, HWND window, int i, WPARAM keys, WPARAM
     ThumbnailItem& item = pane.items[i];
     const WPARAM flags = keys & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON | MK_SHIFT | MK_CONTROL);
     if (flags == button) {
-        if (item.pixels && item.selected != 1) {
+        if (item.pixels && !item.isSelected()) {
             deselectAll(pane);
-            item.selected = 1;
+            item.select(true);
             pane.selectedCount = 1;
             pane.anchor = i;
         }
@@ -94,13 +99,13 @@ void clickSelection(ThumbnailPane& pane, HWND window, int i, WPARAM keys, WPARAM
             if (pane.anchor >= pane.itemCount) pane.anchor = i;
             const int lo = pane.anchor < i ? pane.anchor : i;
             const int hi = pane.anchor < i ? i : pane.anchor;
-            for (int k = 0; k < pane.itemCount; ++k) pane.items[k].selected = k >= lo && k <= hi ? 1 : 0;
+            for (int k = 0; k < pane.itemCount; ++k) pane.items[k].select(k >= lo && k <= hi);
             pane.selectedCount = hi - lo + 1;
         }
     } else if (flags == (button | MK_CONTROL)) {
         if (!anyPaneBusy()) {
-            item.selected = item.selected == 1 ? 0 : 1;
-            pane.selectedCount += item.selected ? 1 : -1;
+            item.select(!item.isSelected());
+            pane.selectedCount += item.isSelected() ? 1 : -1;
             pane.anchor = i;
         }
     }
@@ -169,7 +174,7 @@ bool commandDuringLoad(ThumbnailPane& pane, WPARAM code) {
     case CodeClear:
     case CodeEndThread:
         // The load's pump ends with it as soon as the nested loop returns.
-        if (pane.pendingStop != CodeEndThread) pane.pendingStop = static_cast<int>(code);
+        if (pane.pendingStop != LoadStop::EndThread) pane.pendingStop = loadStopOf(code);
         break;
     default: break;  // 201, 203, 204: discarded, as the pump does
     }
@@ -202,8 +207,7 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             // With 1 the view starts from the top; with 0 it comes back to the row of the
             // first visible item.
             if (lParam != 0) pane.firstVisible = 0;
-            const int code = loadFolder(pane);
-            if (code == CodeEndThread) {
+            if (loadFolder(pane) == LoadStop::EndThread) {
                 DestroyWindow(window);
             } else if (lParam == 0) {
                 RECT r;
@@ -250,7 +254,7 @@ thread_local int t_paneIndex = 0;
 // A shortcut pressed in the pane becomes a command of the main window. Once the pane is
 // asked to stop it translates nothing more: the main window is shutting down.
 bool translateShortcut(const ThumbnailPane& pane, MSG& msg) {
-    if (g_modalFlag.load() || g_stopRequested[pane.index].load()) return false;
+    if (g_modalFlag.load() || g_stopRequested[pane.index].load() != LoadStop::None) return false;
     HACCEL table = g_accelerators;
     return table && TranslateAcceleratorW(g_mainWindow, table, &msg);
 }
@@ -302,7 +306,7 @@ DWORD runPane(int index) {
     ThumbnailPane& pane = g_panes[index];
     pane.index = index;
     t_paneIndex = index;
-    g_stopRequested[index].store(0);
+    g_stopRequested[index].store(LoadStop::None);
     DWORD thread = GetCurrentThreadId();
     pane.mouseHook = SetWindowsHookExW(WH_MOUSE, paneMouseHook, nullptr, thread);
     pane.keyboardHook = SetWindowsHookExW(WH_KEYBOARD, paneKeyboardHook, nullptr, thread);
@@ -342,9 +346,11 @@ DWORD WINAPI paneThread1(LPVOID) { return runPane(0); }
 DWORD WINAPI paneThread2(LPVOID) { return runPane(1); }
 
 void requestPaneStop(int index) {
-    if (index == 0 || index == 1) g_stopRequested[index].store(CodeEndThread);
+    if (index == 0 || index == 1) g_stopRequested[index].store(LoadStop::EndThread);
 }
-bool paneStopRequested(int index) { return (index == 0 || index == 1) && g_stopRequested[index].load() != 0; }
+bool paneStopRequested(int index) {
+    return (index == 0 || index == 1) && g_stopRequested[index].load() != LoadStop::None;
+}
 HWND paneOuterWindow(int index) { return index == 0 || index == 1 ? g_outerWindows[index].load() : nullptr; }
 
 void freePaneItems(ThumbnailPane& pane) {
@@ -370,7 +376,7 @@ void activatePane(ThumbnailPane& pane) {
 
 void selectAll(ThumbnailPane& pane, bool on) {
     if (!pane.items) return;
-    for (int i = 0; i < pane.itemCount; ++i) pane.items[i].selected = on ? 1 : 0;
+    for (int i = 0; i < pane.itemCount; ++i) pane.items[i].select(on);
     pane.selectedCount = on ? pane.itemCount : 0;
     repaintPane(pane);
     updateSelectionText(pane);
@@ -404,7 +410,7 @@ void removeSelected(ThumbnailPane& pane) {
     int kept = 0;
     for (int i = 0; i < pane.itemCount; ++i) {
         ThumbnailItem& item = pane.items[i];
-        if (item.selected == 1) {
+        if (item.isSelected()) {
             pageFree(item.pixels);
             item.pixels = nullptr;
             continue;
@@ -424,20 +430,20 @@ void removeSelected(ThumbnailPane& pane) {
     publishPane(pane);
 }
 
-int pumpWhileLoading(ThumbnailPane& pane) {
-    auto stopCode = [&pane] {
-        if (g_stopRequested[pane.index].load()) return static_cast<int>(CodeEndThread);
-        const int pending = pane.pendingStop;
-        pane.pendingStop = 0;
+LoadStop pumpWhileLoading(ThumbnailPane& pane) {
+    auto stopped = [&pane] {
+        if (g_stopRequested[pane.index].load() != LoadStop::None) return LoadStop::EndThread;
+        const LoadStop pending = pane.pendingStop;
+        pane.pendingStop = LoadStop::None;
         return pending;
     };
     MSG msg;
     for (;;) {
-        if (const int code = stopCode()) return code;
+        if (const LoadStop stop = stopped(); stop != LoadStop::None) return stop;
         if (!PeekMessageW(&msg, nullptr, WM_PAINT, WM_APP, PM_REMOVE)) break;
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
-            return CodeEndThread;
+            return LoadStop::EndThread;
         }
         if (!belongsToPane(pane, msg.hwnd)) {
             // Another window of this thread (tooltips): let it run.
@@ -451,14 +457,14 @@ int pumpWhileLoading(ThumbnailPane& pane) {
             if (msg.wParam == CodeActivate) activatePane(pane);
             else if (msg.wParam == CodeRepaint) repaintPane(pane);
             else if (msg.wParam == CodeTakeFolder) takeHandedFolder(pane, msg.lParam);
-            else if (msg.wParam == CodeClear || msg.wParam == CodeEndThread) return static_cast<int>(msg.wParam);
+            else if (msg.wParam == CodeClear || msg.wParam == CodeEndThread) return loadStopOf(msg.wParam);
         } else if (msg.message == WM_DROPFILES) {
             // Thrown away, but the drop handle is ours to release.
             DragFinish(reinterpret_cast<HDROP>(msg.wParam));
         }
         // everything else is dropped
     }
-    return stopCode();
+    return stopped();
 }
 
 namespace {
@@ -468,11 +474,11 @@ class LoadingScope {
 public:
     explicit LoadingScope(ThumbnailPane& pane) : pane_(pane) {
         pane_.loading = true;
-        pane_.pendingStop = 0;
+        pane_.pendingStop = LoadStop::None;
     }
     ~LoadingScope() {
         pane_.loading = false;
-        pane_.pendingStop = 0;
+        pane_.pendingStop = LoadStop::None;
     }
     LoadingScope(const LoadingScope&) = delete;
     LoadingScope& operator=(const LoadingScope&) = delete;
@@ -483,11 +489,11 @@ private:
 
 }  // namespace
 
-int loadFolder(ThumbnailPane& pane) {
+LoadStop loadFolder(ThumbnailPane& pane) {
     postMain(CodeRefreshTitle, 0);
     setStatusText(pane, 3, pane.folder, true);
     publishPane(pane);
-    if (!pane.folder[0]) return 0;
+    if (!pane.folder[0]) return LoadStop::None;
     LoadingScope scope(pane);
 
     FolderLoadSettings settings;
@@ -561,7 +567,7 @@ int loadFolder(ThumbnailPane& pane) {
     hooks.duringWrite = [&pane] {
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        return g_stopRequested[pane.index].load() == 0;
+        return g_stopRequested[pane.index].load() == LoadStop::None;
     };
     // The cells in view are decoded first (their items are still filled in list order).
     hooks.visibleNames = [&](size_t& first, size_t& end) {
@@ -570,9 +576,9 @@ int loadFolder(ThumbnailPane& pane) {
     };
 
     FolderLoadStats stats;
-    const int code = loadFolderThumbnails(pane.folder, settings, hooks, stats, &g_stopRequested[pane.index]);
-    if (stats.kept == 0) return 0;  // nothing matched: the pane stays empty
-    if (code == 0) {
+    const LoadStop stopped = loadFolderThumbnails(pane.folder, settings, hooks, stats, &g_stopRequested[pane.index]);
+    if (stats.kept == 0) return LoadStop::None;  // nothing matched: the pane stays empty
+    if (stopped == LoadStop::None) {
         if (!allocationFailed) shrinkToFilled(pane);
         if (stats.cacheWriteAttempted && !stats.cacheWritten && !stats.cacheWriteGivenUp)
             postMain(CodeShowMessage, MsgCacheAccessFailed);
@@ -584,7 +590,7 @@ int loadFolder(ThumbnailPane& pane) {
     setStatusText(pane, 3, pane.folder, true);
     publishPane(pane);
     postMain(CodeToolbarStates, 0);
-    return code;
+    return stopped;
 }
 
 // ---------------------------------------------------------------- input
@@ -617,8 +623,8 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
     case WM_LBUTTONUP: g_pointerButtonState.store(0); return true;
     case WM_MBUTTONDOWN:
         if (!anyPaneBusy()) {
-            item.selected = item.selected == 1 ? 0 : 1;
-            pane.selectedCount += item.selected ? 1 : -1;
+            item.select(!item.isSelected());
+            pane.selectedCount += item.isSelected() ? 1 : -1;
             pane.anchor = i;
         }
         afterSelection(pane, window, lParam);
@@ -651,9 +657,9 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
             return true;
         }
         if (!item.pixels) return true;
-        if (item.selected != 1) {
+        if (!item.isSelected()) {
             deselectAll(pane);
-            item.selected = 1;
+            item.select(true);
             pane.selectedCount = 1;
             pane.anchor = i;
             repaintPane(pane);
@@ -663,7 +669,7 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
         postMain(CodeDoubleClick, pane.index);
         return true;
     case WM_RBUTTONUP:
-        if (item.selected == 1) {
+        if (item.isSelected()) {
             g_pointerButtonState.store(0);
             postMain(CodeContextMenu, screenPoint(window, lParam));
         }

@@ -57,7 +57,7 @@ void paintCell(ThumbnailPane& pane, HWND window) {
         SetStretchBltMode(dc, COLORONCOLOR);
         StretchDIBits(dc, x, y, dw, dh, 0, 0, item->thumbWidth, item->thumbHeight, item->pixels,
                       reinterpret_cast<const BITMAPINFO*>(&item->bitmapInfo), DIB_RGB_COLORS, SRCCOPY);
-        if (item->selected == 1) {
+        if (item->isSelected()) {
             const OwnedBrush frame(CreateSolidBrush(selectedColour(pane)));
             RECT r{0, 0, cw, ch};
             FrameRect(dc, &r, frame.get());
@@ -73,7 +73,7 @@ void paintText(ThumbnailPane& pane, HWND window) {
     const int i = itemOfWindow(pane, window);
     const ThumbnailItem* item = i >= 0 ? &pane.items[i] : nullptr;
     fill(dc, 0, 0, client.right, client.bottom,
-         item && item->selected == 1 ? selectedColour(pane) : RGB(240, 240, 248));
+         item && item->isSelected() ? selectedColour(pane) : RGB(240, 240, 248));
     if (item && item->pixels) {
         SetBkMode(dc, TRANSPARENT);
         const SelectedObject font(dc, g_uiFont);
@@ -91,7 +91,7 @@ void paintText(ThumbnailPane& pane, HWND window) {
             // The conversion keeps no shared state: no lock, so that a long cache write of
             // the other pane never holds up this one's painting.
             wchar_t date[64] = {};
-            formatFileDate(item->lastWriteTime, date, 64);
+            formatFileDate(item->facts.lastWriteTime, date, 64);
             draw(date);
         }
     }

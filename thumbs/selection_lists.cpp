@@ -17,7 +17,7 @@ void appendPath(std::wstring& out, const wchar_t* folder, const wchar_t* name) {
 int firstSelectedItem(const ThumbnailItem* items, int count) {
     if (!items) return -1;
     for (int i = 0; i < count; ++i) {
-        if (items[i].selected == 1) return i;
+        if (items[i].isSelected()) return i;
     }
     return -1;
 }
@@ -26,7 +26,7 @@ std::wstring selectionZeroList(const wchar_t* folder, const ThumbnailItem* items
     std::wstring out;
     if (items) {
         for (int i = 0; i < count; ++i) {
-            if (items[i].selected != 1) continue;
+            if (!items[i].isSelected()) continue;
             appendPath(out, folder, items[i].name);
             out.push_back(L'\0');
         }
@@ -39,7 +39,7 @@ std::wstring selectionQuotedList(const wchar_t* folder, const ThumbnailItem* ite
     std::wstring out;
     if (!items) return out;
     for (int i = 0; i < count; ++i) {
-        if (items[i].selected != 1) continue;
+        if (!items[i].isSelected()) continue;
         if (!out.empty()) out.push_back(L' ');
         out.push_back(L'"');
         appendPath(out, folder, items[i].name);

@@ -81,21 +81,7 @@ uint32_t hashName(const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
-ThumbnailFacts factsOf(const LoadInfo& info) {
-    ThumbnailFacts f;
-    f.lastWriteTime = info.lastWriteTime;
-    f.fileWidth = info.fileWidth;
-    f.fileHeight = info.fileHeight;
-    f.fileSize = info.fileSize;
-    f.format = info.format;
-    f.sourceDepth = info.sourceDepth;
-    f.commentCount = info.commentCount;
-    f.metaCount = info.metaCount;
-    f.interlaced = info.interlaced;
-    return f;
-}
-
-void encodeFacts(const ThumbnailFacts& f, uint8_t* out) {
+void encodeFacts(const FileFacts& f, uint8_t* out) {
     writeLe32(out + 0, f.lastWriteTime.low);
     writeLe32(out + 4, f.lastWriteTime.high);
     writeLe32(out + 8, uint32_t(f.fileWidth));
@@ -108,8 +94,8 @@ void encodeFacts(const ThumbnailFacts& f, uint8_t* out) {
     writeLe32(out + 36, uint32_t(f.interlaced));
 }
 
-ThumbnailFacts decodeFacts(const uint8_t* in) {
-    ThumbnailFacts f;
+FileFacts decodeFacts(const uint8_t* in) {
+    FileFacts f;
     f.lastWriteTime.low = readLe32(in + 0);
     f.lastWriteTime.high = readLe32(in + 4);
     f.fileWidth = int32_t(readLe32(in + 8));
@@ -155,7 +141,7 @@ bool findFolderData(const CacheLocation& location, const std::wstring& folderPat
             if (!nameEquals(r, wanted)) continue;
             const int32_t cellWidth = int32_t(readLe32(r + kIndexCellWidthOffset));
             const int32_t cellHeight = int32_t(readLe32(r + kIndexCellHeightOffset));
-            lookup.decodedFlag = cellWidth > location.cellWidth || cellHeight > location.cellHeight;
+            lookup.cacheTooLarge = cellWidth > location.cellWidth || cellHeight > location.cellHeight;
             lookup.cacheTooSmall = cellWidth < location.cellWidth || cellHeight < location.cellHeight;
             const std::wstring path = cacheDataPath(location, readLe32(r + kIndexNumberOffset));
             if (!pathExists(path.c_str()) || isDirectory(path.c_str())) return false;
@@ -263,11 +249,11 @@ int64_t FolderCache::find(const std::wstring& name) const {
 }
 
 bool openFolderCache(const CacheLocation& location, const std::wstring& folderPath, FolderCache& table,
-                     bool& decodedFlag, bool& cacheTooSmall) {
+                     bool& cacheTooLarge, bool& cacheTooSmall) {
     table.release();
     FolderDataLookup lookup;
     const bool found = findFolderData(location, folderPath, lookup);
-    if (lookup.decodedFlag) decodedFlag = true;
+    if (lookup.cacheTooLarge) cacheTooLarge = true;
     if (lookup.cacheTooSmall) cacheTooSmall = true;
     if (!found) return false;
 
@@ -319,7 +305,7 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
     if (found < 0) return false;
     const uint32_t i = uint32_t(found);
     const uint8_t* header = table.recordHeader(i);
-    const ThumbnailFacts facts = decodeFacts(header + kDataFactsOffset);
+    const FileFacts facts = decodeFacts(header + kDataFactsOffset);
 
     FileTime now;
     if (!getLastWriteTime(filePath.c_str(), now) || !(now == facts.lastWriteTime)) return false;
@@ -338,15 +324,7 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
         return false;
     }
 
-    g_loadInfo.lastWriteTime = facts.lastWriteTime;
-    g_loadInfo.fileWidth = facts.fileWidth;
-    g_loadInfo.fileHeight = facts.fileHeight;
-    g_loadInfo.fileSize = facts.fileSize;
-    g_loadInfo.format = facts.format;
-    g_loadInfo.sourceDepth = facts.sourceDepth;
-    g_loadInfo.commentCount = facts.commentCount;
-    g_loadInfo.metaCount = facts.metaCount;
-    g_loadInfo.interlaced = facts.interlaced;
+    g_loadInfo.facts = facts;
     g_loadInfo.width = image->header.biWidth;
     g_loadInfo.height = image->header.biHeight;
     g_loadInfo.current = image;

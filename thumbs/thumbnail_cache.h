@@ -34,7 +34,7 @@ constexpr size_t kIndexNumberOffset = 520;
 constexpr size_t kIndexCellWidthOffset = 524;
 constexpr size_t kIndexCellHeightOffset = 528;
 constexpr size_t kDataRecordHeaderSize = 572;
-constexpr size_t kDataFactsOffset = 520;     // lastWriteTime .. interlaced, 40 bytes
+constexpr size_t kDataFactsOffset = 520;     // FileFacts, 40 bytes
 constexpr size_t kDataThumbWidthOffset = 560;
 constexpr size_t kDataThumbHeightOffset = 564;
 constexpr size_t kDataStreamSizeOffset = 568;
@@ -51,23 +51,10 @@ std::wstring decodeCacheName(const uint8_t* field);
 std::string utf16leBytes(const std::wstring& text);
 std::string utf16leBytes(const wchar_t* text);
 
-// The file facts a data record keeps: the block lastWriteTime .. interlaced of LoadInfo,
-// of a thumbnail item and of a record (offsets 520 to 559), in that order.
-struct ThumbnailFacts {
-    FileTime lastWriteTime;
-    int32_t fileWidth = 0;
-    int32_t fileHeight = 0;
-    uint32_t fileSize = 0;
-    int32_t format = 0;
-    int32_t sourceDepth = 0;
-    int32_t commentCount = 0;
-    int32_t metaCount = 0;
-    int32_t interlaced = 0;
-};
-static_assert(sizeof(ThumbnailFacts) == 40, "the facts block is 40 bytes");
-ThumbnailFacts factsOf(const LoadInfo& info);
-void encodeFacts(const ThumbnailFacts& facts, uint8_t* out40);
-ThumbnailFacts decodeFacts(const uint8_t* in40);
+// A data record's file facts (offsets 520 to 559), each field little-endian in FileFacts'
+// order.
+void encodeFacts(const FileFacts& facts, uint8_t* out40);
+FileFacts decodeFacts(const uint8_t* in40);
 
 // Where the cache lives and the current cell ("ThImgW" x "ThImgH").
 struct CacheLocation {
@@ -82,7 +69,7 @@ std::wstring cacheDataPath(const CacheLocation& location, uint32_t number);
 
 struct FolderDataLookup {
     std::wstring dataPath;       // empty: no data
-    bool decodedFlag = false;    // made for a larger cell (in either dimension)
+    bool cacheTooLarge = false;  // made for a larger cell (in either dimension)
     bool cacheTooSmall = false;  // made for a smaller cell (in either dimension)
 };
 // Looks the folder up in the index (exact, case-sensitive match of the whole path).
@@ -124,11 +111,11 @@ private:
     std::vector<uint32_t> buckets_;  // name hash -> record index + 1 (first of equal names)
 };
 
-// Opens the folder's data file. decodedFlag / cacheTooSmall as in FolderDataLookup (set
+// Opens the folder's data file. cacheTooLarge / cacheTooSmall as in FolderDataLookup (set
 // even when the data file then proves unusable). Returns false and leaves table closed
 // when there is no usable cache.
 bool openFolderCache(const CacheLocation& location, const std::wstring& folderPath, FolderCache& table,
-                     bool& decodedFlag, bool& cacheTooSmall);
+                     bool& cacheTooLarge, bool& cacheTooSmall);
 
 // The same from a data file's bytes already in memory (header included); copies them.
 bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table);
@@ -152,7 +139,7 @@ bool registerFolder(const CacheLocation& location, const std::wstring& folderPat
 // One thumbnail to be stored: 24-bit bottom-up pixels, rows padded to 4 bytes.
 struct CacheItemView {
     const wchar_t* name = nullptr;  // file name without its folder
-    ThumbnailFacts facts;
+    FileFacts facts;
     int32_t thumbWidth = 0;
     int32_t thumbHeight = 0;
     const uint8_t* pixels = nullptr;

@@ -39,8 +39,9 @@ bool makeThumbnail(LoadInfo& info, int32_t cellWidth, int32_t cellHeight, bool c
 
     if (cacheTooSmall) {
         // The second pass replaces these pixels; until then painting stretches them.
-        if (info.fileWidth <= cellWidth && info.fileHeight <= cellHeight && info.fileWidth > 0 && info.fileHeight > 0)
-            display = DisplaySize{info.fileWidth, info.fileHeight};
+        const FileFacts& file = info.facts;
+        if (file.fileWidth <= cellWidth && file.fileHeight <= cellHeight && file.fileWidth > 0 && file.fileHeight > 0)
+            display = DisplaySize{file.fileWidth, file.fileHeight};
         else
             display = fitToCell(info.width, info.height, cellWidth, cellHeight);
         return true;

@@ -113,16 +113,16 @@ TEST(SelectionLists, FirstSelected) {
     auto items = itemsNamed({L"a.jpg", L"b.png", L"c.bmp"});
     EXPECT_EQ(firstSelectedItem(items.data(), 3), -1);
     EXPECT_EQ(firstSelectedItem(nullptr, 3), -1);
-    items[1].selected = 1;
-    items[2].selected = 1;
+    items[1].selected = SelectionMark::Selected;
+    items[2].selected = SelectionMark::Selected;
     EXPECT_EQ(firstSelectedItem(items.data(), 3), 1);
-    items[1].selected = 2;  // a slot emptied during removal is not a selection
+    items[1].selected = SelectionMark::EmptiedWhileRemoving;  // a slot emptied during removal is not a selection
     EXPECT_EQ(firstSelectedItem(items.data(), 3), 2);
 }
 
 TEST(SelectionLists, QuotedListOfThree) {
     auto items = itemsNamed({L"a.jpg", L"b c.png", L"d.bmp", L"e.gif"});
-    items[0].selected = items[1].selected = items[3].selected = 1;
+    items[0].selected = items[1].selected = items[3].selected = SelectionMark::Selected;
     std::wstring list = selectionQuotedList(L"C:\\pics", items.data(), 4);
     EXPECT_EQ(list, L"\"C:\\pics\\a.jpg\" \"C:\\pics\\b c.png\" \"C:\\pics\\e.gif\"");
     EXPECT_EQ(std::count(list.begin(), list.end(), L'"'), 6);
@@ -133,10 +133,10 @@ TEST(SelectionLists, QuotedListOfThree) {
 
 TEST(SelectionLists, ZeroListEndsInTwoZerosEvenForOneItem) {
     auto items = itemsNamed({L"a.jpg", L"b.png"});
-    items[1].selected = 1;
+    items[1].selected = SelectionMark::Selected;
     std::wstring one = selectionZeroList(L"C:\\p", items.data(), 2);
     EXPECT_EQ(one, std::wstring(L"C:\\p\\b.png\0\0", 12));
-    items[0].selected = 1;
+    items[0].selected = SelectionMark::Selected;
     std::wstring two = selectionZeroList(L"C:\\p", items.data(), 2);
     EXPECT_EQ(two, std::wstring(L"C:\\p\\a.jpg\0C:\\p\\b.png\0\0", 23));
     // The shell reads up to the double zero: count the entries that way.

@@ -77,17 +77,17 @@ protected:
         parts.interlace = true;
         parts.beforeIdat = chunk("tEXt", std::string("Comment\0x", 9));
         const std::wstring path = writeTemp("counters.png", encodePng(img, parts));
-        uint8_t flag = 0;
+        bool flag = false;
         ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag));
-        ASSERT_EQ(g_loadInfo.interlaced, 1);
-        ASSERT_EQ(g_loadInfo.commentCount, 1);
+        ASSERT_EQ(g_loadInfo.facts.interlaced, 1);
+        ASSERT_EQ(g_loadInfo.facts.commentCount, 1);
         pageFree(g_loadInfo.current->pixels);
         g_loadInfo.current->pixels = nullptr;
     }
     void expectCountersCleared() {
-        EXPECT_EQ(g_loadInfo.commentCount, 0);
-        EXPECT_EQ(g_loadInfo.metaCount, 0);
-        EXPECT_EQ(g_loadInfo.interlaced, 0);
+        EXPECT_EQ(g_loadInfo.facts.commentCount, 0);
+        EXPECT_EQ(g_loadInfo.facts.metaCount, 0);
+        EXPECT_EQ(g_loadInfo.facts.interlaced, 0);
     }
 };
 
@@ -282,24 +282,24 @@ TEST_F(Dispatch, PngUnderAJpegNameConvertsToTwentyFourBits) {
     const FileTime stamp = FileTime::fromValue(132000000000000000ull);
     ASSERT_TRUE(setLastWriteTime(path.c_str(), stamp));
 
-    uint8_t flag = 0;
+    bool flag = false;
     ASSERT_TRUE(loadImage(path.c_str(), 160, 120, &flag));
-    EXPECT_EQ(flag, 1);
+    EXPECT_TRUE(flag);
     const LoadInfo& info = g_loadInfo;
     ASSERT_EQ(info.current, &pngRecord());
-    EXPECT_EQ(info.format, FormatPng);
+    EXPECT_EQ(info.facts.format, FormatPng);
     EXPECT_EQ(info.current->header.biBitCount, 24);
-    EXPECT_EQ(info.sourceDepth, 8);
+    EXPECT_EQ(info.facts.sourceDepth, 8);
     EXPECT_EQ(info.current->sourceDepth, 8);
     EXPECT_EQ(info.width, 7);
     EXPECT_EQ(info.height, 5);
-    EXPECT_EQ(info.fileWidth, 7);
-    EXPECT_EQ(info.fileHeight, 5);
-    EXPECT_EQ(info.fileSize, bytes.size());
-    EXPECT_EQ(info.metaCount, 2);
-    EXPECT_EQ(info.commentCount, 1);
-    EXPECT_EQ(info.interlaced, 0);
-    EXPECT_EQ(info.lastWriteTime, stamp);
+    EXPECT_EQ(info.facts.fileWidth, 7);
+    EXPECT_EQ(info.facts.fileHeight, 5);
+    EXPECT_EQ(info.facts.fileSize, bytes.size());
+    EXPECT_EQ(info.facts.metaCount, 2);
+    EXPECT_EQ(info.facts.commentCount, 1);
+    EXPECT_EQ(info.facts.interlaced, 0);
+    EXPECT_EQ(info.facts.lastWriteTime, stamp);
     EXPECT_EQ(FakePlugin::calls, 0);
     // Top-left pixel: its palette colour, stored blue, green, red in the bottom-up buffer.
     const uint8_t index = uint8_t(img.at(0, 0, 0));
@@ -311,10 +311,10 @@ TEST_F(Dispatch, PngUnderAJpegNameConvertsToTwentyFourBits) {
 
 TEST_F(Dispatch, FailuresClearCountersAndKeepTheFlag) {
     loadSomethingWithCounters();
-    uint8_t flag = 0;
+    bool flag = false;
     EXPECT_FALSE(loadImage(tempPath("nothing-here.png").c_str(), 0, 0, &flag));
     expectCountersCleared();
-    EXPECT_EQ(flag, 0);
+    EXPECT_FALSE(flag);
     EXPECT_EQ(FakePlugin::calls, 0);  // a missing path never reaches the plug-ins
 
     loadSomethingWithCounters();
@@ -325,18 +325,18 @@ TEST_F(Dispatch, FailuresClearCountersAndKeepTheFlag) {
 
     // A broken PNG is offered to the plug-ins; a flag already set stays set.
     loadSomethingWithCounters();
-    flag = 1;
+    flag = true;
     const std::wstring broken = writeTemp("broken.png", kSignature + chunk("IHDR", ihdrData(4, 4, 3, 0)) + chunk("IEND", ""));
     EXPECT_FALSE(loadImage(broken.c_str(), 0, 0, &flag));
     EXPECT_EQ(pngRecord().errorCode, 15);
     EXPECT_EQ(FakePlugin::calls, 1);
-    EXPECT_EQ(flag, 1);
+    EXPECT_TRUE(flag);
     expectCountersCleared();
 }
 
 TEST_F(Dispatch, UnknownOrUnopenableFilesGoToThePlugins) {
     const std::wstring unknown = writeTemp("unknown.xyz", "not an image at all");
-    uint8_t flag = 0;
+    bool flag = false;
     EXPECT_FALSE(loadImage(unknown.c_str(), 0, 0, &flag));
     EXPECT_EQ(FakePlugin::calls, 1);
     createDirectoryAt(tempPath("plugin-folder").c_str());
@@ -348,22 +348,22 @@ TEST_F(Dispatch, UnknownOrUnopenableFilesGoToThePlugins) {
     EXPECT_EQ(FakePlugin::calls, 3);
     g_pluginLoader = nullptr;
     EXPECT_FALSE(loadImage(unknown.c_str(), 0, 0, &flag));
-    EXPECT_EQ(flag, 0);
+    EXPECT_FALSE(flag);
 }
 
 TEST_F(Dispatch, PluginImagesAreBroughtToTwentyFourBits) {
     const std::wstring path = writeTemp("plugin.abc", "plug-in food");
-    uint8_t flag = 0;
+    bool flag = false;
 
     // 48 bits: the high byte of each little-endian sample.
     FakePlugin::prepare(3, 2, 48);
     ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag));
     const LoadInfo& info = g_loadInfo;
     EXPECT_EQ(info.current, &FakePlugin::record);
-    EXPECT_EQ(info.format, FormatUnknown);
-    EXPECT_EQ(info.sourceDepth, 48);
-    EXPECT_EQ(info.commentCount, 0);
-    EXPECT_EQ(info.fileWidth, 3);
+    EXPECT_EQ(info.facts.format, FormatUnknown);
+    EXPECT_EQ(info.facts.sourceDepth, 48);
+    EXPECT_EQ(info.facts.commentCount, 0);
+    EXPECT_EQ(info.facts.fileWidth, 3);
     ASSERT_EQ(info.current->header.biBitCount, 24);
     EXPECT_EQ(info.current->pixels[0], 2);
     EXPECT_EQ(info.current->pixels[8], 18);
@@ -384,11 +384,11 @@ TEST_F(Dispatch, PluginImagesAreBroughtToTwentyFourBits) {
     // 2 bits cannot pass: the load fails and no buffer is left behind (LeakSanitizer
     // would report the plug-in's pixels otherwise).
     loadSomethingWithCounters();
-    flag = 0;
+    flag = false;
     FakePlugin::prepare(4, 4, 2);
     EXPECT_FALSE(loadImage(path.c_str(), 0, 0, &flag));
     EXPECT_EQ(FakePlugin::record.pixels, nullptr);
-    EXPECT_EQ(flag, 0);
+    EXPECT_FALSE(flag);
     expectCountersCleared();
 }
 
@@ -397,7 +397,7 @@ TEST_F(Dispatch, TruncatedPngStillLoads) {
     const std::string z = zlibCompress(scanlines(img, false));
     const std::wstring path = writeTemp("cut.png", kSignature + chunk("IHDR", ihdrData(8, 8, 8, 2)) +
                                                        chunk("IDAT", z.substr(0, z.size() / 2)) + chunk("IEND", ""));
-    uint8_t flag = 0;
+    bool flag = false;
     ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag));
     EXPECT_EQ(pngRecord().errorCode, 23);
     EXPECT_EQ(FakePlugin::calls, 0);

@@ -70,33 +70,33 @@ TEST(PaneText, GroupThousands) {
 
 TEST(PaneText, SizeLineRoundsKilobytesUp) {
     ThumbnailItem item;
-    item.fileWidth = 1024;
-    item.fileHeight = 768;
-    item.fileSize = 1263616;  // 1234 KB exactly
+    item.facts.fileWidth = 1024;
+    item.facts.fileHeight = 768;
+    item.facts.fileSize = 1263616;  // 1234 KB exactly
     EXPECT_EQ(sizeLine(item), L"1024x768 (1,234KB)");
-    item.fileSize = 1025;
+    item.facts.fileSize = 1025;
     EXPECT_EQ(sizeLine(item), L"1024x768 (2KB)");
-    item.fileSize = 0xFFFFFFFFu;  // no overflow in the rounding
+    item.facts.fileSize = 0xFFFFFFFFu;  // no overflow in the rounding
     EXPECT_EQ(sizeLine(item), L"1024x768 (4,194,304KB)");
 }
 
 TEST(PaneText, DepthLineMarksPerFormat) {
     ThumbnailItem item;
-    item.sourceDepth = 24;
-    item.format = FormatJpeg;
-    item.interlaced = 1;
-    item.metaCount = 1;
-    item.commentCount = 2;
+    item.facts.sourceDepth = 24;
+    item.facts.format = FormatJpeg;
+    item.facts.interlaced = 1;
+    item.facts.metaCount = 1;
+    item.facts.commentCount = 2;
     EXPECT_EQ(depthLine(item), L"24bit  P  Exif  C");
-    item.format = FormatPng;
+    item.facts.format = FormatPng;
     EXPECT_EQ(depthLine(item), L"24bit  I  Text");
-    item.format = FormatGif;
+    item.facts.format = FormatGif;
     EXPECT_EQ(depthLine(item), L"24bit  I  C");
-    item.format = FormatTiff;
+    item.facts.format = FormatTiff;
     EXPECT_EQ(depthLine(item), L"24bit  C");
-    item.format = FormatBmp;
+    item.facts.format = FormatBmp;
     EXPECT_EQ(depthLine(item), L"24bit");
-    item.format = FormatUnknown;  // plug-in image
+    item.facts.format = FormatUnknown;  // plug-in image
     EXPECT_EQ(depthLine(item), L"24bit");
 }
 

@@ -70,7 +70,7 @@ std::vector<IndexRecordSpec> readIndex(const CacheLocation& location) {
 // Owned thumbnails to store.
 struct TestItem {
     std::wstring name;
-    ThumbnailFacts facts;
+    FileFacts facts;
     int32_t w, h;
     uint8_t* pixels;
 };
@@ -82,7 +82,7 @@ struct TestItems {
     void add(const std::wstring& name, int32_t w, int32_t h, uint32_t seed, FileTime time = FileTime::fromValue(0)) {
         TestItem item;
         item.name = name;
-        item.facts = ThumbnailFacts{time, w * 10, h * 10, 1000 + seed, int32_t(seed % 6), 24, int32_t(seed % 3),
+        item.facts = FileFacts{time, w * 10, h * 10, 1000 + seed, int32_t(seed % 6), 24, int32_t(seed % 3),
                                     int32_t(seed % 2), int32_t(seed & 1)};
         item.w = w;
         item.h = h;
@@ -198,7 +198,7 @@ TEST(CacheIndex, CellSizeFlags) {
         location.cellHeight = c.h;
         FolderDataLookup lookup;
         EXPECT_TRUE(findFolderData(location, L"f", lookup));
-        EXPECT_EQ(lookup.decodedFlag, c.larger) << c.w << "x" << c.h;
+        EXPECT_EQ(lookup.cacheTooLarge, c.larger) << c.w << "x" << c.h;
         EXPECT_EQ(lookup.cacheTooSmall, c.smaller) << c.w << "x" << c.h;
     }
     // Without its data file the folder has no data.
@@ -242,7 +242,7 @@ TEST(CacheData, LookupIsExactAndHonoursLastWriteTime) {
     ASSERT_TRUE(takeFromCache(table, L"b.bmp", joinPath(folder, L"b.bmp"), 148, 111));
     EXPECT_EQ(g_loadInfo.width, 60);
     EXPECT_EQ(g_loadInfo.height, 100);
-    EXPECT_EQ(std::memcmp(&g_loadInfo.lastWriteTime, &items.items[1].facts, sizeof(ThumbnailFacts)), 0);
+    EXPECT_EQ(std::memcmp(&g_loadInfo.facts, &items.items[1].facts, sizeof(FileFacts)), 0);
     // The pixels are the stored ones, give or take the JPEG rounding.
     long error = 0;
     const uint8_t* got = g_loadInfo.current->pixels;

@@ -51,7 +51,7 @@ TEST(Enumeration, ExtensionPatternsExactLengthAndListBoxOrder) {
 struct Pane {
     std::vector<ThumbnailItem> items;
     FolderLoadHooks hooks;
-    int stopAfter = 0;  // stop with 205 after this many files of the first pass
+    int stopAfter = 0;  // stop with LoadStop::Clear after this many files of the first pass
     Pane() {
         hooks.listed = [this](size_t n) {
             release();
@@ -63,7 +63,9 @@ struct Pane {
             fillThumbnailItem(items[slot], data, name.c_str());
         };
         hooks.itemForCache = [this](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
-        hooks.afterFile = [this](size_t done, bool second) { return !second && stopAfter && int(done) >= stopAfter ? 205 : 0; };
+        hooks.afterFile = [this](size_t done, bool second) {
+            return !second && stopAfter && int(done) >= stopAfter ? LoadStop::Clear : LoadStop::None;
+        };
     }
     ~Pane() { release(); }
     void release() {
@@ -116,8 +118,8 @@ TEST(FolderLoad, SecondLoadComesFromTheCacheAndStaleFilesAreDecoded) {
     EXPECT_EQ(pane.items[1].displayWidth, 40);
     EXPECT_EQ(pane.items[2].displayWidth, 4);
     EXPECT_EQ(pane.items[2].displayHeight, 111);
-    EXPECT_EQ(pane.items[0].fileWidth, 600);
-    EXPECT_EQ(pane.items[0].format, int32_t(FormatBmp));
+    EXPECT_EQ(pane.items[0].facts.fileWidth, 600);
+    EXPECT_EQ(pane.items[0].facts.format, int32_t(FormatBmp));
     EXPECT_EQ(pane.items[0].cacheAvailable, 0);
     const std::wstring dataPath = cacheDataPath(CacheLocation{f.settings.cacheFolder, 148, 111}, 10000000);
     std::string firstFile;
@@ -128,7 +130,7 @@ TEST(FolderLoad, SecondLoadComesFromTheCacheAndStaleFilesAreDecoded) {
     EXPECT_EQ(s.decoded, 0u);
     EXPECT_FALSE(s.cacheWriteAttempted);
     EXPECT_EQ(pane.items[0].displayWidth, 148);
-    EXPECT_EQ(pane.items[0].fileWidth, 600);
+    EXPECT_EQ(pane.items[0].facts.fileWidth, 600);
     EXPECT_EQ(pane.items[2].displayHeight, 111);
     EXPECT_EQ(pane.items[0].cacheAvailable, 1);
     std::string secondFile;
@@ -182,15 +184,15 @@ TEST(FolderLoad, InterruptedLoadWritesNothing) {
     Pane pane;
     pane.stopAfter = 2;  // bad.bmp, then big.bmp
     FolderLoadStats s = f.load(pane);
-    EXPECT_EQ(s.stopCode, 205);
+    EXPECT_EQ(s.stop, LoadStop::Clear);
     EXPECT_EQ(s.shown, 1u);
     EXPECT_FALSE(s.cacheWriteAttempted);
     EXPECT_FALSE(pathExists(cacheIndexPath(CacheLocation{f.settings.cacheFolder, 148, 111}).c_str()));
 
-    std::atomic<int> stop{206};
+    std::atomic<LoadStop> stop{LoadStop::EndThread};
     pane.stopAfter = 0;
     FolderLoadStats t;
-    EXPECT_EQ(loadFolderThumbnails(f.folder, f.settings, pane.hooks, t, &stop), 206);
+    EXPECT_EQ(loadFolderThumbnails(f.folder, f.settings, pane.hooks, t, &stop), LoadStop::EndThread);
     // Without the cache nothing is read or written.
     f.settings.useCache = false;
     t = f.load(pane);
@@ -211,7 +213,7 @@ TEST(FolderLoad, KeepsTheFirst50000NamesInListOrder) {
         return false;  // as a pane whose item array could not be had
     };
     FolderLoadStats stats;
-    EXPECT_EQ(loadFolderThumbnails(folder, settings, hooks, stats), 0);
+    EXPECT_EQ(loadFolderThumbnails(folder, settings, hooks, stats), LoadStop::None);
     EXPECT_EQ(stats.listed, 50001u);
     EXPECT_EQ(kept, 50000u);
     EXPECT_EQ(stats.shown, 0u);

@@ -25,7 +25,7 @@ using thumbtest::scratchFolder;
 struct Pane {
     std::vector<ThumbnailItem> items;
     FolderLoadHooks hooks;
-    size_t stopAfter = 0;  // first-pass files after which the load is stopped (205)
+    size_t stopAfter = 0;  // first-pass files after which the load is stopped (LoadStop::Clear)
     Pane() {
         hooks.listed = [this](size_t n) {
             release();
@@ -37,7 +37,9 @@ struct Pane {
             fillThumbnailItem(items[slot], data, name.c_str());
         };
         hooks.itemForCache = [this](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
-        hooks.afterFile = [this](size_t done, bool second) { return !second && stopAfter && done >= stopAfter ? 205 : 0; };
+        hooks.afterFile = [this](size_t done, bool second) {
+            return !second && stopAfter && done >= stopAfter ? LoadStop::Clear : LoadStop::None;
+        };
     }
     ~Pane() { release(); }
     void release() {
@@ -64,7 +66,7 @@ void expectSameAsSerial(const std::wstring& folder, const wchar_t* tag, int32_t 
     settings.cacheFolder = serialFolder;
     Pane serial;
     FolderLoadStats s;
-    ASSERT_EQ(loadFolderThumbnails(folder, settings, serial.hooks, s), 0);
+    ASSERT_EQ(loadFolderThumbnails(folder, settings, serial.hooks, s), LoadStop::None);
     ASSERT_GT(s.shown, 1u);
     EXPECT_EQ(s.workers, 0);
 
@@ -77,7 +79,7 @@ void expectSameAsSerial(const std::wstring& folder, const wchar_t* tag, int32_t 
         first = end > 3 ? end - 3 : 0;
     };
     FolderLoadStats p;
-    ASSERT_EQ(loadFolderThumbnails(folder, settings, parallel.hooks, p), 0);
+    ASSERT_EQ(loadFolderThumbnails(folder, settings, parallel.hooks, p), LoadStop::None);
     EXPECT_GT(p.workers, 0);
     EXPECT_GT(p.decodedByWorkers, 0u);
     EXPECT_EQ(p.shown, s.shown);
@@ -93,15 +95,15 @@ void expectSameAsSerial(const std::wstring& folder, const wchar_t* tag, int32_t 
         ASSERT_EQ(std::wstring(a.name), std::wstring(b.name)) << i;
         EXPECT_EQ(std::memcmp(&a.bitmapInfo, &b.bitmapInfo, sizeof a.bitmapInfo), 0) << where;
         EXPECT_EQ(std::memcmp(&a.bitmapPalette, &b.bitmapPalette, sizeof a.bitmapPalette), 0) << where;
-        EXPECT_TRUE(a.lastWriteTime == b.lastWriteTime) << where;
-        EXPECT_EQ(a.fileWidth, b.fileWidth) << where;
-        EXPECT_EQ(a.fileHeight, b.fileHeight) << where;
-        EXPECT_EQ(a.fileSize, b.fileSize) << where;
-        EXPECT_EQ(a.format, b.format) << where;
-        EXPECT_EQ(a.sourceDepth, b.sourceDepth) << where;
-        EXPECT_EQ(a.commentCount, b.commentCount) << where;
-        EXPECT_EQ(a.metaCount, b.metaCount) << where;
-        EXPECT_EQ(a.interlaced, b.interlaced) << where;
+        EXPECT_TRUE(a.facts.lastWriteTime == b.facts.lastWriteTime) << where;
+        EXPECT_EQ(a.facts.fileWidth, b.facts.fileWidth) << where;
+        EXPECT_EQ(a.facts.fileHeight, b.facts.fileHeight) << where;
+        EXPECT_EQ(a.facts.fileSize, b.facts.fileSize) << where;
+        EXPECT_EQ(a.facts.format, b.facts.format) << where;
+        EXPECT_EQ(a.facts.sourceDepth, b.facts.sourceDepth) << where;
+        EXPECT_EQ(a.facts.commentCount, b.facts.commentCount) << where;
+        EXPECT_EQ(a.facts.metaCount, b.facts.metaCount) << where;
+        EXPECT_EQ(a.facts.interlaced, b.facts.interlaced) << where;
         EXPECT_EQ(a.thumbWidth, b.thumbWidth) << where;
         EXPECT_EQ(a.thumbHeight, b.thumbHeight) << where;
         EXPECT_EQ(a.displayWidth, b.displayWidth) << where;
@@ -186,7 +188,7 @@ TEST(ParallelLoad, StopMidwayEndsEveryThreadAndWritesNoCache) {
     Pane pane;
     pane.stopAfter = 3;
     FolderLoadStats stats;
-    EXPECT_EQ(loadFolderThumbnails(photos, settings, pane.hooks, stats), 205);
+    EXPECT_EQ(loadFolderThumbnails(photos, settings, pane.hooks, stats), LoadStop::Clear);
     EXPECT_EQ(stats.workers, 4);
     EXPECT_LE(stats.shown, 3u);
     EXPECT_FALSE(stats.cacheWriteAttempted);
@@ -196,13 +198,13 @@ TEST(ParallelLoad, StopMidwayEndsEveryThreadAndWritesNoCache) {
     EXPECT_TRUE(left.empty()) << wideToUtf8(left.empty() ? L"" : left[0].name);
 
     // A stop asked from another thread while the loader waits for the threads.
-    std::atomic<int> stop{0};
+    std::atomic<LoadStop> stop{LoadStop::None};
     pane.stopAfter = 0;
     pane.hooks.afterFile = [&stop](size_t done, bool) {
-        if (done >= 1) stop.store(206);
-        return 0;
+        if (done >= 1) stop.store(LoadStop::EndThread);
+        return LoadStop::None;
     };
-    EXPECT_EQ(loadFolderThumbnails(photos, settings, pane.hooks, stats, &stop), 206);
+    EXPECT_EQ(loadFolderThumbnails(photos, settings, pane.hooks, stats, &stop), LoadStop::EndThread);
     EXPECT_EQ(threadCount(), before);
     left.clear();
     listDirectory(settings.cacheFolder.c_str(), L"*", left);

@@ -131,8 +131,8 @@ struct Loaded {
         image.pixels = makePixels(w, h, [](int x, int y) { return uint32_t((x * 7 + y * 13) & 0xFF) * 0x010101u; });
         info.width = w;
         info.height = h;
-        info.fileWidth = fileW;
-        info.fileHeight = fileH;
+        info.facts.fileWidth = fileW;
+        info.facts.fileHeight = fileH;
         info.current = &image;
     }
     ~Loaded() { pageFree(image.pixels); }
@@ -166,7 +166,7 @@ TEST(MakeThumbnail, ReducesIntoFreshBufferWithCleanHeaderBlock) {
     EXPECT_EQ(std::memcmp(&h, &fresh, sizeof h), 0);
     const PaletteEntry& p = wider.image.palette[0];
     EXPECT_EQ(p.blue | p.green | p.red | p.reserved, 0);
-    EXPECT_EQ(wider.info.fileWidth, 2980);  // the file's facts stay
+    EXPECT_EQ(wider.info.facts.fileWidth, 2980);  // the file's facts stay
 }
 
 TEST(MakeThumbnail, CacheTooSmallLeavesPixelsAndPicksDisplaySize) {

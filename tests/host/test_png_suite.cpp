@@ -240,7 +240,7 @@ TEST(PngSuite, EveryFileMatchesLibpngOrIsRefusedWithItsCode) {
         SCOPED_TRACE(name);
         const Reference ref = readWithLibpng(path);
         const std::wstring wpath = utf8ToWide(path.string());
-        uint8_t flag = 0;
+        bool flag = false;
         const bool ok = loadImage(wpath.c_str(), 0, 0, &flag);
 
         const auto broken = kBrokenFiles.find(name);
@@ -248,7 +248,7 @@ TEST(PngSuite, EveryFileMatchesLibpngOrIsRefusedWithItsCode) {
             ASSERT_NE(broken, kBrokenFiles.end()) << "an x file without an expected code";
             EXPECT_FALSE(ok);
             EXPECT_FALSE(ref.ok) << "libpng accepts a file the suite calls broken";
-            EXPECT_EQ(flag, 0);
+            EXPECT_FALSE(flag);
             // Signature faults are not even sniffed as PNG (the dispatch offers them to the
             // plug-ins); the decoder itself names every fault.
             if (broken->second == 6) {
@@ -265,14 +265,14 @@ TEST(PngSuite, EveryFileMatchesLibpngOrIsRefusedWithItsCode) {
         ASSERT_TRUE(ok) << "error " << pngRecord().errorCode;
         const LoadInfo& info = g_loadInfo;
         DecodedImage& image = *info.current;
-        EXPECT_EQ(info.format, FormatPng);
+        EXPECT_EQ(info.facts.format, FormatPng);
         EXPECT_EQ(info.width, int32_t(ref.width));
         EXPECT_EQ(info.height, int32_t(ref.height));
-        EXPECT_EQ(info.fileWidth, int32_t(ref.width));
-        EXPECT_EQ(info.interlaced, ref.interlace);
-        EXPECT_EQ(info.sourceDepth, (ref.type == 2 || ref.type == 6) ? ref.depth * 3 : ref.depth);
-        EXPECT_EQ(info.metaCount, ref.textCount);
-        EXPECT_EQ(info.commentCount, ref.commentCount);
+        EXPECT_EQ(info.facts.fileWidth, int32_t(ref.width));
+        EXPECT_EQ(info.facts.interlaced, ref.interlace);
+        EXPECT_EQ(info.facts.sourceDepth, (ref.type == 2 || ref.type == 6) ? ref.depth * 3 : ref.depth);
+        EXPECT_EQ(info.facts.metaCount, ref.textCount);
+        EXPECT_EQ(info.facts.commentCount, ref.commentCount);
         EXPECT_EQ(image.header.biXPelsPerMeter, ref.xppm);
         EXPECT_EQ(image.header.biYPelsPerMeter, ref.yppm);
         EXPECT_EQ(image.errorCode, 0);

@@ -293,8 +293,8 @@ TEST_F(FrameWindow, MenusTextsShortcutsAndEnabling) {
 
     // A pane with three items, one selected PNG without text data.
     ThumbnailItem items[3] = {};
-    items[1].selected = 1;
-    items[1].format = 2;
+    items[1].selected = SelectionMark::Selected;
+    items[1].facts.format = 2;
     g_panes[0].items = items;
     g_panes[0].itemCount = 3;
     g_panes[0].selectedCount = 1;
@@ -311,7 +311,7 @@ TEST_F(FrameWindow, MenusTextsShortcutsAndEnabling) {
     EXPECT_TRUE(menuStateOf(file, cmd::Delete) & MF_GRAYED);
     EXPECT_TRUE(menuStateOf(file, cmd::SelectAll) & MF_GRAYED);
     g_paneBusy[0] = PaneIdle;
-    items[0].selected = items[2].selected = 1;
+    items[0].selected = items[2].selected = SelectionMark::Selected;
     g_panes[0].selectedCount = 3;
     publishPane(g_panes[0]);
     prepareMenu(file);

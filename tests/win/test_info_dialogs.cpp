@@ -244,7 +244,7 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
     load(folder);
     ASSERT_EQ(pane.itemCount, 3);
     select(0);
-    ASSERT_EQ(pane.items[0].commentCount, 1);
+    ASSERT_EQ(pane.items[0].facts.commentCount, 1);
 
     // Saving: the comment is read back from the file, everything else is byte-identical.
     std::wstring shown;
@@ -262,7 +262,7 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
     CommentPlan plan;
     ASSERT_TRUE(planCommentRewrite(reinterpret_cast<const uint8_t*>(original.data()), original.size(), FormatJpeg, plan));
     EXPECT_EQ(saved, original.substr(0, plan.rangeStart) + com("first\nsecond") + original.substr(plan.rangeEnd));
-    EXPECT_EQ(pane.items[0].commentCount, 1);  // replaced, not added
+    EXPECT_EQ(pane.items[0].facts.commentCount, 1);  // replaced, not added
 
     // 20,000 characters: 10,000 reach the file.
     drive([] { showCommentDialog(g_mainWindow); }, [&](HWND dialog, const std::wstring&) {
@@ -280,7 +280,7 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
         PostMessageW(dialog, WM_COMMAND, infodlg::CommentSave, 0);
     });
     EXPECT_EQ(readBytes(at(L"a.jpg")), original.substr(0, plan.rangeStart) + original.substr(plan.rangeEnd));
-    EXPECT_EQ(pane.items[0].commentCount, 0);
+    EXPECT_EQ(pane.items[0].facts.commentCount, 0);
 
     // Busy rules: the other pane loading this folder disables saving, another folder does not;
     // a refused save leaves the file alone.
@@ -315,13 +315,13 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
     // A PNG without text takes a comment chunk: both of its counts grow, so that the text
     // view opens on it at once and lists the new chunk.
     select(2);
-    ASSERT_EQ(pane.items[2].metaCount, 0);
+    ASSERT_EQ(pane.items[2].facts.metaCount, 0);
     drive([] { showCommentDialog(g_mainWindow); }, [&](HWND dialog, const std::wstring&) {
         SetWindowTextW(GetDlgItem(dialog, infodlg::CommentEdit), L"note");
         PostMessageW(dialog, WM_COMMAND, infodlg::CommentSave, 0);
     });
-    EXPECT_EQ(pane.items[2].commentCount, 1);
-    EXPECT_EQ(pane.items[2].metaCount, 1);
+    EXPECT_EQ(pane.items[2].facts.commentCount, 1);
+    EXPECT_EQ(pane.items[2].facts.metaCount, 1);
     std::vector<Row> rows;
     EXPECT_EQ(drive([] { showTextDataDialog(g_mainWindow); },
                     [&](HWND dialog, const std::wstring&) {

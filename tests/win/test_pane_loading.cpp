@@ -148,7 +148,7 @@ TEST_F(PaneLoading, ATouchedFileIsDecodedAgainAndTheCacheRewritten) {
 
     load(folder);
     ASSERT_EQ(pane.itemCount, 3);
-    EXPECT_EQ(pane.items[1].lastWriteTime.low, t.dwLowDateTime);
+    EXPECT_EQ(pane.items[1].facts.lastWriteTime.low, t.dwLowDateTime);
     EXPECT_NE(readBytes(cacheDataFile()), before);
 }
 

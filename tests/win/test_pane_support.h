@@ -304,7 +304,7 @@ protected:
     std::vector<int> selectedItems() {
         std::vector<int> out;
         for (int i = 0; i < pane.itemCount; ++i)
-            if (pane.items[i].selected == 1) out.push_back(i);
+            if (pane.items[i].isSelected()) out.push_back(i);
         return out;
     }
     std::wstring statusText(int part) {

@@ -159,15 +159,15 @@ protected:
 
     // Loads through the dispatch and compares every pixel of the 24-bit result.
     static void expectDecodes(const std::wstring& path, const TestPicture& p, int sourceDepth) {
-        uint8_t flag = 0;
+        bool flag = false;
         ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag)) << calls();
-        EXPECT_EQ(flag, 1);
+        EXPECT_TRUE(flag);
         const DecodedImage& image = *g_loadInfo.current;
-        EXPECT_EQ(g_loadInfo.format, 0);
-        EXPECT_EQ(g_loadInfo.sourceDepth, sourceDepth);
-        EXPECT_EQ(g_loadInfo.fileWidth, p.width);
-        EXPECT_EQ(g_loadInfo.fileHeight, p.height);
-        EXPECT_EQ(g_loadInfo.fileSize, uint32_t(p.bytes.size()));
+        EXPECT_EQ(g_loadInfo.facts.format, 0);
+        EXPECT_EQ(g_loadInfo.facts.sourceDepth, sourceDepth);
+        EXPECT_EQ(g_loadInfo.facts.fileWidth, p.width);
+        EXPECT_EQ(g_loadInfo.facts.fileHeight, p.height);
+        EXPECT_EQ(g_loadInfo.facts.fileSize, uint32_t(p.bytes.size()));
         ASSERT_EQ(image.header.biBitCount, 24);
         const size_t stride = (size_t(p.width) * 3 + 3) & ~size_t(3);
         int wrong = 0;
@@ -245,7 +245,7 @@ TEST_F(PluginHost, FileWithAHeaderIsDecodedAtOffset128) {
 }
 
 TEST_F(PluginHost, RefusedBitmapsAndRefusingPlugins) {
-    uint8_t flag = 0;
+    bool flag = false;
     const std::wstring deep = save(L"deep.tpi", makePicture(kMain, 4, 4, 32, 0, 1).bytes);
     const std::wstring compressed = save(L"rle.tpi", makePicture(kMain, 4, 4, 8, 1, 2).bytes);
     const std::wstring topDown = save(L"topdown.tpi", makePicture(kMain, 4, 4, 24, 4, 3).bytes);
@@ -253,7 +253,7 @@ TEST_F(PluginHost, RefusedBitmapsAndRefusingPlugins) {
     for (const std::wstring* path : {&deep, &compressed, &topDown, &nobody}) {
         EXPECT_FALSE(loadImage(path->c_str(), 0, 0, &flag));
     }
-    EXPECT_EQ(flag, 0);
+    EXPECT_FALSE(flag);
     EXPECT_EQ(calls().find("tpicam"), std::string::npos);
 
     // No usable plug-in folder: not one plug-in is loaded.
@@ -320,7 +320,7 @@ TEST_F(PluginHost, FolderListingAddsThePluginPatterns) {
         pageFree(data.pixels);
     };
     FolderLoadStats stats;
-    EXPECT_EQ(loadFolderThumbnails(folder, settings, hooks, stats), 0);
+    EXPECT_EQ(loadFolderThumbnails(folder, settings, hooks, stats), LoadStop::None);
     EXPECT_EQ(names, (std::vector<std::wstring>{L"a.pic", L"b.TPI"}));
 
     // A filter for one built-in type, or no plug-in folder: no plug-in patterns.

@@ -50,20 +50,21 @@ int runDecode(const probe::Args& args) {
     if (probe::optionValue(args, "--plugins", value)) probe::copyPluginFolderSetting(probe::toPath(value));
     const std::wstring path = probe::toPath(files[0]);
     const ImageFormat sniffed = sniffImageFormat(path.c_str());
-    uint8_t decoded = 0;
-    const bool ok = loadImage(path.c_str(), targetW, targetH, &decoded);
+    bool cacheNeedsRewrite = false;
+    const bool ok = loadImage(path.c_str(), targetW, targetH, &cacheNeedsRewrite);
     const LoadInfo& info = g_loadInfo;
+    const FileFacts& facts = info.facts;
 
     char line[512];
     std::snprintf(line, sizeof line,
-                  "{\"ok\":%s,\"sniffed\":%d,\"errorCode\":%d,\"decodedFlag\":%u,"
+                  "{\"ok\":%s,\"sniffed\":%d,\"errorCode\":%d,\"cacheNeedsRewrite\":%u,"
                   "\"lastWriteTime\":%" PRIu64 ",\"fileWidth\":%d,\"fileHeight\":%d,\"fileSize\":%" PRIu32
                   ",\"format\":%d,\"sourceDepth\":%d,\"commentCount\":%d,\"metaCount\":%d,\"interlaced\":%d,"
                   "\"width\":%d,\"height\":%d",
-                  ok ? "true" : "false", int(sniffed), int(decoderError(sniffed)), unsigned(decoded),
-                  ok ? info.lastWriteTime.value() : uint64_t(0), ok ? info.fileWidth : 0, ok ? info.fileHeight : 0,
-                  ok ? info.fileSize : 0, ok ? info.format : 0, ok ? info.sourceDepth : 0, info.commentCount,
-                  info.metaCount, info.interlaced, ok ? info.width : 0, ok ? info.height : 0);
+                  ok ? "true" : "false", int(sniffed), int(decoderError(sniffed)), unsigned(cacheNeedsRewrite),
+                  ok ? facts.lastWriteTime.value() : uint64_t(0), ok ? facts.fileWidth : 0, ok ? facts.fileHeight : 0,
+                  ok ? facts.fileSize : 0, ok ? facts.format : 0, ok ? facts.sourceDepth : 0, facts.commentCount,
+                  facts.metaCount, facts.interlaced, ok ? info.width : 0, ok ? info.height : 0);
     std::string json = std::string(line) + ",\"file\":" + probe::jsonString(files[0]);
 
     int rc = ok ? 0 : 1;

@@ -67,7 +67,7 @@ int runThumbs(const probe::Args& args) {
     };
     hooks.itemForCache = [&items](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
     FolderLoadStats stats;
-    const int code = loadFolderThumbnails(folder, settings, hooks, stats);
+    const LoadStop stopped = loadFolderThumbnails(folder, settings, hooks, stats);
     for (ThumbnailItem& item : items) pageFree(item.pixels);
 
     std::string json = "{";
@@ -88,7 +88,7 @@ int runThumbs(const probe::Args& args) {
     json += ",\"cacheWriteAttempted\":" + std::string(stats.cacheWriteAttempted ? "true" : "false");
     json += ",\"cacheWritten\":" + std::string(stats.cacheWritten ? "true" : "false");
     json += ",\"cacheRecords\":" + std::to_string(stats.cacheRecords);
-    json += ",\"stopCode\":" + std::to_string(code);
+    json += ",\"stopCode\":" + std::to_string(int(stopped));
     json += ",\"ms\":{\"enumerate\":" + milliseconds(stats.enumerateMs);
     json += ",\"openCache\":" + milliseconds(stats.openCacheMs);
     json += ",\"firstPass\":" + milliseconds(stats.firstPassMs);
