@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "base/directory_list.h"
@@ -227,6 +229,27 @@ public:
         visibleFirst_ = first < names_.size() ? first : names_.size();
         visibleEnd_ = end < names_.size() ? end : names_.size();
     }
+    void visible(size_t& first, size_t& end) {
+        WorkerLockScope hold(lock_);
+        first = visibleFirst_;
+        end = visibleEnd_;
+    }
+
+    // A copy of name i's thumbnail when a thread has finished it (the original stays for
+    // collect). False when it is not finished or the copy cannot be allocated.
+    bool copyDone(size_t i, ThumbnailData& out) {
+        WorkerLockScope hold(lock_);
+        if (NameState(state_[i]) != NameDone || !results_[i].pixels) return false;
+        const ThumbnailData& from = results_[i];
+        const int32_t height = from.header.biHeight < 0 ? -from.header.biHeight : from.header.biHeight;
+        const size_t bytes = size_t((int64_t(from.header.biWidth) * from.header.biBitCount + 31) / 32 * 4) * size_t(height);
+        void* pixels = bytes ? pageAlloc(bytes) : nullptr;
+        if (!pixels) return false;
+        std::memcpy(pixels, from.pixels, bytes);
+        out = from;
+        out.pixels = static_cast<uint8_t*>(pixels);
+        return true;
+    }
 
     // The state of name i; when it is NameDone its thumbnail moves into out.
     NameState collect(size_t i, ThumbnailData& out) {
@@ -419,6 +442,26 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
 
     std::vector<size_t> slotName;  // slot -> index into names
     slotName.reserve(names.size());
+    // Thumbnails in view that the threads finished before the load reached them are shown
+    // at once, as copies at the slot each will take if every name before it loads.
+    std::vector<uint8_t> previewed(pool && hooks.itemPreview ? names.size() : 0, 0);
+    size_t previewsOut = 0;  // shown copies whose names the load has not reached yet
+    const auto previewAhead = [&](size_t next) {
+        if (previewed.empty()) return;
+        size_t first = 0, end = 0;
+        pool->visible(first, end);
+        for (size_t j = first > next ? first : next + 1; j < end; ++j) {
+            if (!viaThreads[j] || previewed[j]) continue;
+            ThumbnailData copy;
+            if (!pool->copyDone(j, copy)) continue;
+            LockScope lock(hooks);
+            hooks.itemPreview(slotName.size() + (j - next), names[j], copy);
+            pageFree(copy.pixels);  // when the receiver did not take it
+            previewed[j] = 1;
+            ++previewsOut;
+            ++stats.previews;
+        }
+    };
     LoadStop stopped = LoadStop::None;
     for (size_t i = 0; i < names.size(); ++i) {
         ThumbnailData made;
@@ -433,6 +476,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                 if (st == NameRefused) break;
                 pool->waitSlice();
                 askVisible(hooks, pool.get());
+                previewAhead(i);
                 stopped = afterFile(hooks, i, false, stop);
                 if (stopped != LoadStop::None) break;
             }
@@ -453,8 +497,15 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             }
             if (source == ThumbnailSource::Failed) {
                 ++stats.failed;
+                // Every copy shown ahead now stands one slot too far.
+                if (previewsOut > 0) {
+                    if (hooks.previewsDropped) hooks.previewsDropped();
+                    std::fill(previewed.begin() + std::ptrdiff_t(i) + 1, previewed.end(), uint8_t(0));
+                    previewsOut = 0;
+                }
             } else {
                 (source == ThumbnailSource::Cache ? stats.fromCache : stats.decoded)++;
+                if (!previewed.empty() && previewed[i]) --previewsOut;
                 const size_t slot = slotName.size();
                 slotName.push_back(i);
                 if (hooks.itemReady)
@@ -464,6 +515,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             }
         }
         askVisible(hooks, pool.get());
+        previewAhead(i + 1);
         stopped = afterFile(hooks, i + 1, false, stop);
         if (stopped != LoadStop::None) break;
     }

@@ -115,8 +115,17 @@ struct FolderLoadHooks {
     std::function<bool()> duringWrite;
     // The names in view, [first, end) as indexes into the listing (lock released, asked
     // whenever the loader waits or after a file): their decodes are started before the
-    // others'. Items are still delivered in list order.
+    // others', and what the decoding threads finished of them is shown ahead of its turn
+    // through itemPreview. Items are still filled in list order through itemReady.
     std::function<void(size_t& first, size_t& end)> visibleNames;
+    // A copy of a thumbnail in view that a decoding thread finished before the load reached
+    // its name (lock held): slot is the one it takes if every name before it loads, beyond
+    // the filled items. The receiver takes data.pixels and frees what the slot showed. The
+    // name comes again through itemReady, to the same slot, when the load reaches it.
+    std::function<void(size_t slot, const std::wstring& name, ThumbnailData& data)> itemPreview;
+    // A name before the shown copies failed, so they stand one slot too far (lock held): the
+    // receiver frees every item beyond the filled ones. The copies come again at their slots.
+    std::function<void()> previewsDropped;
 };
 
 // What a `workers` setting of 0 means from now on: 0 (the start value) one thread per
@@ -139,6 +148,7 @@ struct FolderLoadStats {
     bool cacheWriteGivenUp = false;  // the write was stopped half-way (no message then)
     int workers = 0;            // decoding threads started (0: every decode on the loading thread)
     size_t decodedByWorkers = 0;
+    size_t previews = 0;        // thumbnails shown ahead of their turn (itemPreview calls)
     // Processor time of the loading thread during the load, and the most and the sum any
     // decoding thread used, milliseconds (for measurements: on an idle machine the load
     // takes about the largest of the first two).

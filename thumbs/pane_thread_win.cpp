@@ -87,7 +87,8 @@ void clickSelection(ThumbnailPane& pane, HWND window, int i, WPARAM keys, WPARAM
     ThumbnailItem& item = pane.items[i];
     const WPARAM flags = keys & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON | MK_SHIFT | MK_CONTROL);
     if (flags == button) {
-        if (item.pixels && !item.isSelected()) {
+        const bool filled = !pane.loading || i < pane.filledCount;  // not a copy shown ahead
+        if (item.pixels && filled && !item.isSelected()) {
             deselectAll(pane);
             item.select(true);
             pane.selectedCount = 1;
@@ -123,8 +124,21 @@ bool belongsToPane(const ThumbnailPane& pane, HWND window) {
     return window && (window == pane.outerWindow || IsChild(pane.outerWindow, window));
 }
 
+// Frees the thumbnails shown ahead of their turn in the items beyond the filled ones.
+void dropUnfilled(ThumbnailPane& pane) {
+    if (!pane.items) return;
+    for (int i = pane.filledCount; i < pane.itemCount; ++i) {
+        ThumbnailItem& item = pane.items[i];
+        if (!item.pixels) continue;
+        pageFree(item.pixels);
+        item.pixels = nullptr;
+        repaintItem(pane, i);
+    }
+}
+
 void shrinkToFilled(ThumbnailPane& pane) {
     if (!pane.items || pane.filledCount >= pane.itemCount) return;
+    dropUnfilled(pane);
     for (int i = pane.filledCount; i < pane.itemCount; ++i)
         if (pane.items[i].imageWindow) {
             DestroyWindow(static_cast<HWND>(pane.items[i].imageWindow));
@@ -533,14 +547,26 @@ LoadStop loadFolder(ThumbnailPane& pane) {
             return;
         }
         ThumbnailItem& item = pane.items[slot];
-        if (replaced) {
-            pageFree(item.pixels);
-            item.pixels = nullptr;
-        }
+        // The second pass replaces the slot's thumbnail; the first may find the copy shown
+        // ahead of its turn there.
+        pageFree(item.pixels);
+        item.pixels = nullptr;
         fillThumbnailItem(item, data, replaced ? nullptr : name.c_str());
         if (!replaced) pane.filledCount = static_cast<int>(slot) + 1;
         repaintItem(pane, static_cast<int>(slot));
     };
+    // Cells in view that the decoding threads finished early show their thumbnails before
+    // the load reaches them; such an item is not filled yet (no selection, commands or
+    // cache record see it) until itemReady puts the same thumbnail in the same slot.
+    hooks.itemPreview = [&](size_t slot, const std::wstring& name, ThumbnailData& data) {
+        if (slot < static_cast<size_t>(pane.filledCount) || slot >= static_cast<size_t>(pane.itemCount)) return;
+        ThumbnailItem& item = pane.items[slot];
+        pageFree(item.pixels);
+        item.pixels = nullptr;
+        fillThumbnailItem(item, data, name.c_str());
+        repaintItem(pane, static_cast<int>(slot));
+    };
+    hooks.previewsDropped = [&] { dropUnfilled(pane); };
     // The count of files done is redrawn at most every 50 ms (and for the last file): a
     // status-bar redraw per file costs more than taking a thumbnail from the cache.
     DWORD lastProgress = GetTickCount() - kProgressIntervalMs;
