@@ -20,8 +20,8 @@
 //   10,000 cached thumbnails             160 ms to open the cache; the whole warm load
 //                                        (10,000 stream decodes into fresh pixel blocks) 2.1 s CPU
 // Decoding threads (cold_in_turn, warm_in_turn; 2026-12-08, idle machine, see README):
-//   threads / vipsthumbnail 0.47, threads / one thread 0.65 (wall); busiest thread's CPU time /
-//   one thread's 0.54; warm with threads / one thread 0.99 (2.35 ms)
+//   threads / vipsthumbnail 0.42-0.43, threads / one thread 0.56-0.57 (wall); busiest thread's
+//   CPU time / one thread's 0.54-0.56; warm with threads / one thread 1.00-1.01 (2.1-2.2 ms)
 #include <benchmark/benchmark.h>
 
 #include <chrono>
