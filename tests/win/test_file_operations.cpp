@@ -76,12 +76,14 @@ bool sawMessage(int id) {
 std::wstring recordedArguments(const std::wstring& exe, DWORD boundMs = 20000) {
     const std::wstring out = exe + L".txt";
     const DWORD start = GetTickCount();
-    while (GetFileAttributesW(out.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // A record always holds at least the program's path: an empty read is a file that could
+    // not be opened yet (the stand-in has just moved it into place), not an empty command line.
+    std::string bytes;
+    while ((bytes = readBytes(out)).empty()) {
         if (GetTickCount() - start > boundMs) return L"<none>";
         pump();
         Sleep(20);
     }
-    const std::string bytes = readBytes(out);
     DeleteFileW(out.c_str());
     const std::wstring line(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     size_t at = line.find(line.empty() || line[0] != L'"' ? L' ' : L'"', 1);
