@@ -249,6 +249,8 @@ void populatePathNode(HTREEITEM item, const FolderNode* node) {
     if (!inserted) treeResetChildren(item, 0);
 }
 
+// A shell child of `parentFolder` (absolute list `parentList`, null for the Desktop itself);
+// takes ownership of `child` only when an item was inserted.
 // `parentPath`: the parent's file-system folder when it has one; its children are then
 // looked at through the parent's names and their attributes, without a shell query each.
 HTREEITEM insertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentList, HTREEITEM parentItem,
@@ -394,7 +396,7 @@ HTREEITEM treeInitialise(HWND tree) {
                                                               sizeof sfi,
                                                               SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
     if (images) SendMessageW(tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
-    g_treeModel.desktop = treeInsertShellChild(g_treeModel.desktopFolder, nullptr, TVI_ROOT, desktopList);
+    g_treeModel.desktop = insertShellChild(g_treeModel.desktopFolder, nullptr, TVI_ROOT, desktopList, nullptr);
     if (!g_treeModel.desktop) CoTaskMemFree(desktopList);
     return g_treeModel.desktop;
 }
@@ -421,11 +423,6 @@ HTREEITEM treeInsertRegisteredRoot() {
 void treeReleaseModel() {
     if (g_treeModel.desktopFolder) g_treeModel.desktopFolder->Release();
     g_treeModel = FolderTreeModel{};
-}
-
-HTREEITEM treeInsertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentList, HTREEITEM parentItem,
-                               LPITEMIDLIST child) {
-    return insertShellChild(parentFolder, parentList, parentItem, child, nullptr);
 }
 
 HTREEITEM treeInsertPathChild(const wchar_t* path, HTREEITEM parentItem, int role) {
