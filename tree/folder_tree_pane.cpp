@@ -13,6 +13,7 @@
 #include "base/settings.h"
 #include "base/text_utils.h"
 #include "base/win_handles.h"
+#include "frame/command_lines.h"
 #include "frame/command_table.h"
 #include "frame/file_operations.h"
 #include "frame/frame_layout.h"
@@ -537,26 +538,21 @@ bool treeCopyOrMoveSelection(int dragMode, int source, const wchar_t* target) {
     if (std::wcslen(target) >= size_t(kPathCapacity)) return false;
     PaneSelection selection;
     if (!queryPaneSelection(source, selection) || selection.selected.empty() || selection.folder.empty()) return false;
-    std::wstring from, to, targetFolder(target);
-    if (targetFolder.back() != L'\\') targetFolder.push_back(L'\\');
-    for (const PaneItemCopy& c : selection.selected) {
-        from += selection.folder;
-        if (from.back() != L'\\') from.push_back(L'\\');
-        from += c.item.name;
-        from.push_back(L'\0');
-        to += targetFolder + c.item.name;
-        to.push_back(L'\0');
-    }
-    from.push_back(L'\0');
-    to.push_back(L'\0');
+    const std::wstring from = selectionZeroList(selection);
     // A move names each file's destination: some shells refuse to move several files into
     // one folder named once (they report a cancel), while one destination per file moves
     // them everywhere. A copy names the folder once.
-    if (dragMode == 2) {
+    std::wstring to;
+    if (dragMode == 1) {
+        for (const PaneItemCopy& c : selection.selected) {
+            to += joinFolderAndName(target, c.item.name);
+            to.push_back(L'\0');
+        }
+    } else {
         to.assign(target);
         to.push_back(L'\0');
-        to.push_back(L'\0');
     }
+    to.push_back(L'\0');
     SHFILEOPSTRUCTW op{};
     op.hwnd = g_mainWindow;
     op.wFunc = dragMode == 1 ? FO_MOVE : FO_COPY;
