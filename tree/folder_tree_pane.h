@@ -7,7 +7,6 @@
 #include <commctrl.h>
 
 constexpr int kTreeLabelId = 410, kTreeAddButtonId = 411, kTreeRemoveButtonId = 412, kTreeControlId = 401;
-constexpr int kTreePaneId = 400;
 constexpr UINT_PTR kTreeExpandTimer = 6100;
 constexpr int kTreeTop = 36;  // the tree control's y inside the pane
 
