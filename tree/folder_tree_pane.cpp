@@ -253,13 +253,16 @@ HWND paneWindow(int pane) {
     return w ? w : g_panes[pane].outerWindow;
 }
 
-HTREEITEM itemAt(POINT client) {
+// The item under a point of the tree's client area (null outside it); *flags, when asked,
+// receives the hit-test flags.
+HTREEITEM itemAt(POINT client, UINT* flags = nullptr) {
     RECT rc;
     GetClientRect(tree(), &rc);
     if (!PtInRect(&rc, client)) return nullptr;
     TVHITTESTINFO hit{};
     hit.pt = client;
     treeSend(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (flags) *flags = hit.flags;
     return hit.hItem;
 }
 
@@ -574,16 +577,9 @@ void treeFileDragMove(POINT client) {
     if (!tree()) return;
     const int mode = g_pointerButtonState.load();
     g_treePane.fileDrag = true;
-    TVHITTESTINFO hit{};
-    HTREEITEM item = nullptr;
-    RECT rc;
-    GetClientRect(tree(), &rc);
-    if (PtInRect(&rc, client)) {
-        hit.pt = client;
-        treeSend(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        item = hit.hItem;
-    }
-    if (item && (hit.flags & TVHT_ONITEMBUTTON)) {
+    UINT flags = 0;
+    HTREEITEM item = itemAt(client, &flags);
+    if (item && (flags & TVHT_ONITEMBUTTON)) {
         if (g_treePane.timerItem != item) {
             SetTimer(g_treePane.pane, kTreeExpandTimer, 800, nullptr);
             g_treePane.timerItem = item;
