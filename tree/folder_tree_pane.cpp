@@ -421,6 +421,13 @@ bool cursorOverTree() {
     return GetCursorPos(&pt) && WindowFromPoint(pt) == tree();
 }
 
+// The bands at the tree's top and bottom edges where a file drag scrolls, for a control of
+// client height `height`.
+void noteTreeHeight(int height) {
+    g_treePane.itemHeight = int(treeSend(TVM_GETITEMHEIGHT, 0, 0));
+    g_treePane.lowerBand = height - g_treePane.itemHeight - GetSystemMetrics(SM_CXHSCROLL);
+}
+
 LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     const WNDPROC original = g_treePane.treeProc;
     switch (msg) {
@@ -438,8 +445,7 @@ LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM l
     }
     case WM_SIZE: {
         const LRESULT r = CallWindowProcW(original, window, msg, wParam, lParam);
-        g_treePane.itemHeight = int(SendMessageW(window, TVM_GETITEMHEIGHT, 0, 0));
-        g_treePane.lowerBand = HIWORD(lParam) - g_treePane.itemHeight - GetSystemMetrics(SM_CXHSCROLL);
+        noteTreeHeight(HIWORD(lParam));
         return r;
     }
     case WM_MOUSEMOVE: {
@@ -693,8 +699,7 @@ void createFolderTreeContents(HWND pane) {
     SendMessageW(g_treePane.tree, TVM_SETUNICODEFORMAT, TRUE, 0);
     g_treePane.treeProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(g_treePane.tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(treeSubclassProc)));
-    g_treePane.itemHeight = int(SendMessageW(g_treePane.tree, TVM_GETITEMHEIGHT, 0, 0));
-    g_treePane.lowerBand = h - g_treePane.itemHeight - GetSystemMetrics(SM_CXHSCROLL);
+    noteTreeHeight(h);
 
     treeInitialise(g_treePane.tree);
     HTREEITEM root = treeInsertRegisteredRoot();
