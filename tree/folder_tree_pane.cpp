@@ -15,6 +15,7 @@
 #include "base/win_handles.h"
 #include "frame/command_lines.h"
 #include "frame/command_table.h"
+#include "frame/external_programs.h"
 #include "frame/file_operations.h"
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
@@ -472,15 +473,9 @@ LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM l
         break;
     case WM_DROPFILES: {
         auto drop = reinterpret_cast<HDROP>(wParam);
-        if (anyPaneBusy()) {
-            DragFinish(drop);
-            return 0;
-        }
-        wchar_t path[kPathCapacity] = {};
-        const UINT got = DragQueryFileW(drop, 0, path, kPathCapacity);
-        DragFinish(drop);
-        if (g_mainWindow) SetForegroundWindow(g_mainWindow);
-        if (got > 0 && got < UINT(kPathCapacity)) treeOpenPath(path);
+        // The frame's own drop handling, which refuses a path too long to come back whole.
+        if (anyPaneBusy()) DragFinish(drop);
+        else openDroppedPath(g_mainWindow, drop);
         return 0;
     }
     case WM_DESTROY:

@@ -694,16 +694,24 @@ TEST_F(TreeApp, BadInputRegistersNothingThatIsNotADirectory) {
     removeTree(target);
     treeOpenPath(link.c_str());
 
-    // A drop of a path that does not exist.
-    const std::wstring missing = root + L"\\missing\\file.jpg";
-    const size_t bytes = sizeof(DROPFILES) + (missing.size() + 2) * sizeof(wchar_t);
-    HGLOBAL drop = GlobalAlloc(GHND, bytes);
-    auto* df = static_cast<DROPFILES*>(GlobalLock(drop));
-    df->pFiles = sizeof(DROPFILES);
-    df->fWide = TRUE;
-    std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), missing.c_str(), missing.size() * sizeof(wchar_t));
-    GlobalUnlock(drop);
-    SendMessageW(treeWindow(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    // A drop of a path that does not exist, and of a path too long for a path buffer whose
+    // first 259 characters name an existing file (cut, it would register that file's folder).
+    const auto dropOnTree = [](const std::wstring& path) {
+        const size_t bytes = sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t);
+        HGLOBAL drop = GlobalAlloc(GHND, bytes);
+        auto* df = static_cast<DROPFILES*>(GlobalLock(drop));
+        df->pFiles = sizeof(DROPFILES);
+        df->fWide = TRUE;
+        std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), path.c_str(), path.size() * sizeof(wchar_t));
+        GlobalUnlock(drop);
+        SendMessageW(treeWindow(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    };
+    dropOnTree(root + L"\\missing\\file.jpg");
+    const std::wstring cutFolder = makeDir(root + L"\\cut");
+    const std::wstring cutFile = cutFolder + L"\\" + std::wstring(259 - cutFolder.size() - 1, L'c');
+    writeBytes(cutFile, "x");
+    ASSERT_TRUE(exists(cutFile));
+    dropOnTree(cutFile + L"\\more.jpg");
 
     EXPECT_EQ(g_settings.folders.count(), before);
     for (int i = 0; i < g_settings.folders.count(); ++i) {
