@@ -705,7 +705,7 @@ void createFolderTreeContents(HWND pane) {
     updateButtons();
 }
 
-void layoutFolderTreeContents(HWND, int width, int height, int stripHeight) {
+void layoutFolderTreeContents(int width, int height, int stripHeight) {
     if (!g_treePane.tree) return;
     const int h = height > stripHeight ? height - stripHeight : 0;
     SetWindowPos(g_treePane.tree, nullptr, 0, kTreeTop, width, h, SWP_NOZORDER | SWP_NOACTIVATE);
