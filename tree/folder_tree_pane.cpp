@@ -422,6 +422,10 @@ bool cursorOverTree() {
     return GetCursorPos(&pt) && WindowFromPoint(pt) == tree();
 }
 
+// A file-drag pointer move / button release over the tree (client coordinates).
+void treeFileDragMove(POINT client);
+void treeFileDrop(POINT client);
+
 // The bands at the tree's top and bottom edges where a file drag scrolls, for a control of
 // client height `height`.
 void noteTreeHeight(int height) {
@@ -533,10 +537,10 @@ void fitLabelFont(HWND label) {
     }
 }
 
-}  // namespace
+// ---------------------------------------------------------------- file drags onto the tree
 
-// ---------------------------------------------------------------- drags (exposed for the tests)
-
+// Copies (drag mode 2) or moves (1) the selected files of pane `source` into `target`;
+// true when the shell reported success.
 bool treeCopyOrMoveSelection(int dragMode, int source, const wchar_t* target) {
     if ((dragMode != 1 && dragMode != 2) || (source != 0 && source != 1) || !target || !target[0]) return false;
     if (std::wcslen(target) >= size_t(kPathCapacity)) return false;
@@ -647,6 +651,8 @@ void treeFileDrop(POINT client) {
     }
     finishFileDrag();
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------- commands
 

@@ -26,9 +26,3 @@ extern FolderTreePaneState g_treePane;
 
 // Runs a context command for `item` as the context menu would (tests, and the menu itself).
 void folderTreeRunCommand(int commandId, HTREEITEM item);
-// Copies (drag mode 2) or moves (1) the selected files of pane `source` into `target`;
-// true when the shell reported success.
-bool treeCopyOrMoveSelection(int dragMode, int source, const wchar_t* target);
-// Handles a file-drag pointer move / button release over the tree (client coordinates).
-void treeFileDragMove(POINT client);
-void treeFileDrop(POINT client);
