@@ -45,8 +45,6 @@ void startOrTell(const wchar_t* program, const std::wstring& parameters) {
     }
 }
 
-bool selectionOf(int pane, PaneSelection& selection) { return queryPaneSelection(pane, selection); }
-
 void openHelpBeside(const wchar_t* programPath) {
     wchar_t help[kPathCapacity];
     if (!programPath || !*programPath || lstrlenW(programPath) >= kPathCapacity) return;
@@ -62,14 +60,14 @@ bool viewerPresent() { return isFile(g_settings.viewerPath); }
 void startViewer(int pane, const wchar_t* viewerSwitch) {
     if (!viewerPresent()) return;
     PaneSelection selection;
-    selectionOf(pane, selection);
+    queryPaneSelection(pane, selection);
     startOrTell(g_settings.viewerPath, viewerParameters(viewerSwitch, selection, g_settings.pluginFolder));
 }
 
 void startSlideShowOf(int pane) {
     if (!viewerPresent() || g_paneBusy[pane].load() != PaneIdle) return;
     PaneSelection selection;
-    if (!selectionOf(pane, selection)) return;
+    if (!queryPaneSelection(pane, selection)) return;
     const std::wstring parameters = slideShowParameters(selection, g_settings.pluginFolder);
     if (parameters.empty()) return;
     startOrTell(g_settings.viewerPath, parameters);
@@ -77,7 +75,7 @@ void startSlideShowOf(int pane) {
 
 void openWithAssociation(int pane) {
     PaneSelection selection;
-    if (!selectionOf(pane, selection) || selection.selected.empty()) return;
+    if (!queryPaneSelection(pane, selection) || selection.selected.empty()) return;
     const wchar_t* name = selection.selected.front().item.name;
     if (!name[0]) return;
     // lpFile is one path, not a command line: it goes in unquoted.
@@ -93,7 +91,7 @@ void runTool(int pane, int toolIndex) {
     const wchar_t* program = g_settings.toolPaths[toolIndex];
     if (!program[0]) return;  // no tool registered there
     PaneSelection selection;
-    selectionOf(pane, selection);
+    queryPaneSelection(pane, selection);
     startOrTell(program, selectionQuotedList(selection));
 }
 
@@ -133,7 +131,7 @@ void runDoubleClickAction(HWND, int pane) { doubleClickAction(pane == 1 ? 1 : 0)
 
 void showFileProperties(HWND) {
     PaneSelection selection;
-    if (!selectionOf(activePane(), selection) || selection.selected.size() != 1) return;
+    if (!queryPaneSelection(activePane(), selection) || selection.selected.size() != 1) return;
     const std::wstring path = joinFolderAndName(selection.folder, selection.selected.front().item.name);
     shellStart(path.c_str(), L"properties", nullptr, SEE_MASK_INVOKEIDLIST);  // no message on failure
 }

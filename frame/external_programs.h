@@ -28,6 +28,6 @@ void runTool(int pane, int toolIndex);
 // "DblClick" 0..11 on `pane`; without the viewer every action opens the associated program.
 void doubleClickAction(int pane);
 
-// Code 130: the first dropped path (shorter than 260 characters) is opened as a command-line
+// Code 130 and a drop on the folder tree: the first dropped path (shorter than 260 characters) is opened as a command-line
 // argument is (the folder tree's Open path); the drop handle is released in every case.
 void openDroppedPath(HWND mainWindow, HDROP drop);

@@ -9,6 +9,7 @@
 #include "base/command_ids.h"
 #include "base/win_state.h"
 #include "base/messages.h"
+#include "base/platform.h"
 #include "frame/command_lines.h"
 #include "tree/tree_access.h"
 
@@ -27,8 +28,6 @@ bool paneBusy(int pane) { return g_paneBusy[pane].load() != PaneIdle; }
 bool sameFolder(const std::wstring& a, const std::wstring& b) {
     return !a.empty() && !b.empty() && lstrcmpiW(a.c_str(), b.c_str()) == 0;
 }
-
-bool pathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool validZeroList(const std::wstring& list) {
     const size_t n = list.size();
@@ -61,7 +60,7 @@ bool shellRename(HWND owner, const std::wstring& oldPath, const std::wstring& ne
     ModalScope modal;
     const int result = SHFileOperationW(&op);
     // Item names follow only a rename that is really on the disk.
-    return result == 0 && !op.fAnyOperationsAborted && pathExists(newPath);
+    return result == 0 && !op.fAnyOperationsAborted && pathExists(newPath.c_str());
 }
 
 // A typed name is one path component: a separator would reach another folder.
@@ -245,7 +244,7 @@ void deleteSelectedFiles(HWND owner) {
         // has still removed files: the panes would go on showing them. List the folder again.
         bool someGone = false;
         for (const PaneItemCopy& copy : selection.selected)
-            someGone = someGone || !pathExists(joinFolderAndName(selection.folder, copy.item.name));
+            someGone = someGone || !pathExists(joinFolderAndName(selection.folder, copy.item.name).c_str());
         if (!someGone) return;
         paneRefresh(pane, false);
         if (same && !paneBusy(other)) paneRefresh(other, false);

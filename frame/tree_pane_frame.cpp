@@ -63,7 +63,7 @@ LRESULT CALLBACK treePaneBaseProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_SIZE: {
         const int w = LOWORD(lParam), h = HIWORD(lParam);
         if (w > 0) g_settings.treeWidth = w;
-        layoutFolderTreeContents(hwnd, w, h, kTreePaneToolsHeight);
+        layoutFolderTreeContents(w, h, kTreePaneToolsHeight);
         layoutClientArea();
         if (g_settings.thumbSplit == SplitMode::Both && g_clientWindow) RedrawWindow(g_clientWindow, nullptr, nullptr,
                                                                         RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);

@@ -11,6 +11,7 @@
 #include "base/messages.h"
 #include "base/platform.h"
 #include "base/settings.h"
+#include "frame/command_lines.h"
 #include "frame/wallpaper_work.h"
 #include "image/bmp_codec.h"
 #include "image/decoded_image.h"
@@ -189,9 +190,7 @@ void showWallpaperDialog(HWND owner) {
     if (DialogBoxParamW(g_instance ? g_instance : GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId), owner,
                         placementProc, 0) != 1)
         return;
-    std::wstring path = selection.folder;
-    if (!path.empty() && path.back() != L'\\') path += L'\\';
-    path += selection.selected[0].item.name;
+    const std::wstring path = joinFolderAndName(selection.folder, selection.selected[0].item.name);
     makeWallpaperFile(owner, path.c_str(), GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), true);
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "base/private_heap.h"
+#include "base/text_utils.h"
 #include "base/win_handles.h"
 
 FolderTreeModel g_treeModel;
@@ -43,21 +45,7 @@ LPITEMIDLIST joinIdLists(LPCITEMIDLIST parent, LPCITEMIDLIST child) {
 
 FolderNode* newNode() { return static_cast<FolderNode*>(privateHeapAlloc(sizeof(FolderNode))); }
 
-bool copyPath(wchar_t* out, const wchar_t* in) {
-    const size_t n = std::wcslen(in);
-    if (n >= size_t(kPathCapacity)) {
-        out[0] = L'\0';
-        return false;
-    }
-    std::wmemcpy(out, in, n + 1);
-    return true;
-}
-
-bool isDirectoryPath(const wchar_t* path) {
-    if (!path[0]) return false;
-    const DWORD a = GetFileAttributesW(path);
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool copyPath(wchar_t* out, const wchar_t* in) { return copyText(out, kPathCapacity, in); }
 
 // path + "\" + name (no doubled backslash after a drive root); false when it does not fit.
 bool joinPath(wchar_t* out, const wchar_t* folder, const wchar_t* name) {
@@ -197,7 +185,7 @@ void populateRegisteredRoot(HTREEITEM root) {
     RegisteredFolderList& list = g_settings.folders;
     bool inserted = false;
     for (int slot = 0; slot < kRegisteredFolderMax && list.paths[slot][0];) {
-        if (!isDirectoryPath(list.paths[slot])) {
+        if (!isDirectory(list.paths[slot])) {
             registeredListRemoveAt(list, slot);  // the next entry moved into this slot
             continue;
         }
@@ -261,6 +249,8 @@ void populatePathNode(HTREEITEM item, const FolderNode* node) {
     if (!inserted) treeResetChildren(item, 0);
 }
 
+// A shell child of `parentFolder` (absolute list `parentList`, null for the Desktop itself);
+// takes ownership of `child` only when an item was inserted.
 // `parentPath`: the parent's file-system folder when it has one; its children are then
 // looked at through the parent's names and their attributes, without a shell query each.
 HTREEITEM insertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentList, HTREEITEM parentItem,
@@ -406,7 +396,7 @@ HTREEITEM treeInitialise(HWND tree) {
                                                               sizeof sfi,
                                                               SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
     if (images) SendMessageW(tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
-    g_treeModel.desktop = treeInsertShellChild(g_treeModel.desktopFolder, nullptr, TVI_ROOT, desktopList);
+    g_treeModel.desktop = insertShellChild(g_treeModel.desktopFolder, nullptr, TVI_ROOT, desktopList, nullptr);
     if (!g_treeModel.desktop) CoTaskMemFree(desktopList);
     return g_treeModel.desktop;
 }
@@ -433,11 +423,6 @@ HTREEITEM treeInsertRegisteredRoot() {
 void treeReleaseModel() {
     if (g_treeModel.desktopFolder) g_treeModel.desktopFolder->Release();
     g_treeModel = FolderTreeModel{};
-}
-
-HTREEITEM treeInsertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentList, HTREEITEM parentItem,
-                               LPITEMIDLIST child) {
-    return insertShellChild(parentFolder, parentList, parentItem, child, nullptr);
 }
 
 HTREEITEM treeInsertPathChild(const wchar_t* path, HTREEITEM parentItem, int role) {
@@ -547,7 +532,7 @@ bool treeIsRegistered(HTREEITEM item) {
 
 AddResult treeAddRegisteredFolder(const wchar_t* path, HTREEITEM* item) {
     *item = nullptr;
-    if (!path || std::wcslen(path) >= size_t(kPathCapacity) || !isDirectoryPath(path)) return AddResult::NotADirectory;
+    if (!path || std::wcslen(path) >= size_t(kPathCapacity) || !isDirectory(path)) return AddResult::NotADirectory;
     HTREEITEM root = g_treeModel.registeredRoot;
     if (!root) return AddResult::NotADirectory;
     SendMessageW(g_treeModel.tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));

@@ -40,10 +40,6 @@ HTREEITEM treeInsertRegisteredRoot();
 // Releases what the model holds besides the nodes (the desktop folder).
 void treeReleaseModel();
 
-// A shell child of `parentFolder` (absolute list `parentList`, null for the Desktop itself).
-// Takes ownership of `child` only when an item was inserted.
-HTREEITEM treeInsertShellChild(IShellFolder* parentFolder, LPCITEMIDLIST parentList, HTREEITEM parentItem,
-                               LPITEMIDLIST child);
 // A path child (role 1 or 2), inserted sorted by name.
 HTREEITEM treeInsertPathChild(const wchar_t* path, HTREEITEM parentItem, int role);
 // Fills the children of an item about to expand.

@@ -13,7 +13,9 @@
 #include "base/settings.h"
 #include "base/text_utils.h"
 #include "base/win_handles.h"
+#include "frame/command_lines.h"
 #include "frame/command_table.h"
+#include "frame/external_programs.h"
 #include "frame/file_operations.h"
 #include "frame/frame_layout.h"
 #include "frame/frame_state.h"
@@ -252,13 +254,16 @@ HWND paneWindow(int pane) {
     return w ? w : g_panes[pane].outerWindow;
 }
 
-HTREEITEM itemAt(POINT client) {
+// The item under a point of the tree's client area (null outside it); *flags, when asked,
+// receives the hit-test flags.
+HTREEITEM itemAt(POINT client, UINT* flags = nullptr) {
     RECT rc;
     GetClientRect(tree(), &rc);
     if (!PtInRect(&rc, client)) return nullptr;
     TVHITTESTINFO hit{};
     hit.pt = client;
     treeSend(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (flags) *flags = hit.flags;
     return hit.hItem;
 }
 
@@ -417,6 +422,17 @@ bool cursorOverTree() {
     return GetCursorPos(&pt) && WindowFromPoint(pt) == tree();
 }
 
+// A file-drag pointer move / button release over the tree (client coordinates).
+void treeFileDragMove(POINT client);
+void treeFileDrop(POINT client);
+
+// The bands at the tree's top and bottom edges where a file drag scrolls, for a control of
+// client height `height`.
+void noteTreeHeight(int height) {
+    g_treePane.itemHeight = int(treeSend(TVM_GETITEMHEIGHT, 0, 0));
+    g_treePane.lowerBand = height - g_treePane.itemHeight - GetSystemMetrics(SM_CXHSCROLL);
+}
+
 LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     const WNDPROC original = g_treePane.treeProc;
     switch (msg) {
@@ -434,8 +450,7 @@ LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM l
     }
     case WM_SIZE: {
         const LRESULT r = CallWindowProcW(original, window, msg, wParam, lParam);
-        g_treePane.itemHeight = int(SendMessageW(window, TVM_GETITEMHEIGHT, 0, 0));
-        g_treePane.lowerBand = HIWORD(lParam) - g_treePane.itemHeight - GetSystemMetrics(SM_CXHSCROLL);
+        noteTreeHeight(HIWORD(lParam));
         return r;
     }
     case WM_MOUSEMOVE: {
@@ -462,15 +477,9 @@ LRESULT CALLBACK treeSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM l
         break;
     case WM_DROPFILES: {
         auto drop = reinterpret_cast<HDROP>(wParam);
-        if (anyPaneBusy()) {
-            DragFinish(drop);
-            return 0;
-        }
-        wchar_t path[kPathCapacity] = {};
-        const UINT got = DragQueryFileW(drop, 0, path, kPathCapacity);
-        DragFinish(drop);
-        if (g_mainWindow) SetForegroundWindow(g_mainWindow);
-        if (got > 0 && got < UINT(kPathCapacity)) treeOpenPath(path);
+        // The frame's own drop handling, which refuses a path too long to come back whole.
+        if (anyPaneBusy()) DragFinish(drop);
+        else openDroppedPath(g_mainWindow, drop);
         return 0;
     }
     case WM_DESTROY:
@@ -528,35 +537,30 @@ void fitLabelFont(HWND label) {
     }
 }
 
-}  // namespace
+// ---------------------------------------------------------------- file drags onto the tree
 
-// ---------------------------------------------------------------- drags (exposed for the tests)
-
+// Copies (drag mode 2) or moves (1) the selected files of pane `source` into `target`;
+// true when the shell reported success.
 bool treeCopyOrMoveSelection(int dragMode, int source, const wchar_t* target) {
     if ((dragMode != 1 && dragMode != 2) || (source != 0 && source != 1) || !target || !target[0]) return false;
     if (std::wcslen(target) >= size_t(kPathCapacity)) return false;
     PaneSelection selection;
     if (!queryPaneSelection(source, selection) || selection.selected.empty() || selection.folder.empty()) return false;
-    std::wstring from, to, targetFolder(target);
-    if (targetFolder.back() != L'\\') targetFolder.push_back(L'\\');
-    for (const PaneItemCopy& c : selection.selected) {
-        from += selection.folder;
-        if (from.back() != L'\\') from.push_back(L'\\');
-        from += c.item.name;
-        from.push_back(L'\0');
-        to += targetFolder + c.item.name;
-        to.push_back(L'\0');
-    }
-    from.push_back(L'\0');
-    to.push_back(L'\0');
+    const std::wstring from = selectionZeroList(selection);
     // A move names each file's destination: some shells refuse to move several files into
     // one folder named once (they report a cancel), while one destination per file moves
     // them everywhere. A copy names the folder once.
-    if (dragMode == 2) {
+    std::wstring to;
+    if (dragMode == 1) {
+        for (const PaneItemCopy& c : selection.selected) {
+            to += joinFolderAndName(target, c.item.name);
+            to.push_back(L'\0');
+        }
+    } else {
         to.assign(target);
         to.push_back(L'\0');
-        to.push_back(L'\0');
     }
+    to.push_back(L'\0');
     SHFILEOPSTRUCTW op{};
     op.hwnd = g_mainWindow;
     op.wFunc = dragMode == 1 ? FO_MOVE : FO_COPY;
@@ -578,16 +582,9 @@ void treeFileDragMove(POINT client) {
     if (!tree()) return;
     const int mode = g_pointerButtonState.load();
     g_treePane.fileDrag = true;
-    TVHITTESTINFO hit{};
-    HTREEITEM item = nullptr;
-    RECT rc;
-    GetClientRect(tree(), &rc);
-    if (PtInRect(&rc, client)) {
-        hit.pt = client;
-        treeSend(TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
-        item = hit.hItem;
-    }
-    if (item && (hit.flags & TVHT_ONITEMBUTTON)) {
+    UINT flags = 0;
+    HTREEITEM item = itemAt(client, &flags);
+    if (item && (flags & TVHT_ONITEMBUTTON)) {
         if (g_treePane.timerItem != item) {
             SetTimer(g_treePane.pane, kTreeExpandTimer, 800, nullptr);
             g_treePane.timerItem = item;
@@ -655,6 +652,8 @@ void treeFileDrop(POINT client) {
     finishFileDrag();
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------- commands
 
 void folderTreeRunCommand(int commandId, HTREEITEM item) {
@@ -701,8 +700,7 @@ void createFolderTreeContents(HWND pane) {
     SendMessageW(g_treePane.tree, TVM_SETUNICODEFORMAT, TRUE, 0);
     g_treePane.treeProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(g_treePane.tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(treeSubclassProc)));
-    g_treePane.itemHeight = int(SendMessageW(g_treePane.tree, TVM_GETITEMHEIGHT, 0, 0));
-    g_treePane.lowerBand = h - g_treePane.itemHeight - GetSystemMetrics(SM_CXHSCROLL);
+    noteTreeHeight(h);
 
     treeInitialise(g_treePane.tree);
     HTREEITEM root = treeInsertRegisteredRoot();
@@ -713,7 +711,7 @@ void createFolderTreeContents(HWND pane) {
     updateButtons();
 }
 
-void layoutFolderTreeContents(HWND, int width, int height, int stripHeight) {
+void layoutFolderTreeContents(int width, int height, int stripHeight) {
     if (!g_treePane.tree) return;
     const int h = height > stripHeight ? height - stripHeight : 0;
     SetWindowPos(g_treePane.tree, nullptr, 0, kTreeTop, width, h, SWP_NOZORDER | SWP_NOACTIVATE);

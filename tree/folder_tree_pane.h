@@ -7,7 +7,6 @@
 #include <commctrl.h>
 
 constexpr int kTreeLabelId = 410, kTreeAddButtonId = 411, kTreeRemoveButtonId = 412, kTreeControlId = 401;
-constexpr int kTreePaneId = 400;
 constexpr UINT_PTR kTreeExpandTimer = 6100;
 constexpr int kTreeTop = 36;  // the tree control's y inside the pane
 
@@ -27,9 +26,3 @@ extern FolderTreePaneState g_treePane;
 
 // Runs a context command for `item` as the context menu would (tests, and the menu itself).
 void folderTreeRunCommand(int commandId, HTREEITEM item);
-// Copies (drag mode 2) or moves (1) the selected files of pane `source` into `target`;
-// true when the shell reported success.
-bool treeCopyOrMoveSelection(int dragMode, int source, const wchar_t* target);
-// Handles a file-drag pointer move / button release over the tree (client coordinates).
-void treeFileDragMove(POINT client);
-void treeFileDrop(POINT client);

@@ -18,9 +18,9 @@ void folderTreeDragBegins(bool autoTreeWasOn);  // code 142
 // frame). Called once after the base window exists, to create the tree control and the
 // pane's own controls below it.
 void createFolderTreeContents(HWND treePane);
-// The base window's size changed: place the controls in the bottom strip of `stripHeight`
-// pixels (the tree control above it is sized by the frame).
-void layoutFolderTreeContents(HWND treePane, int width, int height, int stripHeight);
+// The base window's client area is now width x height: sizes the tree control, which leaves
+// `stripHeight` pixels of that height to the pane's own controls.
+void layoutFolderTreeContents(int width, int height, int stripHeight);
 // Every other message of the base window (tree notifications, drag and drop, custom draw);
 // return true with *result set when handled.
 bool folderTreePaneMessage(HWND treePane, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);

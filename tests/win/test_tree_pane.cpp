@@ -28,30 +28,15 @@
 #include "tree/folder_tree_model.h"
 #include "tree/folder_tree_pane.h"
 #include "tree/tree_access.h"
+#include "test_pane_support.h"
 
 const uint8_t* blendTable();
 
 namespace {
 
-void pump() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-bool waitFor(const std::function<bool()>& pred, DWORD boundMs = 60000) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        pump();
-        if (GetTickCount() - start > boundMs) return pred();
-        Sleep(2);
-    }
-    pump();
-    return true;
-}
+using panetest::pump;
+using panetest::waitFor;
+using panetest::writeBytes;
 
 std::wstring tempRoot() {
     wchar_t dir[MAX_PATH];
@@ -79,13 +64,6 @@ void removeTree(const std::wstring& folder) {
 std::wstring makeDir(const std::wstring& path) {
     CreateDirectoryW(path.c_str(), nullptr);
     return path;
-}
-
-void writeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD put = 0;
-    WriteFile(f, bytes.data(), DWORD(bytes.size()), &put, nullptr);
-    CloseHandle(f);
 }
 
 // A 4 x 3 24-bit BMP.
@@ -211,7 +189,7 @@ protected:
 
     // Starts the frame and both panes with `iniText` as the settings file (null: no file).
     void start(const std::string* iniText) {
-        if (iniText) writeFile(ini, *iniText);
+        if (iniText) writeBytes(ini, *iniText);
         setSettingsFilePath(ini.c_str());
         g_settings = AppSettings{};
         loadSettings();
@@ -269,7 +247,7 @@ protected:
 
     std::wstring folderWithImages(const std::wstring& name, int n) {
         std::wstring f = makeDir(root + L"\\" + name);
-        for (int i = 0; i < n; ++i) writeFile(f + L"\\img" + std::to_wstring(i) + L".bmp", smallBmp(unsigned(i)));
+        for (int i = 0; i < n; ++i) writeBytes(f + L"\\img" + std::to_wstring(i) + L".bmp", smallBmp(unsigned(i)));
         return f;
     }
 
@@ -588,7 +566,7 @@ TEST_F(TreeApp, PaneDragStartCapturesForTheTreeAndPostsOncePerPress) {
 TEST_F(TreeApp, AfterRenameReopensThePaneAtTheNewPath) {
     const std::wstring reg = makeDir(root + L"\\base");
     const std::wstring old = makeDir(reg + L"\\before");
-    writeFile(old + L"\\a.bmp", smallBmp(1));
+    writeBytes(old + L"\\a.bmp", smallBmp(1));
     makeDir(reg + L"\\sibling");
     startWith({reg});
     HTREEITEM base = registeredItem(reg);
@@ -657,7 +635,7 @@ void runWithName(int command, HTREEITEM item, const wchar_t* name) {
 TEST_F(TreeApp, FolderCreateRenameAndDeleteFromTheTreeFollowThePane) {
     const std::wstring reg = makeDir(root + L"\\base");
     const std::wstring inner = makeDir(reg + L"\\inner");
-    writeFile(inner + L"\\a.bmp", smallBmp(1));
+    writeBytes(inner + L"\\a.bmp", smallBmp(1));
     startWith({reg}, "NoRecycMsg=1\r\n");
     HTREEITEM base = registeredItem(reg);
     SendMessageW(treeWindow(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(base));
@@ -716,16 +694,24 @@ TEST_F(TreeApp, BadInputRegistersNothingThatIsNotADirectory) {
     removeTree(target);
     treeOpenPath(link.c_str());
 
-    // A drop of a path that does not exist.
-    const std::wstring missing = root + L"\\missing\\file.jpg";
-    const size_t bytes = sizeof(DROPFILES) + (missing.size() + 2) * sizeof(wchar_t);
-    HGLOBAL drop = GlobalAlloc(GHND, bytes);
-    auto* df = static_cast<DROPFILES*>(GlobalLock(drop));
-    df->pFiles = sizeof(DROPFILES);
-    df->fWide = TRUE;
-    std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), missing.c_str(), missing.size() * sizeof(wchar_t));
-    GlobalUnlock(drop);
-    SendMessageW(treeWindow(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    // A drop of a path that does not exist, and of a path too long for a path buffer whose
+    // first 259 characters name an existing file (cut, it would register that file's folder).
+    const auto dropOnTree = [](const std::wstring& path) {
+        const size_t bytes = sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t);
+        HGLOBAL drop = GlobalAlloc(GHND, bytes);
+        auto* df = static_cast<DROPFILES*>(GlobalLock(drop));
+        df->pFiles = sizeof(DROPFILES);
+        df->fWide = TRUE;
+        std::memcpy(reinterpret_cast<char*>(df) + sizeof(DROPFILES), path.c_str(), path.size() * sizeof(wchar_t));
+        GlobalUnlock(drop);
+        SendMessageW(treeWindow(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    };
+    dropOnTree(root + L"\\missing\\file.jpg");
+    const std::wstring cutFolder = makeDir(root + L"\\cut");
+    const std::wstring cutFile = cutFolder + L"\\" + std::wstring(259 - cutFolder.size() - 1, L'c');
+    writeBytes(cutFile, "x");
+    ASSERT_TRUE(exists(cutFile));
+    dropOnTree(cutFile + L"\\more.jpg");
 
     EXPECT_EQ(g_settings.folders.count(), before);
     for (int i = 0; i < g_settings.folders.count(); ++i) {
