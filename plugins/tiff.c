@@ -147,7 +147,7 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
         if (raster) HeapFree(GetProcessHeap(), 0, raster);
         TIFFClose(tif);
         spiFree(block);
-        return spiFinish(&bitmap, 0, NULL, NULL);
+        return spiFinish(&bitmap, SPI_NO_MEMORY, NULL, NULL);
     }
     /* Bottom row first, as the bitmap stores it. */
     ok = TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_BOTLEFT, 0);
@@ -167,11 +167,7 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
         }
     }
     HeapFree(GetProcessHeap(), 0, raster);
-    if (!ok) {
-        spiFinish(&bitmap, 0, NULL, NULL);
-        return SPI_BROKEN_DATA;
-    }
-    return spiFinish(&bitmap, 1, info, bits);
+    return spiFinish(&bitmap, ok ? SPI_OK : SPI_BROKEN_DATA, info, bits);
 }
 
 int WINAPI GetPreview(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
