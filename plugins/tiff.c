@@ -129,7 +129,7 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
                       SpiProgress progress, LONG_PTR data) {
     MemoryFile memory;
     unsigned char* block;
-    uint32_t width, height, *raster;
+    uint32_t width, height, *raster = NULL;
     SpiBitmap bitmap;
     char message[1024];
     LONG x, y;
@@ -144,9 +144,10 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
         closeInput(tif, block);
         return SPI_ABORTED;
     }
-    raster = (uint32_t*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)width * height * sizeof(uint32_t));
-    if (!raster || !spiCreate24(&bitmap, (LONG)width, (LONG)height)) {
-        if (raster) HeapFree(GetProcessHeap(), 0, raster);
+    /* The bitmap first: spiFinish below must always see it set up, even when the raster
+     * (four bytes a pixel, up to 2.5 GB) cannot be had. */
+    if (!spiCreate24(&bitmap, (LONG)width, (LONG)height) ||
+        !(raster = (uint32_t*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)width * height * sizeof(uint32_t)))) {
         closeInput(tif, block);
         return spiFinish(&bitmap, SPI_NO_MEMORY, NULL, NULL);
     }
