@@ -41,7 +41,6 @@ constexpr int kPluginList = 1440;
 constexpr int kPageCount = 3;
 constexpr int kPageIds[kPageCount] = {kPageSettings, kPageTools, kPagePlugins};
 constexpr const wchar_t* kTabTexts[kPageCount] = {L"設定", L"ツール登録", L"プラグイン"};
-constexpr size_t kMaxPlugins = 100;
 
 constexpr wchar_t kSwatchClass[] = L"Pravel_ocol_class";
 constexpr wchar_t kUnregistered[] = L"<未登録>";
@@ -59,7 +58,6 @@ struct OptionsWork {
     int shownPage = 0;
     BYTE colour[3] = {};  // red, green, blue
     wchar_t pluginFolder[kPathCapacity] = {};
-    std::vector<std::wstring> pluginNames;  // at most 100, as the host lists them
     wchar_t toolPaths[kToolCount][kPathCapacity] = {};
     wchar_t programPath[kPathCapacity] = {};
     wchar_t programName[kPathCapacity] = {};
@@ -261,10 +259,9 @@ struct PluginRow {
 void fillPluginList(OptionsWork& w) {
     HWND list = GetDlgItem(w.pages[2], kPluginList);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-    w.pluginNames = listPlugins(w.pluginFolder, PluginListMode::Names);
-    if (w.pluginNames.size() > kMaxPlugins) w.pluginNames.resize(kMaxPlugins);
     std::vector<PluginRow> rows;
-    for (const std::wstring& name : w.pluginNames) {
+    // At most 100 names: the host lists no more.
+    for (const std::wstring& name : listPlugins(w.pluginFolder, PluginListMode::Names)) {
         if (name.empty() || name.size() >= size_t(kPathCapacity)) continue;
         wchar_t path[kPathCapacity] = {};
         if (!PathCombineW(path, w.pluginFolder, name.c_str())) continue;
@@ -302,7 +299,6 @@ void fillPluginList(OptionsWork& w) {
 
 void clearPluginFolder(OptionsWork& w) {
     w.pluginFolder[0] = L'\0';
-    w.pluginNames.clear();
     SetDlgItemTextW(w.pages[2], kPluginFolder, L"");
     SendDlgItemMessageW(w.pages[2], kPluginList, LVM_DELETEALLITEMS, 0, 0);
 }
