@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/app_state.h"
+#include "base/platform.h"
 #include "base/settings.h"
 #include "base/visual_style.h"
 #include "base/win_handles.h"
@@ -73,10 +74,6 @@ OptionsWork* g_work = nullptr;
 bool fileExists(const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-bool folderExists(const wchar_t* path) {
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void copyPath(wchar_t* to, const wchar_t* from) { lstrcpynW(to, from ? from : L"", kPathCapacity); }
@@ -222,7 +219,7 @@ void registerTool(OptionsWork& w, int row) {
         wchar_t folder[kPathCapacity];
         copyPath(folder, w.toolPaths[row]);
         PathRemoveFileSpecW(folder);
-        if (folder[0] && folderExists(folder)) initial = folder;
+        if (folder[0] && isDirectory(folder)) initial = folder;
     }
     if (initial.empty()) initial = programFilesFolder();
     wchar_t path[kPathCapacity] = {};
@@ -372,7 +369,7 @@ void initPluginPage(OptionsWork& w) {
     w.oldListProc =
         reinterpret_cast<WNDPROC>(SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&pluginListProc)));
     if (w.pluginFolder[0]) SetDlgItemTextW(w.pages[2], kPluginFolder, w.pluginFolder);
-    if (w.pluginFolder[0] && folderExists(w.pluginFolder)) fillPluginList(w);
+    if (pluginFolderUsable(w.pluginFolder)) fillPluginList(w);
 }
 
 // ---------------------------------------------------------------- Send To shortcut
