@@ -40,15 +40,16 @@ void releaseRecords(CacheDialogState& s) {
     s.count = 0;
 }
 
-bool readExactly(HANDLE file, uint8_t* buffer, uint64_t size) {
-    while (size > 0) {
-        const DWORD chunk = size > (1u << 30) ? DWORD(1u << 30) : DWORD(size);
-        DWORD got = 0;
-        if (!ReadFile(file, buffer, chunk, &got, nullptr) || got != chunk) return false;
-        buffer += got;
-        size -= got;
-    }
-    return true;
+// Opens a cache file and checks its 8-byte header: the mark and a count within bounds.
+// Leaves the file after the header; size is the whole file's.
+bool openCacheFile(const std::wstring& path, BinaryFile& file, uint64_t& size, uint32_t& count) {
+    uint8_t header[kCacheHeaderSize];
+    if (!file.open(path.c_str(), BinaryFile::ReadOnly)) return false;
+    size = file.size();
+    if (size < kCacheHeaderSize || !file.read(header, sizeof header) || readLe32(header) != kCacheFormatMark)
+        return false;
+    count = readLe32(header + 4);
+    return count <= kCacheMaxCount;
 }
 
 // Reads the index into s.records. Records cut off at the end of the file are not records
@@ -56,24 +57,19 @@ bool readExactly(HANDLE file, uint8_t* buffer, uint64_t size) {
 // Caller holds the image lock.
 bool readIndex(CacheDialogState& s) {
     releaseRecords(s);
-    const std::wstring path = cacheIndexPath(s.location);
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
+    BinaryFile file;
+    uint64_t size = 0;
+    uint32_t count = 0;
     bool ok = false;
-    LARGE_INTEGER size{};
-    uint8_t header[kCacheHeaderSize];
-    if (GetFileSizeEx(file.get(), &size) && size.QuadPart >= LONGLONG(kCacheHeaderSize) &&
-        readExactly(file.get(), header, sizeof header) && readLe32(header) == kCacheFormatMark &&
-        readLe32(header + 4) <= kCacheMaxCount) {
-        const uint64_t complete = (uint64_t(size.QuadPart) - kCacheHeaderSize) / kIndexRecordSize;
-        const uint32_t count = readLe32(header + 4);
+    if (openCacheFile(cacheIndexPath(s.location), file, size, count)) {
+        const uint64_t complete = (size - kCacheHeaderSize) / kIndexRecordSize;
         const uint32_t n = complete < count ? uint32_t(complete) : count;
         const uint64_t bytes = uint64_t(n) * kIndexRecordSize;
         if (n == 0) {
             ok = true;
         } else if (bytes <= SIZE_MAX) {
             s.records = static_cast<uint8_t*>(pageAlloc(size_t(bytes)));
-            ok = s.records && readExactly(file.get(), s.records, bytes);
+            ok = s.records && file.read(s.records, size_t(bytes));
         }
         if (ok) s.count = n;
     }
@@ -86,17 +82,8 @@ uint32_t recordNumber(const CacheDialogState& s, uint32_t i) { return readLe32(r
 
 // The thumbnail count and byte size of a data file whose 8-byte header is valid.
 bool dataFileSummary(const std::wstring& path, uint32_t& thumbnails, uint64_t& bytes) {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    LARGE_INTEGER size{};
-    uint8_t header[kCacheHeaderSize];
-    const bool ok = GetFileSizeEx(file.get(), &size) && size.QuadPart >= LONGLONG(kCacheHeaderSize) &&
-                    readExactly(file.get(), header, sizeof header) && readLe32(header) == kCacheFormatMark &&
-                    readLe32(header + 4) <= kCacheMaxCount;
-    if (!ok) return false;
-    thumbnails = readLe32(header + 4);
-    bytes = uint64_t(size.QuadPart);
-    return true;
+    BinaryFile file;
+    return openCacheFile(path, file, bytes, thumbnails);
 }
 
 struct ColumnSpec {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/app_state.h"
+#include "base/directory_list.h"
 #include "base/win_state.h"
 #include "base/image_lock.h"
 #include "base/messages.h"
@@ -49,9 +50,7 @@ bool takeSelectedFile(SelectedFile& out) {
     out.item = selection.selected[0].item;
     out.item.name[259] = L'\0';
     out.folder = selection.folder;
-    out.path = out.folder;
-    if (!out.path.empty() && out.path.back() != L'\\') out.path += L'\\';
-    out.path += out.item.name;
+    out.path = joinPath(out.folder, out.item.name);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/app_state.h"
+#include "base/platform.h"
 #include "base/settings.h"
 #include "base/visual_style.h"
 #include "base/win_handles.h"
@@ -41,7 +42,6 @@ constexpr int kPluginList = 1440;
 constexpr int kPageCount = 3;
 constexpr int kPageIds[kPageCount] = {kPageSettings, kPageTools, kPagePlugins};
 constexpr const wchar_t* kTabTexts[kPageCount] = {L"設定", L"ツール登録", L"プラグイン"};
-constexpr size_t kMaxPlugins = 100;
 
 constexpr wchar_t kSwatchClass[] = L"Pravel_ocol_class";
 constexpr wchar_t kUnregistered[] = L"<未登録>";
@@ -59,7 +59,6 @@ struct OptionsWork {
     int shownPage = 0;
     BYTE colour[3] = {};  // red, green, blue
     wchar_t pluginFolder[kPathCapacity] = {};
-    std::vector<std::wstring> pluginNames;  // at most 100, as the host lists them
     wchar_t toolPaths[kToolCount][kPathCapacity] = {};
     wchar_t programPath[kPathCapacity] = {};
     wchar_t programName[kPathCapacity] = {};
@@ -75,10 +74,6 @@ OptionsWork* g_work = nullptr;
 bool fileExists(const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-bool folderExists(const wchar_t* path) {
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void copyPath(wchar_t* to, const wchar_t* from) { lstrcpynW(to, from ? from : L"", kPathCapacity); }
@@ -224,7 +219,7 @@ void registerTool(OptionsWork& w, int row) {
         wchar_t folder[kPathCapacity];
         copyPath(folder, w.toolPaths[row]);
         PathRemoveFileSpecW(folder);
-        if (folder[0] && folderExists(folder)) initial = folder;
+        if (folder[0] && isDirectory(folder)) initial = folder;
     }
     if (initial.empty()) initial = programFilesFolder();
     wchar_t path[kPathCapacity] = {};
@@ -261,10 +256,9 @@ struct PluginRow {
 void fillPluginList(OptionsWork& w) {
     HWND list = GetDlgItem(w.pages[2], kPluginList);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-    w.pluginNames = listPlugins(w.pluginFolder, PluginListMode::Names);
-    if (w.pluginNames.size() > kMaxPlugins) w.pluginNames.resize(kMaxPlugins);
     std::vector<PluginRow> rows;
-    for (const std::wstring& name : w.pluginNames) {
+    // At most 100 names: the host lists no more.
+    for (const std::wstring& name : listPlugins(w.pluginFolder, PluginListMode::Names)) {
         if (name.empty() || name.size() >= size_t(kPathCapacity)) continue;
         wchar_t path[kPathCapacity] = {};
         if (!PathCombineW(path, w.pluginFolder, name.c_str())) continue;
@@ -302,7 +296,6 @@ void fillPluginList(OptionsWork& w) {
 
 void clearPluginFolder(OptionsWork& w) {
     w.pluginFolder[0] = L'\0';
-    w.pluginNames.clear();
     SetDlgItemTextW(w.pages[2], kPluginFolder, L"");
     SendDlgItemMessageW(w.pages[2], kPluginList, LVM_DELETEALLITEMS, 0, 0);
 }
@@ -376,7 +369,7 @@ void initPluginPage(OptionsWork& w) {
     w.oldListProc =
         reinterpret_cast<WNDPROC>(SetWindowLongPtrW(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&pluginListProc)));
     if (w.pluginFolder[0]) SetDlgItemTextW(w.pages[2], kPluginFolder, w.pluginFolder);
-    if (w.pluginFolder[0] && folderExists(w.pluginFolder)) fillPluginList(w);
+    if (pluginFolderUsable(w.pluginFolder)) fillPluginList(w);
 }
 
 // ---------------------------------------------------------------- Send To shortcut

@@ -128,8 +128,6 @@ bool hasSpiExtension(const std::wstring& name) {
                                              L".spi", 4) == CSTR_EQUAL;
 }
 
-std::wstring folderJoin(const wchar_t* folder, const std::wstring& name) { return joinPath(folder, name); }
-
 // Adds one plug-in's patterns; false once the list is full.
 bool collectPatterns(GetPluginInfoFn info, std::vector<std::wstring>& patterns) {
     for (int index = 2; index <= kMaxInfoIndex; index += 2) {
@@ -191,7 +189,7 @@ HMODULE walkImportFilters(const wchar_t* folder, Visit visit) {
     for (const DirectoryEntry& entry : entries) {
         // "*.spi" also finds long names whose short form ends in .SPI ("x.spiold").
         if ((entry.attributes & kAttributeDirectory) || !hasSpiExtension(entry.name)) continue;
-        Module module(folderJoin(folder, entry.name));
+        Module module(joinPath(folder, entry.name));
         const GetPluginInfoFn info = importFilterInfo(module.get());
         if (!info) continue;
         const Walk next = visit(entry.name, module.get(), info);

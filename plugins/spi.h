@@ -58,8 +58,9 @@ typedef struct SpiBitmap {
 } SpiBitmap;
 int spiCreate24(SpiBitmap* bitmap, LONG width, LONG height);
 unsigned char* spiRow(SpiBitmap* bitmap, LONG y);
-/* Hands both blocks to the caller (unlocked), or frees them when ok is 0. */
-int spiFinish(SpiBitmap* bitmap, int ok, HANDLE* info, HANDLE* bits);
+/* Hands both blocks to the caller (unlocked) when result is SPI_OK, otherwise frees them;
+ * returns result. */
+int spiFinish(SpiBitmap* bitmap, int result, HANDLE* info, HANDLE* bits);
 
 /* Blends one colour channel over white exactly as Pravel's PNG decoder does (its alpha
  * product table: value scaled by alpha/255 with a 16-bit fixed-point factor, rounded). */

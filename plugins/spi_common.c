@@ -100,10 +100,10 @@ unsigned char* spiRow(SpiBitmap* bitmap, LONG y) {
     return bitmap->pixels + (SIZE_T)(bitmap->height - 1 - y) * bitmap->stride;
 }
 
-int spiFinish(SpiBitmap* bitmap, int ok, HANDLE* info, HANDLE* bits) {
+int spiFinish(SpiBitmap* bitmap, int result, HANDLE* info, HANDLE* bits) {
     if (bitmap->pixels) LocalUnlock(bitmap->bits);
     bitmap->pixels = NULL;
-    if (ok && info && bits) {
+    if (result == SPI_OK && info && bits) {
         *info = bitmap->info;
         *bits = bitmap->bits;
         return SPI_OK;
@@ -111,5 +111,5 @@ int spiFinish(SpiBitmap* bitmap, int ok, HANDLE* info, HANDLE* bits) {
     if (bitmap->info) LocalFree(bitmap->info);
     if (bitmap->bits) LocalFree(bitmap->bits);
     bitmap->info = bitmap->bits = NULL;
-    return ok ? SPI_INTERNAL_ERROR : SPI_NO_MEMORY;
+    return result == SPI_OK ? SPI_INTERNAL_ERROR : result;
 }

@@ -67,20 +67,35 @@ static int isTiff(const unsigned char* p) {
            (p[0] == 'M' && p[1] == 'M' && p[2] == 0 && (p[3] == 42 || p[3] == 43));
 }
 
-/* Opens the input (whole file from offset, or the memory block) as a TIFF. */
+/* Opens the input (whole file from offset, or the memory block) as a TIFF and reads its
+ * size. NULL (the block freed) when it is not one. */
 static TIFF* openInput(LPCSTR source, LONG_PTR offset, unsigned int flag, MemoryFile* memory,
-                       unsigned char** block) {
+                       unsigned char** block, uint32_t* width, uint32_t* height) {
     DWORD length;
+    TIFF* tif = NULL;
     TIFFSetErrorHandler(NULL);
     TIFFSetWarningHandler(NULL);
     *block = spiReadInput(source, offset, flag, &length);
-    if (!*block) return NULL;
-    if (length < 8 || !isTiff(*block)) return NULL;
-    memory->data = *block;
-    memory->size = length;
-    memory->position = 0;
-    return TIFFClientOpen("input", "rm", (thandle_t)memory, memoryRead, memoryWrite, memorySeek, memoryClose,
-                          memorySize, memoryMap, memoryUnmap);
+    if (*block && length >= 8 && isTiff(*block)) {
+        memory->data = *block;
+        memory->size = length;
+        memory->position = 0;
+        tif = TIFFClientOpen("input", "rm", (thandle_t)memory, memoryRead, memoryWrite, memorySeek, memoryClose,
+                             memorySize, memoryMap, memoryUnmap);
+    }
+    if (!tif) {
+        spiFree(*block);
+        return NULL;
+    }
+    *width = *height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, height);
+    return tif;
+}
+
+static void closeInput(TIFF* tif, unsigned char* block) {
+    TIFFClose(tif);
+    spiFree(block);
 }
 
 int WINAPI GetPluginInfo(int index, LPSTR buffer, int bufferSize) {
@@ -95,20 +110,14 @@ int WINAPI IsSupported(LPCSTR fileName, DWORD_PTR data) {
 
 int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info) {
     MemoryFile memory;
-    unsigned char* block = NULL;
-    uint32_t width = 0, height = 0;
+    unsigned char* block;
+    uint32_t width, height;
     uint16_t bits = 1, samples = 1;
-    TIFF* tif = openInput(fileName, offset, flag, &memory, &block);
-    if (!tif) {
-        spiFree(block);
-        return SPI_UNKNOWN_FORMAT;
-    }
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFF* tif = openInput(fileName, offset, flag, &memory, &block, &width, &height);
+    if (!tif) return SPI_UNKNOWN_FORMAT;
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFClose(tif);
-    spiFree(block);
+    closeInput(tif, block);
     ZeroMemory(info, sizeof *info);
     info->width = (LONG)width;
     info->height = (LONG)height;
@@ -119,40 +128,32 @@ int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, P
 int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
                       SpiProgress progress, LONG_PTR data) {
     MemoryFile memory;
-    unsigned char* block = NULL;
-    uint32_t width = 0, height = 0, *raster;
+    unsigned char* block;
+    uint32_t width, height, *raster = NULL;
     SpiBitmap bitmap;
     char message[1024];
     LONG x, y;
     int ok;
-    TIFF* tif = openInput(fileName, offset, flag, &memory, &block);
-    if (!tif) {
-        spiFree(block);
-        return SPI_UNKNOWN_FORMAT;
-    }
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFF* tif = openInput(fileName, offset, flag, &memory, &block, &width, &height);
+    if (!tif) return SPI_UNKNOWN_FORMAT;
     if (width == 0 || height == 0 || width > MAX_SIDE || height > MAX_SIDE || !TIFFRGBAImageOK(tif, message)) {
-        TIFFClose(tif);
-        spiFree(block);
+        closeInput(tif, block);
         return SPI_UNKNOWN_FORMAT;
     }
     if (progress && progress(0, 1, data)) {
-        TIFFClose(tif);
-        spiFree(block);
+        closeInput(tif, block);
         return SPI_ABORTED;
     }
-    raster = (uint32_t*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)width * height * sizeof(uint32_t));
-    if (!raster || !spiCreate24(&bitmap, (LONG)width, (LONG)height)) {
-        if (raster) HeapFree(GetProcessHeap(), 0, raster);
-        TIFFClose(tif);
-        spiFree(block);
-        return spiFinish(&bitmap, 0, NULL, NULL);
+    /* The bitmap first: spiFinish below must always see it set up, even when the raster
+     * (four bytes a pixel, up to 2.5 GB) cannot be had. */
+    if (!spiCreate24(&bitmap, (LONG)width, (LONG)height) ||
+        !(raster = (uint32_t*)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)width * height * sizeof(uint32_t)))) {
+        closeInput(tif, block);
+        return spiFinish(&bitmap, SPI_NO_MEMORY, NULL, NULL);
     }
     /* Bottom row first, as the bitmap stores it. */
     ok = TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_BOTLEFT, 0);
-    TIFFClose(tif);
-    spiFree(block);
+    closeInput(tif, block);
     if (ok) {
         for (y = 0; y < (LONG)height; ++y) {
             const uint32_t* s = raster + (size_t)y * width;
@@ -167,11 +168,7 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
         }
     }
     HeapFree(GetProcessHeap(), 0, raster);
-    if (!ok) {
-        spiFinish(&bitmap, 0, NULL, NULL);
-        return SPI_BROKEN_DATA;
-    }
-    return spiFinish(&bitmap, 1, info, bits);
+    return spiFinish(&bitmap, ok ? SPI_OK : SPI_BROKEN_DATA, info, bits);
 }
 
 int WINAPI GetPreview(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,

@@ -124,16 +124,12 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
     }
     if (!spiCreate24(&bitmap, features.width, features.height)) {
         spiFree(input);
-        return spiFinish(&bitmap, 0, NULL, NULL);
+        return spiFinish(&bitmap, SPI_NO_MEMORY, NULL, NULL);
     }
     ok = features.has_animation ? decodeFirstFrame(input, length, &bitmap)
                                 : decodeStill(input, length, &features, &bitmap);
     spiFree(input);
-    if (!ok) {
-        spiFinish(&bitmap, 0, NULL, NULL);
-        return SPI_BROKEN_DATA;
-    }
-    return spiFinish(&bitmap, 1, info, bits);
+    return spiFinish(&bitmap, ok ? SPI_OK : SPI_BROKEN_DATA, info, bits);
 }
 
 int WINAPI GetPreview(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,

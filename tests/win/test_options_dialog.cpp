@@ -125,7 +125,7 @@ TEST_F(OptionsDialog, WallpaperFileButtonFollowsTheFile) {
     open();
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page(0), 1184)));
     click(dlg, IDCANCEL);
-    ASSERT_TRUE(putFile(wallpaper, "BM"));
+    ASSERT_TRUE(winetest::writeBytes(wallpaper, "BM"));
     open();
     ASSERT_TRUE(IsWindowEnabled(GetDlgItem(page(0), 1184)));
     click(page(0), 1184);
@@ -209,7 +209,7 @@ TEST_F(OptionsDialog, ToolRowsAndTheToolsMenu) {
     const std::wstring folder = std::wstring(temp) + L"pravel tool folder";
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring tool = folder + L"\\my tool.v2.exe";
-    ASSERT_TRUE(putFile(tool, "MZ"));
+    ASSERT_TRUE(winetest::writeBytes(tool, "MZ"));
     ModalDriver::arm(p, [&](HWND open) {
         SetDlgItemTextW(open, 0x47c, tool.c_str());  // the file-name box
         SetDlgItemTextW(open, 0x480, tool.c_str());
@@ -366,7 +366,7 @@ std::wstring g_shotDir;
 void handshake(const wchar_t* name) {
     const std::wstring ready = g_shotDir + L"\\" + name + L".ready";
     const std::wstring done = g_shotDir + L"\\" + name + L".done";
-    putFile(ready, "");
+    winetest::writeBytes(ready, "");
     for (int i = 0; i < 600 && !exists(done); ++i) {
         pump();
         Sleep(100);
@@ -417,11 +417,12 @@ TEST_F(OptionsDialog, Pictures) {
         {L"E:\\wallpapers", 10000004},
         {L"C:\\users\\Public\\Pictures\\壁紙", 10000005, 96, 72},
     };
-    ASSERT_TRUE(putFile(cache + L"index.dat", indexBytes(entries)));
+    ASSERT_TRUE(winetest::writeBytes(cache + L"index.dat", indexBytes(entries)));
     const uint32_t counts[] = {12, 48, 1234, 7, 305, 0};
     for (size_t i = 0; i < entries.size(); ++i) {
         if (i == 3) continue;
-        putFile(cache + std::to_wstring(entries[i].number) + L".dat", dataBytes(counts[i], 8 + counts[i] * 3100));
+        winetest::writeBytes(cache + std::to_wstring(entries[i].number) + L".dat",
+                             dataBytes(counts[i], 8 + counts[i] * 3100));
     }
     HWND cacheDlg = createCacheDialog(frame);
     ASSERT_NE(cacheDlg, nullptr);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "test_wine_support.h"
 #include "thumbs/thumbnail_cache.h"
 
 namespace optionstest {
@@ -103,26 +104,6 @@ inline std::wstring cellText(HWND list, int row, int column) {
     return buffer;
 }
 
-inline bool putFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-    return written == bytes.size();
-}
-
-inline std::string getFile(const std::wstring& path) {
-    std::string out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return out;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-    CloseHandle(f);
-    return out;
-}
-
 inline bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 struct IndexEntry {
@@ -160,7 +141,7 @@ inline std::string dataBytes(uint32_t count, size_t size, uint32_t mark = kCache
 // The folder paths and numbers of an index file's records, in order (empty when unreadable).
 inline std::vector<IndexEntry> readIndex(const std::wstring& path) {
     std::vector<IndexEntry> out;
-    const std::string bytes = getFile(path);
+    const std::string bytes = winetest::readBytes(path);
     if (bytes.size() < kCacheHeaderSize) return out;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     const uint32_t count = readLe32(p + 4);
