@@ -123,7 +123,9 @@ TEST_F(PaneParallel, FirstScreenAndScrolledToEndScreen) {
         EXPECT_EQ(pane.itemCount, kNames);
         EXPECT_GT(firstScreen, 0);
         // With decoding threads the screen scrolled to is shown ahead of the load's turn.
-        if (workers != 1) EXPECT_LT(endScreen, total);
+        if (workers != 1) {
+            EXPECT_LT(endScreen, total);
+        }
     }
 }
 
