@@ -25,21 +25,5 @@ winplugins=""
 PRAVEL_SHOT_DIR="$winout" PRAVEL_SHOT_PLUGINS="$winplugins" \
   "$here/tools/wine-run.sh" "$exe" --gtest_filter='*Pictures*' >"$out/dialogs.log" 2>&1 &
 test_pid=$!
-
-for name in options-settings options-tools options-plugins cache-dialog; do
-  for _ in $(seq 1 600); do
-    [ -e "$out/$name.ready" ] && break
-    kill -0 "$test_pid" 2>/dev/null || break
-    sleep 0.2
-  done
-  if [ ! -e "$out/$name.ready" ]; then
-    echo "screenshot-dialogs: no $name step (see $out/dialogs.log)" >&2
-    break
-  fi
-  sleep 0.3
-  import -window root "$out/$name.png"
-  touch "$out/$name.done"
-  echo "screenshot-dialogs: $out/$name.png"
-done
-wait "$test_pid" || true
-rm -f "$out"/*.ready "$out"/*.done
+pravel_shoot_steps screenshot-dialogs "$out" "$test_pid" "$out/dialogs.log" \
+  options-settings options-tools options-plugins cache-dialog

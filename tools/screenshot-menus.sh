@@ -21,24 +21,8 @@ pravel_start_xvfb
 winout="Z:${out//\//\\}"
 PRAVEL_SHOT_DIR="$winout" "$here/tools/wine-run.sh" "$exe" >"$out/run.log" 2>&1 &
 test_pid=$!
-
-for name in frame menu-file menu-view menu-tools menu-help menu-columns menu-context key-dialog; do
-  for _ in $(seq 1 600); do
-    [ -e "$out/$name.ready" ] && break
-    kill -0 "$test_pid" 2>/dev/null || break
-    sleep 0.2
-  done
-  if [ ! -e "$out/$name.ready" ]; then
-    echo "screenshot-menus: no $name step (see $out/run.log)" >&2
-    break
-  fi
-  sleep 0.3
-  import -window root "$out/$name.png"
-  touch "$out/$name.done"
-  echo "screenshot-menus: $out/$name.png"
-done
-wait "$test_pid" || true
-rm -f "$out"/*.ready "$out"/*.done
+pravel_shoot_steps screenshot-menus "$out" "$test_pid" "$out/run.log" \
+  frame menu-file menu-view menu-tools menu-help menu-columns menu-context key-dialog
 
 # The real program as well, when it is built. It runs in a private copy of the prefix: the shared
 # prefix's wineserver may already hold another Pravel window, which would make this one a second

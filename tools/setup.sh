@@ -131,20 +131,30 @@ fetch_source() {
   echo "$dir"
 }
 
+# cross_build PKG ARCH TOOLCHAIN "TARGETS" CMAKE-ARGS...: the Debian source package PKG
+# configured with CMake (Release) for the toolchain in a fresh folder build/src/PKG-build-ARCH,
+# and TARGETS built there. Sets the caller's srcdir and bdir for its install step.
+cross_build() {
+  local pkg="$1" arch="$2" toolchain="$3" targets="$4"
+  shift 4
+  srcdir="$(fetch_source "$pkg")"
+  say "building $pkg for $arch"
+  bdir="$B/src/$pkg-build-$arch"
+  rm -rf "$bdir"
+  run cmake -S "$srcdir" -B "$bdir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release "$@"
+  # shellcheck disable=SC2086  # TARGETS is a list
+  run cmake --build "$bdir" --target $targets
+}
+
 # ---------------------------------------------------------------------------- libjpeg-turbo
 build_libjpeg() {
   local arch="$1" toolchain="$2" out="$B/deps/$1"
   [ -f "$out/lib/libjpeg.a" ] && [ -f "$out/include/jpeglib.h" ] && return 0
-  local srcdir
-  srcdir="$(fetch_source libjpeg-turbo)"
-  say "building libjpeg-turbo for $arch"
-  local bdir="$B/src/libjpeg-turbo-build-$arch"
-  rm -rf "$bdir"
-  run cmake -S "$srcdir" -B "$bdir" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
+  local srcdir bdir
+  cross_build libjpeg-turbo "$arch" "$toolchain" jpeg-static \
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_SIMD=ON -DREQUIRE_SIMD=ON \
     -DCMAKE_INSTALL_PREFIX="$out"
-  run cmake --build "$bdir" --target jpeg-static
   # Only the library and the four public headers: the tools are not needed.
   local tmp="$out.tmp"
   rm -rf "$tmp"
@@ -161,17 +171,11 @@ build_libjpeg() {
 build_libwebp() {
   local arch="$1" toolchain="$2" out="$B/deps/$1"
   [ -f "$out/lib/libwebp.a" ] && [ -f "$out/lib/libwebpdemux.a" ] && [ -f "$out/include/webp/demux.h" ] && return 0
-  local srcdir
-  srcdir="$(fetch_source libwebp)"
-  say "building libwebp for $arch"
-  local bdir="$B/src/libwebp-build-$arch"
-  rm -rf "$bdir"
-  run cmake -S "$srcdir" -B "$bdir" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+  local srcdir bdir
+  cross_build libwebp "$arch" "$toolchain" "webp webpdemux" -DBUILD_SHARED_LIBS=OFF \
     -DWEBP_USE_THREAD=OFF -DWEBP_BUILD_ANIM_UTILS=OFF -DWEBP_BUILD_CWEBP=OFF -DWEBP_BUILD_DWEBP=OFF \
     -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF \
     -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF -DWEBP_BUILD_WEBP_JS=OFF
-  run cmake --build "$bdir" --target webp webpdemux
   mkdir -p "$out/lib" "$out/include/webp"
   cp "$bdir/libwebpdemux.a" "$out/lib/"
   cp "$srcdir/src/webp/decode.h" "$srcdir/src/webp/demux.h" "$srcdir/src/webp/mux_types.h" \
@@ -183,17 +187,11 @@ build_libwebp() {
 build_libtiff() {
   local arch="$1" toolchain="$2" out="$B/deps/$1"
   [ -f "$out/lib/libtiff.a" ] && [ -f "$out/include/tiffio.h" ] && return 0
-  local srcdir
-  srcdir="$(fetch_source tiff)"
-  say "building libtiff for $arch"
-  local bdir="$B/src/tiff-build-$arch"
-  rm -rf "$bdir"
-  run cmake -S "$srcdir" -B "$bdir" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+  local srcdir bdir
+  cross_build tiff "$arch" "$toolchain" tiff -DBUILD_SHARED_LIBS=OFF \
     -Dzlib=ON -Djpeg=ON -DJPEG_INCLUDE_DIR="$out/include" -DJPEG_LIBRARY="$out/lib/libjpeg.a" \
     -Dold-jpeg=OFF -Djpeg12=OFF -Dpixarlog=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Djbig=OFF -Dlerc=OFF \
     -Dlibdeflate=OFF -Dcxx=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF
-  run cmake --build "$bdir" --target tiff
   mkdir -p "$out/lib" "$out/include"
   cp "$srcdir/libtiff/tiff.h" "$srcdir/libtiff/tiffio.h" "$srcdir/libtiff/tiffvers.h" \
     "$bdir/libtiff/tiffconf.h" "$out/include/"

@@ -48,29 +48,12 @@ TEST(Enumeration, ExtensionPatternsExactLengthAndListBoxOrder) {
 }
 
 // A pane stand-in: keeps the items and hands them back for the cache write.
-struct Pane {
-    std::vector<ThumbnailItem> items;
-    FolderLoadHooks hooks;
-    int stopAfter = 0;  // stop with LoadStop::Clear after this many files of the first pass
+struct Pane : thumbtest::PaneStandIn {
     Pane() {
-        hooks.listed = [this](size_t n) {
-            release();
-            items.assign(n, ThumbnailItem{});
-            return true;
-        };
         hooks.itemReady = [this](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
             if (replaced) pageFree(items[slot].pixels);
             fillThumbnailItem(items[slot], data, name.c_str());
         };
-        hooks.itemForCache = [this](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
-        hooks.afterFile = [this](size_t done, bool second) {
-            return !second && stopAfter && int(done) >= stopAfter ? LoadStop::Clear : LoadStop::None;
-        };
-    }
-    ~Pane() { release(); }
-    void release() {
-        for (auto& i : items) pageFree(i.pixels);
-        items.clear();
     }
     const ThumbnailItem* find(const wchar_t* name) const {
         for (const auto& i : items)

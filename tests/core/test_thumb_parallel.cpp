@@ -37,21 +37,13 @@ void sleepMs(unsigned ms) {
 #endif
 }
 
-struct Pane {
-    std::vector<ThumbnailItem> items;
-    FolderLoadHooks hooks;
-    size_t stopAfter = 0;  // first-pass files after which the load is stopped (LoadStop::Clear)
+struct Pane : thumbtest::PaneStandIn {
     size_t filled = 0;
     // Copies shown ahead of their turn that the load then filled with another name or other
     // pixels, or that were put where an item was already filled.
     size_t misplacedPreviews = 0;
     size_t drops = 0;
     Pane() {
-        hooks.listed = [this](size_t n) {
-            release();
-            items.assign(n, ThumbnailItem{});
-            return true;
-        };
         hooks.itemReady = [this](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
             ThumbnailItem& item = items[slot];
             if (!replaced && item.pixels &&
@@ -77,15 +69,6 @@ struct Pane {
                 items[i] = ThumbnailItem{};
             }
         };
-        hooks.itemForCache = [this](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
-        hooks.afterFile = [this](size_t done, bool second) {
-            return !second && stopAfter && done >= stopAfter ? LoadStop::Clear : LoadStop::None;
-        };
-    }
-    ~Pane() { release(); }
-    void release() {
-        for (auto& i : items) pageFree(i.pixels);
-        items.clear();
     }
 };
 

@@ -1,4 +1,5 @@
-// Helpers shared by the thumbnail tests: scratch folders, 24-bit images and BMP files.
+// Helpers shared by the thumbnail tests: scratch folders, 24-bit images and BMP files, and the
+// item list of a pane stand-in for folder loads.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include "base/directory_list.h"
 #include "base/platform.h"
 #include "image/decoded_image.h"
+#include "thumbs/folder_loader.h"
 #include "thumbs/resampler.h"
 
 namespace thumbtest {
@@ -69,5 +71,32 @@ bool writeTestBmp(const std::wstring& path, int32_t width, int32_t height, F pix
     pageFree(pixels);
     return writeWholeFile(path.c_str(), file.data(), file.size());
 }
+
+// A pane stand-in's items for a folder load: sized when the folder is listed, handed back for
+// the cache write, and the load stopped with LoadStop::Clear after stopAfter files of the first
+// pass (0: never). A test adds the hooks that fill the items.
+struct PaneStandIn {
+    std::vector<ThumbnailItem> items;
+    FolderLoadHooks hooks;
+    size_t stopAfter = 0;
+    PaneStandIn() {
+        hooks.listed = [this](size_t n) {
+            release();
+            items.assign(n, ThumbnailItem{});
+            return true;
+        };
+        hooks.itemForCache = [this](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
+        hooks.afterFile = [this](size_t done, bool second) {
+            return !second && stopAfter && done >= stopAfter ? LoadStop::Clear : LoadStop::None;
+        };
+    }
+    PaneStandIn(const PaneStandIn&) = delete;  // the hooks hold this object's address
+    PaneStandIn& operator=(const PaneStandIn&) = delete;
+    ~PaneStandIn() { release(); }
+    void release() {
+        for (auto& i : items) pageFree(i.pixels);
+        items.clear();
+    }
+};
 
 }  // namespace thumbtest

@@ -15,9 +15,12 @@
 #include "image/jpeg_codec.h"
 #include "thumbs/thumbnail_cache.h"
 
+#include "test_process_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using namespace proctest;
 
 constexpr int kImages = 3000;
 constexpr DWORD kBoundMs = 120000;  // only a bound against hanging, never a measure
@@ -85,61 +88,6 @@ std::wstring imageFolder() {
     return folder;
 }
 
-class Desktop {
-public:
-    Desktop() {
-        name_ = L"PravelExit" + std::to_wstring(GetCurrentProcessId());
-        desktop_ = CreateDesktopW(name_.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-        previous_ = GetThreadDesktop(GetCurrentThreadId());
-        if (desktop_ && !SetThreadDesktop(desktop_)) {
-            CloseDesktop(desktop_);
-            desktop_ = nullptr;
-        }
-    }
-    ~Desktop() {
-        if (desktop_) {
-            SetThreadDesktop(previous_);
-            CloseDesktop(desktop_);
-        }
-    }
-    wchar_t* startupName() { return desktop_ ? name_.data() : nullptr; }
-
-private:
-    std::wstring name_;
-    HDESK desktop_ = nullptr;
-    HDESK previous_ = nullptr;
-};
-
-struct WindowSearch {
-    DWORD processId;
-    const wchar_t* className;
-    HWND found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t name[128];
-    if (pid == search->processId && GetClassNameW(window, name, 128) && lstrcmpW(name, search->className) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND topWindowOf(DWORD processId, const wchar_t* className) {
-    WindowSearch search{processId, className, nullptr};
-    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND childWindowOf(HWND parent, DWORD processId, const wchar_t* className) {
-    WindowSearch search{processId, className, nullptr};
-    EnumChildWindows(parent, matchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 bool anyFile(const std::wstring& pattern) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(pattern.c_str(), &data);
@@ -171,7 +119,7 @@ ExitResult runAndClose(const std::wstring& home, CloseMoment moment) {
     // An empty settings file beside the program keeps settings and cache in this folder.
     if (!writeWholeFile((home + L"\\Pravel.ini").c_str(), "", 0)) return r;
 
-    Desktop desktop;
+    Desktop desktop(L"PravelExit");
     std::wstring commandLine = L"\"" + program + L"\" \"" + imageFolder() + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -185,7 +133,7 @@ ExitResult runAndClose(const std::wstring& home, CloseMoment moment) {
     HWND frame = nullptr;
     const DWORD start = GetTickCount();
     auto inBound = [&] { return GetTickCount() - start < kBoundMs && WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; };
-    while (inBound() && !(frame = topWindowOf(pi.dwProcessId, L"Pravel_main_class"))) Sleep(20);
+    while (inBound() && !(frame = findWindowOf(pi.dwProcessId, L"Pravel_main_class"))) Sleep(20);
     if (moment == CloseMoment::WhileLoading) {
         // The first cells exist once the folder is listed; a moment later it is loading.
         while (inBound() && !childWindowOf(frame, pi.dwProcessId, L"Pravel_thimg1_class")) Sleep(5);

@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "test_process_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using namespace proctest;
 
 constexpr DWORD kGenerousWaitMs = 60000;  // only a bound against hanging, never a measure
 
@@ -24,32 +27,6 @@ std::wstring builtProgram() {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     return (fs::path(self).parent_path().parent_path() / L"Pravel.exe").wstring();
 }
-
-class Desktop {
-public:
-    Desktop() {
-        name_ = L"PravelTest" + std::to_wstring(GetCurrentProcessId());
-        desktop_ = CreateDesktopW(name_.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-        previous_ = GetThreadDesktop(GetCurrentThreadId());
-        if (desktop_ && !SetThreadDesktop(desktop_)) {
-            CloseDesktop(desktop_);
-            desktop_ = nullptr;
-        }
-    }
-    ~Desktop() {
-        if (desktop_) {
-            SetThreadDesktop(previous_);
-            CloseDesktop(desktop_);
-        }
-    }
-    // The name for STARTUPINFO, or null to share the default desktop.
-    wchar_t* startupName() { return desktop_ ? name_.data() : nullptr; }
-
-private:
-    std::wstring name_;
-    HDESK desktop_ = nullptr;
-    HDESK previous_ = nullptr;
-};
 
 class Process {
 public:
@@ -86,35 +63,6 @@ private:
     PROCESS_INFORMATION info_ = {};
     bool started_ = false;
 };
-
-struct WindowSearch {
-    DWORD processId;
-    const wchar_t* className;
-    const wchar_t* title;  // null: any
-    HWND found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != search->processId) return TRUE;
-    wchar_t text[512];
-    GetClassNameW(window, text, 512);
-    if (lstrcmpW(text, search->className) != 0) return TRUE;
-    if (search->title) {
-        GetWindowTextW(window, text, 512);
-        if (lstrcmpW(text, search->title) != 0) return TRUE;
-    }
-    search->found = window;
-    return FALSE;
-}
-
-HWND findWindowOf(DWORD processId, const wchar_t* className, const wchar_t* title = nullptr) {
-    WindowSearch search{processId, className, title, nullptr};
-    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 // Polls until the process shows such a window, it ends, or the bound passes.
 HWND waitForWindowOf(const Process& process, const wchar_t* className, const wchar_t* title = nullptr) {
@@ -181,7 +129,7 @@ protected:
         return data.ftLastWriteTime;
     }
 
-    Desktop desktop_;
+    Desktop desktop_{L"PravelTest"};
     fs::path source_;
     fs::path folder_;
 };

@@ -10,26 +10,6 @@ using namespace panetest;
 
 namespace {
 
-double nowMs() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return 1000.0 * double(c.QuadPart) / double(f.QuadPart);
-}
-
-// Records when the base window handles each numbered pointer message.
-struct DelaySpy {
-    static inline WNDPROC original = nullptr;
-    static inline std::vector<double> handled;
-    static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-        if (m == WM_MOUSEMOVE && wp == 0) {
-            const size_t n = size_t(lp);
-            if (n < handled.size()) handled[n] = nowMs();
-        }
-        return CallWindowProcW(original, w, m, wp, lp);
-    }
-};
-
 // These loads take minutes under Wine (50,001 decodes, then 10,000 files twice), so they are
 // measurements run on request (PRAVEL_LARGE=1), not part of every test run. The 50,000-name
 // cap is also checked by the native folder-loader tests, and the bounded number of cell
@@ -37,8 +17,7 @@ struct DelaySpy {
 class PaneLarge : public PaneFixture {
 protected:
     void SetUp() override {
-        wchar_t flag[8] = {};
-        if (GetEnvironmentVariableW(L"PRAVEL_LARGE", flag, 8) == 0 || flag[0] != L'1')
+        if (!largeRunsRequested())
             GTEST_SKIP() << "set PRAVEL_LARGE=1 to run the large-folder measurements";
         PaneFixture::SetUp();
     }

@@ -36,17 +36,7 @@ struct NestedSpy {
 };
 
 // A marker for pane 2's loop, as OuterMarker is for pane 1's.
-struct OuterMarker2 {
-    static inline WNDPROC original = nullptr;
-    static inline std::atomic<int> seen{0};
-    static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-        if (m == WM_APP + 1) {
-            ++seen;
-            return 0;
-        }
-        return CallWindowProcW(original, w, m, wp, lp);
-    }
-};
+using OuterMarker2 = PaneLoopMarker<1>;
 
 class PaneOwnership : public PaneFixture {
 protected:
@@ -82,8 +72,7 @@ protected:
         thread2 = CreateThread(nullptr, 0, paneThread2, nullptr, 0, nullptr);
         ASSERT_TRUE(waitFor([] { return count(CodePane2Ready) == 1; }));
         ShowWindow(g_panes[1].outerWindow, SW_SHOWNA);
-        OuterMarker2::original = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-            g_panes[1].outerWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OuterMarker2::proc)));
+        OuterMarker2::attach(g_panes[1].outerWindow);
     }
     void stopPane2() {
         if (!thread2) return;
@@ -96,11 +85,7 @@ protected:
         g_panes[1].index = 1;
         g_paneWindows[1] = nullptr;
     }
-    void flush2() {
-        const int before = OuterMarker2::seen;
-        PostMessageW(g_panes[1].outerWindow, WM_APP + 1, 0, 0);
-        waitFor([&] { return OuterMarker2::seen > before; }, 600000);
-    }
+    void flush2() { OuterMarker2::flush(g_panes[1].outerWindow); }
 
     // Starts a load of folder and returns once the pane is loading it.
     void startLoad(const std::wstring& of) {

@@ -13,30 +13,10 @@ using namespace panetest;
 
 namespace {
 
-double nowMs() {
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return 1000.0 * double(c.QuadPart) / double(f.QuadPart);
-}
-
-struct DelaySpy {
-    static inline WNDPROC original = nullptr;
-    static inline std::vector<double> handled;
-    static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-        if (m == WM_MOUSEMOVE && wp == 0) {
-            const size_t n = size_t(lp);
-            if (n < handled.size()) handled[n] = nowMs();
-        }
-        return CallWindowProcW(original, w, m, wp, lp);
-    }
-};
-
 class PaneParallel : public PaneFixture {
 protected:
     void SetUp() override {
-        wchar_t flag[8] = {};
-        if (GetEnvironmentVariableW(L"PRAVEL_LARGE", flag, 8) == 0 || flag[0] != L'1')
+        if (!largeRunsRequested())
             GTEST_SKIP() << "set PRAVEL_LARGE=1 to run the 400-photo measurements";
         PaneFixture::SetUp();
         running = true;
@@ -143,7 +123,9 @@ TEST_F(PaneParallel, FirstScreenAndScrolledToEndScreen) {
         EXPECT_EQ(pane.itemCount, kNames);
         EXPECT_GT(firstScreen, 0);
         // With decoding threads the screen scrolled to is shown ahead of the load's turn.
-        if (workers != 1) EXPECT_LT(endScreen, total);
+        if (workers != 1) {
+            EXPECT_LT(endScreen, total);
+        }
     }
 }
 

@@ -180,10 +180,11 @@ inline void setUpProcessOnce() {
                                      g_mainWindow, nullptr, g_instance, nullptr);
 }
 
-// Counts a marker message on the pane's outer window. The marker lies above the range that the
+// Counts a marker message on a pane's outer window. The marker lies above the range that the
 // load's pump handles, so it stays queued behind a running load: seeing it means the pane's
-// thread is back in its own loop with everything posted before it done.
-struct OuterMarker {
+// thread is back in its own loop with everything posted before it done. One per pane.
+template <int Pane>
+struct PaneLoopMarker {
     static inline WNDPROC original = nullptr;
     static inline std::atomic<int> seen{0};
     static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -193,7 +194,45 @@ struct OuterMarker {
         }
         return CallWindowProcW(original, w, m, wp, lp);
     }
+    static void attach(HWND outer) {
+        original = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(outer, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PaneLoopMarker::proc)));
+    }
+    // Waits until the pane's thread has handled everything posted to outer so far.
+    static void flush(HWND outer) {
+        const int before = seen;
+        PostMessageW(outer, WM_APP + 1, 0, 0);
+        waitFor([&] { return seen > before; }, 600000);
+    }
 };
+using OuterMarker = PaneLoopMarker<0>;
+
+inline double nowMs() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return 1000.0 * double(c.QuadPart) / double(f.QuadPart);
+}
+
+// Records when the base window handles each numbered pointer message (a probe posted with no
+// keys and its number as the position), to measure how long the pane keeps its queue waiting.
+struct DelaySpy {
+    static inline WNDPROC original = nullptr;
+    static inline std::vector<double> handled;
+    static LRESULT CALLBACK proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        if (m == WM_MOUSEMOVE && wp == 0) {
+            const size_t n = size_t(lp);
+            if (n < handled.size()) handled[n] = nowMs();
+        }
+        return CallWindowProcW(original, w, m, wp, lp);
+    }
+};
+
+// The measurements that take minutes under Wine run only on request (PRAVEL_LARGE=1).
+inline bool largeRunsRequested() {
+    wchar_t flag[8] = {};
+    return GetEnvironmentVariableW(L"PRAVEL_LARGE", flag, 8) != 0 && flag[0] == L'1';
+}
 
 // One live pane 1 per test.
 class PaneFixture : public ::testing::Test {
@@ -221,8 +260,7 @@ protected:
         thread = CreateThread(nullptr, 0, paneThread1, nullptr, 0, nullptr);
         ASSERT_TRUE(waitFor([] { return count(CodePane1Ready) == 1; }));
         ShowWindow(pane.outerWindow, SW_SHOWNA);
-        OuterMarker::original = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(pane.outerWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OuterMarker::proc)));
+        OuterMarker::attach(pane.outerWindow);
         sizeBase(3 * pitchW(), 2 * pitchH());
     }
 
@@ -263,11 +301,7 @@ protected:
     }
 
     // Waits until the pane's thread has handled everything posted to it so far.
-    void flush() {
-        const int before = OuterMarker::seen;
-        PostMessageW(pane.outerWindow, WM_APP + 1, 0, 0);
-        waitFor([&] { return OuterMarker::seen > before; }, 600000);
-    }
+    void flush() { OuterMarker::flush(pane.outerWindow); }
 
     // Lists folder in the pane (code 204) and waits for the load to end.
     void load(const std::wstring& folder, LPARAM reset = 1, const std::function<void()>& rightAfterPost = {}) {
