@@ -84,28 +84,28 @@ TEST_F(CacheDialog, DeletingRowsOneAndThreeKeepsTheOthersInOrderWithTheirNumbers
         EXPECT_EQ(cellText(list(), i, 1), folders[i]);
         EXPECT_EQ(cellText(list(), i, 2), L"148x111");
         EXPECT_EQ(cellText(list(), i, 3), L"3");
-        const size_t size = winetest::readBytes(dataFile(10000000 + i)).size();
+        const size_t size = readBytes(dataFile(10000000 + i)).size();
         EXPECT_EQ(cellText(list(), i, 4), std::to_wstring((size + 1023) / 1024));
     }
     // "ON" then "OFF" leaves nothing ticked, and deleting then changes nothing.
-    const std::string indexBefore = winetest::readBytes(indexFile());
+    const std::string indexBefore = readBytes(indexFile());
     click(dlg, kTickAll);
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(ticked(list(), i));
     click(dlg, kTickNone);
     for (int i = 0; i < 5; ++i) EXPECT_FALSE(ticked(list(), i));
     click(dlg, kDelete);
-    EXPECT_EQ(winetest::readBytes(indexFile()), indexBefore);
+    EXPECT_EQ(readBytes(indexFile()), indexBefore);
     EXPECT_EQ(rows(), 5);
 
     const FILETIME kept0 = writeTime(dataFile(10000000));
-    const std::string kept0Bytes = winetest::readBytes(dataFile(10000000));
+    const std::string kept0Bytes = readBytes(dataFile(10000000));
     tick(list(), 1);
     tick(list(), 3);
     click(dlg, kDelete);
     EXPECT_TRUE(shownMessages().empty());
     const std::vector<IndexEntry> index = readIndex(indexFile());
     ASSERT_EQ(index.size(), 3u);
-    EXPECT_EQ(winetest::readBytes(indexFile()).size(), kCacheHeaderSize + 3 * kIndexRecordSize);
+    EXPECT_EQ(readBytes(indexFile()).size(), kCacheHeaderSize + 3 * kIndexRecordSize);
     const int keptRows[] = {0, 2, 4};
     for (int k = 0; k < 3; ++k) {
         EXPECT_EQ(index[k].folder, folders[keptRows[k]]);
@@ -126,7 +126,7 @@ TEST_F(CacheDialog, DeletingRowsOneAndThreeKeepsTheOthersInOrderWithTheirNumbers
     ASSERT_EQ(pane.itemCount, 3);
     const FILETIME reloaded = writeTime(dataFile(10000000));
     EXPECT_EQ(CompareFileTime(&kept0, &reloaded), 0);
-    EXPECT_EQ(winetest::readBytes(dataFile(10000000)), kept0Bytes);
+    EXPECT_EQ(readBytes(dataFile(10000000)), kept0Bytes);
     // A deleted one is decoded and registered again under the lowest free number.
     load(folders[1]);
     const std::vector<IndexEntry> after = readIndex(indexFile());
@@ -139,7 +139,7 @@ TEST_F(CacheDialog, MissingDataFileShowsNoCountAndItsRecordStillLeaves) {
     cacheFolders(3);
     DeleteFileW(dataFile(10000001).c_str());
     // A data file with a bad mark and one whose count is too large show no count either.
-    winetest::writeBytes(dataFile(10000002), dataBytes(3, 4000, 0x00C80001));
+    writeBytes(dataFile(10000002), dataBytes(3, 4000, 0x00C80001));
     ASSERT_NE(openDialog(), nullptr);
     ASSERT_EQ(rows(), 3);
     EXPECT_EQ(cellText(list(), 0, 3), L"3");
@@ -160,7 +160,7 @@ TEST_F(CacheDialog, MissingDataFileShowsNoCountAndItsRecordStillLeaves) {
 TEST_F(CacheDialog, NoTemporaryFileLeavesTheIndexAndTheListAsTheFilesAre) {
     cacheFolders(3);
     ASSERT_NE(openDialog(), nullptr);
-    const std::string indexBefore = winetest::readBytes(indexFile());
+    const std::string indexBefore = readBytes(indexFile());
     wchar_t tmp[MAX_PATH] = {}, temp[MAX_PATH] = {};
     GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
     GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
@@ -171,7 +171,7 @@ TEST_F(CacheDialog, NoTemporaryFileLeavesTheIndexAndTheListAsTheFilesAre) {
     SetEnvironmentVariableW(L"TMP", tmp[0] ? tmp : nullptr);
     SetEnvironmentVariableW(L"TEMP", temp[0] ? temp : nullptr);
     EXPECT_EQ(shownMessages(), std::vector<int>{4});
-    EXPECT_EQ(winetest::readBytes(indexFile()), indexBefore);
+    EXPECT_EQ(readBytes(indexFile()), indexBefore);
     // The rows stay as the index still has them; the deleted data shows no count and size.
     ASSERT_EQ(rows(), 3);
     EXPECT_FALSE(exists(dataFile(10000000)));
@@ -205,7 +205,7 @@ TEST_F(CacheDialog, TickingAllRemovesEveryFile) {
 TEST_F(CacheDialog, DamagedIndexes) {
     CreateDirectoryW(cacheFolder.c_str(), nullptr);
     const std::vector<IndexEntry> three = {{L"C:\\a", 10000000}, {L"C:\\b", 10000001}, {L"C:\\c", 10000002}};
-    for (const IndexEntry& e : three) winetest::writeBytes(dataFile(e.number), dataBytes(2, 3000));
+    for (const IndexEntry& e : three) writeBytes(dataFile(e.number), dataBytes(2, 3000));
 
     // More than 1,000,000 records, a wrong mark, a header cut short: message 10, nothing touched.
     const std::string tooMany = indexBytes(three, 1000001);
@@ -213,16 +213,16 @@ TEST_F(CacheDialog, DamagedIndexes) {
     wrongMark[0] = 1;
     for (const std::string& bytes : {tooMany, wrongMark, std::string("\0\0\xC8\0\3", 5)}) {
         shownMessages().clear();
-        winetest::writeBytes(indexFile(), bytes);
+        writeBytes(indexFile(), bytes);
         EXPECT_EQ(openDialog(), nullptr);
         EXPECT_EQ(shownMessages(), std::vector<int>{10});
-        EXPECT_EQ(winetest::readBytes(indexFile()), bytes);
+        EXPECT_EQ(readBytes(indexFile()), bytes);
     }
 
     // A count above the records present: the complete records are listed; a deletion writes
     // an index that holds exactly the kept ones.
     shownMessages().clear();
-    winetest::writeBytes(indexFile(), indexBytes(three, 3, 100));
+    writeBytes(indexFile(), indexBytes(three, 3, 100));
     ASSERT_NE(openDialog(), nullptr);
     ASSERT_EQ(rows(), 2);
     EXPECT_EQ(cellText(list(), 1, 1), L"C:\\b");
@@ -232,7 +232,7 @@ TEST_F(CacheDialog, DamagedIndexes) {
     const std::vector<IndexEntry> index = readIndex(indexFile());
     ASSERT_EQ(index.size(), 1u);
     EXPECT_EQ(index[0].folder, L"C:\\b");
-    EXPECT_EQ(winetest::readBytes(indexFile()).size(), kCacheHeaderSize + kIndexRecordSize);
+    EXPECT_EQ(readBytes(indexFile()).size(), kCacheHeaderSize + kIndexRecordSize);
     EXPECT_FALSE(exists(dataFile(10000000)));
     EXPECT_TRUE(exists(dataFile(10000002)));  // its record was cut off, so it was never listed
 }

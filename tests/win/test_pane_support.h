@@ -21,6 +21,7 @@
 #include "frame/frame_state.h"
 #include "frame/main_window.h"
 #include "thumbs/pane.h"
+#include "test_wine_support.h"
 
 namespace panetest {
 
@@ -103,25 +104,8 @@ inline void removeFolder(const std::wstring& folder) {
     RemoveDirectoryW(folder.c_str());
 }
 
-inline bool writeBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-    return written == bytes.size();
-}
-
-inline std::string readBytes(const std::wstring& path) {
-    std::string out;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return out;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-    CloseHandle(f);
-    return out;
-}
+using winetest::readBytes;
+using winetest::writeBytes;
 
 // A w x h 24-bit bottom-up BMP of one colour (a seed varies it).
 inline std::string bmpBytes(int w, int h, unsigned seed) {
