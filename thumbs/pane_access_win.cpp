@@ -49,14 +49,18 @@ PublishedPanes& published() {
     return panes;
 }
 
-HWND outerOf(int index) { return validPane(index) ? published().get(index).outer : nullptr; }
+}  // namespace
+
+HWND paneOuterWindow(int index) { return validPane(index) ? published().get(index).outer : nullptr; }
+
+namespace {
 
 void post(int index, unsigned code, LPARAM arg) {
-    if (HWND window = outerOf(index)) PostMessageW(window, kCrossThreadMessage, code, arg);
+    if (HWND window = paneOuterWindow(index)) PostMessageW(window, kCrossThreadMessage, code, arg);
 }
 
 bool ask(int index, PaneQueryKind kind, void* record) {
-    HWND window = outerOf(index);
+    HWND window = paneOuterWindow(index);
     if (!window) return false;
     DWORD_PTR answer = 0;
     if (!SendMessageTimeoutW(window, kPaneQueryMessage, kind, reinterpret_cast<LPARAM>(record),
@@ -199,7 +203,7 @@ HWND paneBaseWindow(int index) { return validPane(index) ? published().get(index
 
 void paneOpenFolder(int index, const wchar_t* folder) {
     if (!validPane(index) || !folder || std::wcslen(folder) >= size_t(kPathCapacity)) return;
-    if (!postPaneFolder(outerOf(index), folder)) return;
+    if (!postPaneFolder(paneOuterWindow(index), folder)) return;
     paneRefresh(index, true);
 }
 
