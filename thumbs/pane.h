@@ -105,7 +105,6 @@ void freePaneItems(ThumbnailPane& pane);
 // between two records of a cache write as well as in its idle loop (code 206 is posted
 // after this); a pane never needs the main thread to end.
 void requestPaneStop(int index);
-bool paneStopRequested(int index);
 // The pane's outer window while its thread runs, from its published snapshot (also before the
 // main window heard of it; pane_access_win.cpp).
 HWND paneOuterWindow(int index);

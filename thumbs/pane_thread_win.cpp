@@ -353,9 +353,6 @@ DWORD WINAPI paneThread2(LPVOID) { return runPane(1); }
 void requestPaneStop(int index) {
     if (index == 0 || index == 1) g_stopRequested[index].store(LoadStop::EndThread);
 }
-bool paneStopRequested(int index) {
-    return (index == 0 || index == 1) && g_stopRequested[index].load() != LoadStop::None;
-}
 
 void freePaneItems(ThumbnailPane& pane) {
     if (pane.items) {
