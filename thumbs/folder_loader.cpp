@@ -64,12 +64,8 @@ ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& 
 
     DisplaySize display;
     if (!makeThumbnail(g_loadInfo, cellWidth, cellHeight, cacheTooSmall, display)) return ThumbnailSource::Failed;
-    takeLoadedThumbnail(display, table && table->isOpen(), out);
+    takeLoadedThumbnail(g_loadInfo, display, table && table->isOpen(), out);
     return source;
-}
-
-void takeLoadedThumbnail(const DisplaySize& display, bool cacheAvailable, ThumbnailData& out) {
-    takeLoadedThumbnail(g_loadInfo, display, cacheAvailable, out);
 }
 
 void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out) {
@@ -537,7 +533,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                     DisplaySize display;
                     if (makeThumbnail(g_loadInfo, settings.cellWidth, settings.cellHeight, false, display)) {
                         ThumbnailData data;
-                        takeLoadedThumbnail(display, true, data);
+                        takeLoadedThumbnail(g_loadInfo, display, true, data);
                         ++stats.refreshed;
                         if (hooks.itemReady)
                             hooks.itemReady(slot, name, data, true);
