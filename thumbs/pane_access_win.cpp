@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <new>
 
+#include "base/platform_threads.h"
 #include "base/thread_messages.h"
 #include "base/win_state.h"
 #include "thumbs/pane.h"
@@ -26,21 +27,17 @@ struct Published {
 
 class PublishedPanes {
 public:
-    PublishedPanes() { InitializeCriticalSection(&lock_); }
     void put(int index, const Published& value) {
-        EnterCriticalSection(&lock_);
+        WorkerLockScope hold(lock_);
         panes_[index] = value;
-        LeaveCriticalSection(&lock_);
     }
     Published get(int index) {
-        EnterCriticalSection(&lock_);
-        Published copy = panes_[index];
-        LeaveCriticalSection(&lock_);
-        return copy;
+        WorkerLockScope hold(lock_);
+        return panes_[index];
     }
 
 private:
-    CRITICAL_SECTION lock_;
+    WorkerLock lock_;
     Published panes_[2];
 };
 
