@@ -25,8 +25,6 @@ bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD wait
 int terminatedThreadCount();
 // How long the last shutdown sequence took, from the close message to the saved settings.
 DWORD shutdownSequenceMs();
-// True from the start of the shutdown sequence on.
-bool shutdownInProgress();
 // Sends the close message to every window of the companion viewer's two classes until none
 // is left. Gives up after a bounded number of rounds so a viewer that refuses to close
 // cannot hang the exit. Returns the number of close messages sent.

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/settings.h"
+#include "base/platform.h"
 #include "base/text_utils.h"
 #include "base/win_handles.h"
 #include "base/win_state.h"
@@ -16,11 +17,6 @@ namespace {
 bool fileExists(const wchar_t* path) {
     DWORD a = GetFileAttributesW(path);
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool directoryExists(const wchar_t* path) {
-    DWORD a = GetFileAttributesW(path);
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Whether the settings file is there for reading. An unreadable file counts as missing,
@@ -94,7 +90,7 @@ bool locateSettingsFileFor(const wchar_t* programPath, const wchar_t* appDataFol
     }
     wchar_t path[kPathCapacity];
     if (!joinText(path, kPathCapacity, dataFolder, L"\\Pravel" L".ini")) return copyText(out, kPathCapacity, candidate);
-    if (!directoryExists(dataFolder)) CreateDirectoryW(dataFolder, nullptr);  // failure is ignored
+    if (!isDirectory(dataFolder)) CreateDirectoryW(dataFolder, nullptr);  // failure is ignored
     return copyText(out, kPathCapacity, path);
 }
 
@@ -160,7 +156,7 @@ void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSetti
                 wchar_t value[kPathCapacity];
                 const bool whole = readString(ini, row.section, name, value);
                 if (!value[0]) break;
-                if (whole && directoryExists(value)) copyText(s.folders.paths[used++], kPathCapacity, value);
+                if (whole && isDirectory(value)) copyText(s.folders.paths[used++], kPathCapacity, value);
             }
             break;
         case SettingKind::Placement: break;  // readMainPlacementFrom
@@ -231,7 +227,7 @@ void saveSettingsTo(const wchar_t* ini, const AppSettings& s, const MainPlacemen
             int written = 0;
             for (int i = 0; i < kRegisteredFolderMax && s.folders.paths[i][0]; ++i) {
                 wchar_t path[kPathCapacity];
-                if (!copyText(path, kPathCapacity, s.folders.paths[i]) || !directoryExists(path)) continue;
+                if (!copyText(path, kPathCapacity, s.folders.paths[i]) || !isDirectory(path)) continue;
                 wchar_t key[kNumberBufferSize];
                 formatNumber(written++, key);
                 WritePrivateProfileStringW(row.section, key, path, ini);

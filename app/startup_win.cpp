@@ -194,8 +194,6 @@ int terminatedThreadCount() { return g_threadsTerminated.load(); }
 
 DWORD shutdownSequenceMs() { return g_shutdownSequenceMs.load(); }
 
-bool shutdownInProgress() { return g_shutdownStarted; }
-
 int closeViewerWindows() {
     int sent = 0;
     // A viewer that keeps its window open despite the close message is given up on after

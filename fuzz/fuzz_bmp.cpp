@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/byte_order.h"
 #include "image/bmp_codec.h"
 
 namespace {
@@ -17,14 +18,12 @@ std::string tempPath(const char* suffix) {
     return std::string(dir) + "/pravel-fuzz-" + std::to_string(getpid()) + suffix;
 }
 
-uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Images the reader accepts can be 25000 x 25000; keep the fuzzer's memory to sane sizes.
     if (size >= 26) {
-        const int64_t w = int32_t(le32(data + 18)), h = int32_t(le32(data + 22));
+        const int64_t w = int32_t(readLe32(data + 18)), h = int32_t(readLe32(data + 22));
         if (w > 0 && h > 0 && w * h > 4'000'000) return 0;
     }
     static const std::wstring in = utf8ToWide(tempPath(".bmp"));

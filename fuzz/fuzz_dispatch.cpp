@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/byte_order.h"
 #include "image/decoded_image.h"
 
 namespace {
@@ -16,18 +17,14 @@ std::string tempPath() {
     return std::string(dir) + "/pravel-fuzz-dispatch-" + std::to_string(getpid()) + ".img";
 }
 
-uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-
 // Keeps memory and time sane: decoders accept up to 25000 x 25000.
 bool tooLarge(const uint8_t* d, size_t n) {
-    if (n >= 24 && d[0] == 0x89 && uint64_t(be32(d + 16)) * be32(d + 20) > 4'000'000) return true;
+    if (n >= 24 && d[0] == 0x89 && uint64_t(readBe32(d + 16)) * readBe32(d + 20) > 4'000'000) return true;
     if (n >= 26 && d[0] == 'B' && d[1] == 'M') {
-        const int64_t w = int32_t(le32(d + 18)), h = int32_t(le32(d + 22));
+        const int64_t w = int32_t(readLe32(d + 18)), h = int32_t(readLe32(d + 22));
         if (w > 0 && h > 0 && w * h > 4'000'000) return true;
     }
-    if (n >= 10 && d[0] == 'G' && uint64_t(le16(d + 6)) * le16(d + 8) > 4'000'000) return true;
+    if (n >= 10 && d[0] == 'G' && uint64_t(readLe16(d + 6)) * readLe16(d + 8) > 4'000'000) return true;
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/byte_order.h"
 #include "image/decoded_image.h"
 
 namespace {
@@ -16,13 +17,11 @@ std::string tempPath() {
     return std::string(dir) + "/pravel-fuzz-png-" + std::to_string(getpid()) + ".png";
 }
 
-uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The decoder accepts 25000 x 25000; keep the fuzzer's memory and time to sane sizes.
-    if (size >= 24 && uint64_t(be32(data + 16)) * be32(data + 20) > 4'000'000) return 0;
+    if (size >= 24 && uint64_t(readBe32(data + 16)) * readBe32(data + 20) > 4'000'000) return 0;
     static const std::wstring path = utf8ToWide(tempPath());
     if (!writeWholeFile(path.c_str(), data, size)) return 0;
 

@@ -66,9 +66,8 @@ bool convertTo24(DecodedImage& image) {
 }
 
 // Everything is committed only at the end, so a failed load leaves the counters at 0.
-void commitLoad(LoadInfo& info, DecodedImage* image, const DecodeCounters& counters, const wchar_t* path) {
-    FileTime written;
-    if (!getLastWriteTime(path, written)) written = FileTime{};
+// written is the file's last write time (0 when it could not be read).
+void commitLoad(LoadInfo& info, DecodedImage* image, const DecodeCounters& counters, const FileTime& written) {
     info.current = image;
     info.facts = FileFacts{.lastWriteTime = written,
                            .fileWidth = counters.fileWidth,
@@ -111,7 +110,9 @@ bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, b
         return false;
     }
 
-    commitLoad(g_loadInfo, image, counters, path);
+    FileTime written;
+    if (!getLastWriteTime(path, written)) written = FileTime{};
+    commitLoad(g_loadInfo, image, counters, written);
     if (cacheNeedsRewrite) *cacheNeedsRewrite = true;
     return true;
 }
@@ -121,7 +122,9 @@ bool loadJpegImage(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidt
     info.facts.commentCount = 0;
     info.facts.metaCount = 0;
     info.facts.interlaced = 0;
-    if (!decoder || !path || !pathExists(path) || sniffImageFormat(path) != FormatJpeg) return false;
+    // No look at the file beforehand: the decoder refuses a missing file and anything that
+    // does not begin as a JPEG, which are the files the format sniffing would turn away.
+    if (!decoder || !path) return false;
     if (targetWidth == 0 || targetHeight == 0) targetWidth = targetHeight = 0;
     DecodeCounters counters;
     DecodedImage* image = decodeJpegWith(decoder, path, targetWidth, targetHeight, counters);
@@ -130,6 +133,7 @@ bool loadJpegImage(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidt
         releasePixels(*image);
         return false;
     }
-    commitLoad(info, image, counters, path);
+    // The decoder read the write time with the file (0 when it could not).
+    commitLoad(info, image, counters, image->lastWriteTime);
     return true;
 }

@@ -64,12 +64,8 @@ ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& 
 
     DisplaySize display;
     if (!makeThumbnail(g_loadInfo, cellWidth, cellHeight, cacheTooSmall, display)) return ThumbnailSource::Failed;
-    takeLoadedThumbnail(display, table && table->isOpen(), out);
+    takeLoadedThumbnail(g_loadInfo, display, table && table->isOpen(), out);
     return source;
-}
-
-void takeLoadedThumbnail(const DisplaySize& display, bool cacheAvailable, ThumbnailData& out) {
-    takeLoadedThumbnail(g_loadInfo, display, cacheAvailable, out);
 }
 
 void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out) {
@@ -160,15 +156,6 @@ enum NameState : uint8_t {
     NameDone,     // thumbnail ready in results
     NameRefused,  // the thread could not make it; the loading thread loads it the usual way
 };
-
-bool hasJpegExtension(const std::wstring& name) {
-    const size_t dot = name.rfind(L'.');
-    if (dot == std::wstring::npos) return false;
-    std::wstring ext = name.substr(dot);
-    for (wchar_t& c : ext)
-        if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
-    return ext == L".jpg" || ext == L".jpe" || ext == L".jpeg";
-}
 
 // The decoding threads of one load. The threads see only this record, their own decoder
 // and the files; the image lock, the cache table and the caller's items stay with the
@@ -421,7 +408,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     if (wanted > 1) {
         size_t queued = 0;
         for (size_t i = 0; i < names.size(); ++i) {
-            if (hasJpegExtension(names[i]) && !(table.isOpen() && table.find(names[i]) >= 0)) {
+            if (formatFromExtension(names[i].c_str()) == FormatJpeg && !(table.isOpen() && table.find(names[i]) >= 0)) {
                 state[i] = NameQueued;
                 viaThreads[i] = 1;
                 ++queued;
@@ -546,7 +533,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                     DisplaySize display;
                     if (makeThumbnail(g_loadInfo, settings.cellWidth, settings.cellHeight, false, display)) {
                         ThumbnailData data;
-                        takeLoadedThumbnail(display, true, data);
+                        takeLoadedThumbnail(g_loadInfo, display, true, data);
                         ++stats.refreshed;
                         if (hooks.itemReady)
                             hooks.itemReady(slot, name, data, true);

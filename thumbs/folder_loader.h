@@ -55,8 +55,7 @@ ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& 
                                   int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool* cacheNeedsRewrite,
                                   ThumbnailData& out);
 
-// Moves info's (by default g_loadInfo's) current thumbnail (after makeThumbnail) into out.
-void takeLoadedThumbnail(const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
+// Moves info's current thumbnail (after makeThumbnail) into out.
 void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
 
 // A pane item from a finished thumbnail: bitmap information, pixels (the item takes them),

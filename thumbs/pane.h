@@ -105,8 +105,8 @@ void freePaneItems(ThumbnailPane& pane);
 // between two records of a cache write as well as in its idle loop (code 206 is posted
 // after this); a pane never needs the main thread to end.
 void requestPaneStop(int index);
-bool paneStopRequested(int index);
-// The pane's outer window while its thread runs (also before the main window heard of it).
+// The pane's outer window while its thread runs, from its published snapshot (also before the
+// main window heard of it; pane_access_win.cpp).
 HWND paneOuterWindow(int index);
 
 // The pane's side of pane_access.h (pane_access_win.cpp), all on the pane's own thread.

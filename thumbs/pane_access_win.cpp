@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <new>
 
+#include "base/platform_threads.h"
 #include "base/thread_messages.h"
 #include "base/win_state.h"
 #include "thumbs/pane.h"
@@ -26,21 +27,17 @@ struct Published {
 
 class PublishedPanes {
 public:
-    PublishedPanes() { InitializeCriticalSection(&lock_); }
     void put(int index, const Published& value) {
-        EnterCriticalSection(&lock_);
+        WorkerLockScope hold(lock_);
         panes_[index] = value;
-        LeaveCriticalSection(&lock_);
     }
     Published get(int index) {
-        EnterCriticalSection(&lock_);
-        Published copy = panes_[index];
-        LeaveCriticalSection(&lock_);
-        return copy;
+        WorkerLockScope hold(lock_);
+        return panes_[index];
     }
 
 private:
-    CRITICAL_SECTION lock_;
+    WorkerLock lock_;
     Published panes_[2];
 };
 
@@ -49,14 +46,18 @@ PublishedPanes& published() {
     return panes;
 }
 
-HWND outerOf(int index) { return validPane(index) ? published().get(index).outer : nullptr; }
+}  // namespace
+
+HWND paneOuterWindow(int index) { return validPane(index) ? published().get(index).outer : nullptr; }
+
+namespace {
 
 void post(int index, unsigned code, LPARAM arg) {
-    if (HWND window = outerOf(index)) PostMessageW(window, kCrossThreadMessage, code, arg);
+    if (HWND window = paneOuterWindow(index)) PostMessageW(window, kCrossThreadMessage, code, arg);
 }
 
 bool ask(int index, PaneQueryKind kind, void* record) {
-    HWND window = outerOf(index);
+    HWND window = paneOuterWindow(index);
     if (!window) return false;
     DWORD_PTR answer = 0;
     if (!SendMessageTimeoutW(window, kPaneQueryMessage, kind, reinterpret_cast<LPARAM>(record),
@@ -199,7 +200,7 @@ HWND paneBaseWindow(int index) { return validPane(index) ? published().get(index
 
 void paneOpenFolder(int index, const wchar_t* folder) {
     if (!validPane(index) || !folder || std::wcslen(folder) >= size_t(kPathCapacity)) return;
-    if (!postPaneFolder(outerOf(index), folder)) return;
+    if (!postPaneFolder(paneOuterWindow(index), folder)) return;
     paneRefresh(index, true);
 }
 

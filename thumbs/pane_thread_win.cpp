@@ -40,14 +40,9 @@ ThumbnailPane* paneOfWindow(HWND window) {
     const LONG_PTR tag = GetWindowLongPtrW(window, GWLP_USERDATA);
     return tag == 1 || tag == 2 ? &g_panes[tag - 1] : nullptr;
 }
-// Each pane's outer and base window, for the other pane's thread (whose records are not
-// its own to read).
-std::atomic<HWND> g_outerWindows[2];
-std::atomic<HWND> g_baseWindows[2];
-
 void askOtherPaneToRepaint(const ThumbnailPane& pane) {
     if (g_settings.thumbSplit != SplitMode::Both) return;
-    if (HWND other = g_outerWindows[1 - pane.index].load()) PostMessageW(other, kCrossThreadMessage, CodeRepaint, 0);
+    if (HWND other = paneOuterWindow(1 - pane.index)) PostMessageW(other, kCrossThreadMessage, CodeRepaint, 0);
 }
 
 void postMain(unsigned code, LPARAM arg) { PostMessageW(g_mainWindow, kCrossThreadMessage, code, arg); }
@@ -326,8 +321,6 @@ DWORD runPane(int index) {
     pane.keyboardHook = SetWindowsHookExW(WH_KEYBOARD, paneKeyboardHook, nullptr, thread);
 
     if (createPaneWindows(pane, g_clientWindow)) {
-        g_outerWindows[index].store(pane.outerWindow);
-        g_baseWindows[index].store(pane.baseWindow);
         publishPane(pane);
         PostMessageW(g_mainWindow, WM_APP, index == 0 ? CodePane1Ready : CodePane2Ready,
                      reinterpret_cast<LPARAM>(pane.outerWindow));
@@ -340,8 +333,6 @@ DWORD runPane(int index) {
     } else if (pane.outerWindow) {
         DestroyWindow(pane.outerWindow);
     }
-    g_outerWindows[index].store(nullptr);
-    g_baseWindows[index].store(nullptr);
     pane.outerWindow = nullptr;
     pane.baseWindow = nullptr;
     pane.statusBar = nullptr;
@@ -362,10 +353,6 @@ DWORD WINAPI paneThread2(LPVOID) { return runPane(1); }
 void requestPaneStop(int index) {
     if (index == 0 || index == 1) g_stopRequested[index].store(LoadStop::EndThread);
 }
-bool paneStopRequested(int index) {
-    return (index == 0 || index == 1) && g_stopRequested[index].load() != LoadStop::None;
-}
-HWND paneOuterWindow(int index) { return index == 0 || index == 1 ? g_outerWindows[index].load() : nullptr; }
 
 void freePaneItems(ThumbnailPane& pane) {
     if (pane.items) {
@@ -670,7 +657,7 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
                 postMain(CodeFileDragBegins, 0);
             }
         } else if (buttons == 0 && g_mainWindowActive.load()) {
-            MapWindowPoints(window, g_baseWindows[0].load(), &pt, 1);
+            MapWindowPoints(window, paneBaseWindow(0), &pt, 1);
             autoTreeTrigger(pt.x);
         }
         return true;
