@@ -335,11 +335,15 @@ int workerCount(int32_t setting) {
     return n < 1 ? 1 : n;
 }
 
-void askVisible(const FolderLoadHooks& hooks, DecodePool* pool) {
-    if (!pool || !hooks.visibleNames) return;
+// Asks which slots are in view and hands the names they stand for to the threads: `filled`
+// slots hold the names already loaded, and slot filled + k will take name next + k if every
+// name before it loads (the rule the copies shown ahead follow too).
+void askVisible(const FolderLoadHooks& hooks, DecodePool* pool, size_t filled, size_t next) {
+    if (!pool || !hooks.visibleSlots) return;
     size_t first = 0, end = 0;
-    hooks.visibleNames(first, end);
-    pool->setVisible(first, end);
+    hooks.visibleSlots(first, end);
+    const auto nameOf = [&](size_t slot) { return slot < filled ? next : next + (slot - filled); };
+    pool->setVisible(nameOf(first), nameOf(end));
 }
 
 }  // namespace
@@ -417,7 +421,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         if (queued > 1) {
             pool = std::make_unique<DecodePool>(folder, names, state, settings.cellWidth, settings.cellHeight,
                                                 cacheTooSmall, table.isOpen());
-            askVisible(hooks, pool.get());
+            askVisible(hooks, pool.get(), 0, 0);
             LockScope lock(hooks);
             stats.workers = pool->start(wanted < int(queued) ? wanted : int(queued), queued);
         }
@@ -462,7 +466,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                 }
                 if (st == NameRefused) break;
                 pool->waitSlice();
-                askVisible(hooks, pool.get());
+                askVisible(hooks, pool.get(), slotName.size(), i);
                 previewAhead(i);
                 stopped = afterFile(hooks, i, false, stop);
                 if (stopped != LoadStop::None) break;
@@ -501,7 +505,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                     pageFree(data.pixels);
             }
         }
-        askVisible(hooks, pool.get());
+        askVisible(hooks, pool.get(), slotName.size(), i + 1);
         previewAhead(i + 1);
         stopped = afterFile(hooks, i + 1, false, stop);
         if (stopped != LoadStop::None) break;

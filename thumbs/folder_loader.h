@@ -112,11 +112,11 @@ struct FolderLoadHooks {
     // Asked before each record of the cache write (lock held): the pane answers what other
     // threads send it meanwhile. Return false to give the write up; the old data file stays.
     std::function<bool()> duringWrite;
-    // The names in view, [first, end) as indexes into the listing (lock released, asked
-    // whenever the loader waits or after a file): their decodes are started before the
-    // others', and what the decoding threads finished of them is shown ahead of its turn
-    // through itemPreview. Items are still filled in list order through itemReady.
-    std::function<void(size_t& first, size_t& end)> visibleNames;
+    // The slots in view, [first, end) (lock released, asked whenever the loader waits or
+    // after a file). The names they will hold are decoded before the others, and what the
+    // decoding threads finished of them is shown ahead of its turn through itemPreview.
+    // Items are still filled in list order through itemReady.
+    std::function<void(size_t& first, size_t& end)> visibleSlots;
     // A copy of a thumbnail in view that a decoding thread finished before the load reached
     // its name (lock held): slot is the one it takes if every name before it loads, beyond
     // the filled items. The receiver takes data.pixels and frees what the slot showed. The

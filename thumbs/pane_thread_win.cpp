@@ -583,7 +583,7 @@ LoadStop loadFolder(ThumbnailPane& pane) {
         return g_stopRequested[pane.index].load() == LoadStop::None;
     };
     // The cells in view are decoded first (their items are still filled in list order).
-    hooks.visibleNames = [&](size_t& first, size_t& end) {
+    hooks.visibleSlots = [&](size_t& first, size_t& end) {
         first = static_cast<size_t>(pane.cellFirst);
         end = static_cast<size_t>(pane.cellEnd);
     };
