@@ -14,11 +14,6 @@
 
 namespace {
 
-bool fileExists(const wchar_t* path) {
-    DWORD a = GetFileAttributesW(path);
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Whether the settings file is there for reading. An unreadable file counts as missing,
 // so that it yields the first-start defaults.
 bool settingsReadable(const wchar_t* ini) {
@@ -80,7 +75,7 @@ bool locateSettingsFileFor(const wchar_t* programPath, const wchar_t* appDataFol
     folderOf(programPath, folder, kPathCapacity);
     wchar_t candidate[kPathCapacity];
     if (!joinText(candidate, kPathCapacity, folder, L"Pravel" L".ini")) return false;
-    if (fileExists(candidate) || !appDataFolder || !appDataFolder[0]) return copyText(out, kPathCapacity, candidate);
+    if (isFile(candidate) || !appDataFolder || !appDataFolder[0]) return copyText(out, kPathCapacity, candidate);
 
     wchar_t dataFolder[kPathCapacity];
     size_t length = std::wcslen(appDataFolder);
@@ -130,7 +125,7 @@ void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSetti
         case SettingKind::ViewerPath: {
             wchar_t* path = s.*row.text;
             const bool whole = readString(ini, row.section, row.key, path);
-            if (!whole || !path[0] || !fileExists(path))
+            if (!whole || !path[0] || !isFile(path))
                 joinText(path, kPathCapacity, programFolder ? programFolder : L"", L"Dorna.exe");
             break;
         }

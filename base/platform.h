@@ -40,6 +40,8 @@ void unmapFile(MappedFile& file);
 
 bool pathExists(const wchar_t* path);
 bool isDirectory(const wchar_t* path);
+// Something that exists and is no directory; false for a null or empty path.
+bool isFile(const wchar_t* path);
 // Last-write time as the file's directory entry reports it.
 bool getLastWriteTime(const wchar_t* path, FileTime& time);
 // Sets a file's last-write time (tests and tools use it to simulate touched files).

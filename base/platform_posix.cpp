@@ -95,6 +95,12 @@ bool isDirectory(const wchar_t* path) {
     return stat(toNative(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool isFile(const wchar_t* path) {
+    if (!path || !*path) return false;
+    struct stat st {};
+    return stat(toNative(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 bool getLastWriteTime(const wchar_t* path, FileTime& time) {
     struct stat st {};
     if (stat(toNative(path).c_str(), &st) != 0) return false;

@@ -84,6 +84,12 @@ bool isDirectory(const wchar_t* path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool isFile(const wchar_t* path) {
+    if (!path || !*path) return false;
+    DWORD a = GetFileAttributesW(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // The attribute query reads the same entry as a directory search, without opening a search
 // handle: a folder load asks once per file, and under Wine the search costs several times more.
 bool getLastWriteTime(const wchar_t* path, FileTime& time) {

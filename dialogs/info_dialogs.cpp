@@ -14,6 +14,7 @@
 #include "base/directory_list.h"
 #include "base/win_state.h"
 #include "base/image_lock.h"
+#include "base/platform.h"
 #include "base/messages.h"
 #include "base/text_utils.h"
 #include "image/ansi_text.h"
@@ -52,11 +53,6 @@ bool takeSelectedFile(SelectedFile& out) {
     out.folder = selection.folder;
     out.path = joinPath(out.folder, out.item.name);
     return true;
-}
-
-bool fileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 HINSTANCE instance() { return g_instance ? g_instance : GetModuleHandleW(nullptr); }
@@ -406,7 +402,7 @@ void showCommentDialog(HWND owner) {
     std::unique_ptr<CommentWork> work(new (std::nothrow) CommentWork);
     if (!work || !takeSelectedFile(work->file)) return;
     if (work->file.item.facts.format != FormatPng && work->file.item.facts.format != FormatJpeg) return;
-    if (!fileExists(work->file.path)) {
+    if (!isFile(work->file.path.c_str())) {
         showMessage(owner, MsgReadFailed);
         return;
     }
@@ -419,7 +415,7 @@ void showTextDataDialog(HWND owner) {
     SelectedFile file;
     if (!takeSelectedFile(file) || file.item.facts.metaCount == 0) return;
     if (file.item.facts.format != FormatPng && file.item.facts.format != FormatJpeg) return;
-    if (!fileExists(file.path)) {
+    if (!isFile(file.path.c_str())) {
         showMessage(owner, MsgReadFailed);
         return;
     }

@@ -71,11 +71,6 @@ struct OptionsWork {
 
 OptionsWork* g_work = nullptr;
 
-bool fileExists(const wchar_t* path) {
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void copyPath(wchar_t* to, const wchar_t* from) { lstrcpynW(to, from ? from : L"", kPathCapacity); }
 
 std::wstring programFilesFolder() {
@@ -380,12 +375,12 @@ void applySendTo(OptionsWork& w) {
     const std::wstring link = sendToShortcutPath(w.programPath);
     if (link.empty()) return;
     if (wanted) {
-        if (!fileExists(link.c_str())) createProgramShortcut(link.c_str(), w.programPath);
-    } else if (fileExists(link.c_str())) {
+        if (!isFile(link.c_str())) createProgramShortcut(link.c_str(), w.programPath);
+    } else if (isFile(link.c_str())) {
         DeleteFileW(link.c_str());
     }
     // What is now on disk, so that a failed attempt is made again by the next Apply.
-    w.sendToExisted = fileExists(link.c_str());
+    w.sendToExisted = isFile(link.c_str());
 }
 
 // ---------------------------------------------------------------- Apply
@@ -495,7 +490,7 @@ bool initOptions(HWND dlg, bool modeless) {
     if (length == 0 || length >= DWORD(kPathCapacity)) w->programPath[0] = L'\0';
     copyPath(w->programName, PathFindFileNameW(w->programPath));
     const std::wstring link = sendToShortcutPath(w->programPath);
-    w->sendToExisted = !link.empty() && fileExists(link.c_str());
+    w->sendToExisted = !link.empty() && isFile(link.c_str());
     w->keys = liveAccelerators();
     registerSwatchClass();
 

@@ -10,18 +10,13 @@
 #include "base/win_state.h"
 #include "base/html_help.h"
 #include "base/messages.h"
+#include "base/platform.h"
 #include "frame/command_lines.h"
 #include "frame/handover.h"
 
 namespace {
 
 int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
-
-bool isFile(const wchar_t* path) {
-    if (!path || !*path) return false;
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool shellStart(const wchar_t* file, const wchar_t* verb, const wchar_t* parameters, ULONG extraMask) {
     SHELLEXECUTEINFOW info = {};

@@ -4,6 +4,7 @@
 #include <deque>
 #include <string>
 
+#include "base/platform.h"
 #include "base/win_handles.h"
 #include "base/win_state.h"
 #include "frame/frame_state.h"
@@ -72,12 +73,6 @@ void fillToolSubmenu(HMENU menu) {
         takeShortcut(r, id);
         appendOwnerDrawn(menu, id, std::move(r), nullptr);
     }
-}
-
-bool fileExists(const wchar_t* path) {
-    if (!path || !*path) return false;
-    DWORD a = GetFileAttributesW(path);
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int positionOf(HMENU menu) {
@@ -353,14 +348,14 @@ CommandStateSnapshot currentCommandState() {
     in.activeBusy = g_paneBusy[active].load() != PaneIdle;
     in.otherBusy = g_paneBusy[1 - active].load() != PaneIdle;
     in.sameFolder = in.active.folder[0] && lstrcmpiW(in.active.folder, other.folder) == 0;
-    in.viewerExists = fileExists(g_settings.viewerPath);
+    in.viewerExists = isFile(g_settings.viewerPath);
     std::wstring help(g_settings.viewerPath);
     size_t dot = help.find_last_of(L'.');
     size_t slash = help.find_last_of(L"\\/");
     if (!help.empty()) {
         if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) help.resize(dot);
         help += L".chm";
-        in.viewerHelpExists = fileExists(help.c_str());
+        in.viewerHelpExists = isFile(help.c_str());
     }
     for (int i = 0; i < kToolCount; ++i)
         if (g_settings.toolPaths[i][0]) in.anyTool = true;

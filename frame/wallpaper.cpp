@@ -92,11 +92,6 @@ INT_PTR CALLBACK placementProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     }
 }
 
-bool fileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
 
 WallpaperPlacement placementFromValues(const wchar_t* tileWallpaper, const wchar_t* wallpaperStyle) {
@@ -194,11 +189,11 @@ void showWallpaperDialog(HWND owner) {
     makeWallpaperFile(owner, path.c_str(), GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), true);
 }
 
-bool wallpaperFileExists() { return fileExists(wallpaperFilePath()); }
+bool wallpaperFileExists() { return isFile(wallpaperFilePath().c_str()); }
 
 bool deleteWallpaperFile(HWND owner, HWND deleteButton) {
     const std::wstring path = wallpaperFilePath();
-    if (!fileExists(path)) {
+    if (!isFile(path.c_str())) {
         if (deleteButton) EnableWindow(deleteButton, FALSE);
         return true;
     }

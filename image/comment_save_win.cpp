@@ -8,12 +8,12 @@
 #include <string>
 
 #include "base/messages.h"
+#include "base/platform.h"
 #include "image/ansi_text.h"
 #include "image/image_comment.h"
 
 namespace {
 
-bool fileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 // Sends the file to the recycle bin without confirmation, progress or error display.
 // True only when the file is gone from its place afterwards.
@@ -25,7 +25,7 @@ bool recycle(const wchar_t* path) {
     op.pFrom = from.c_str();
     op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
     const int result = SHFileOperationW(&op);
-    return result == 0 && !op.fAnyOperationsAborted && !fileExists(path);
+    return result == 0 && !op.fAnyOperationsAborted && !pathExists(path);
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ CommentSaveOutcome saveCommentToFile(const wchar_t* path, ImageFormat format, co
     }
     if (afterRewrite) afterRewrite(hookContext, temp);
 
-    if (fileExists(path) && !recycle(path)) {
+    if (pathExists(path) && !recycle(path)) {
         // Overwriting a file that did not reach the recycle bin would lose it: stop here.
         DeleteFileW(temp);
         outcome.message = messageText(MsgDeleteFailed);
