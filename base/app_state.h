@@ -16,6 +16,8 @@ inline bool anyPaneBusy() { return g_paneBusy[0].load() != PaneIdle || g_paneBus
 
 // The active thumbnail pane, 0 (pane 1) or 1 (pane 2).
 extern std::atomic<int> g_activePane;
+// The active pane as an index (0 or 1), whatever the record holds.
+inline int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 
 // ---- main-frame state read by the pane threads and the folder tree
 // File-type filter of the pane listings: 0 all, 1 BMP, 2 PNG, 3 JPEG, 4 TIFF, 5 GIF.

@@ -35,12 +35,11 @@ struct SelectedFile {
     std::wstring path;
 };
 
-int activePaneIndex() { return g_activePane.load() == 1 ? 1 : 0; }
 
 // The one selected item of the active pane; false when the pane has no items or not
 // exactly one is selected.
 bool takeSelectedFile(SelectedFile& out) {
-    out.pane = activePaneIndex();
+    out.pane = activePane();
     // The cheap look first: a selection of thousands is not copied only to be refused.
     PaneSnapshot snapshot;
     if (!queryPaneSnapshot(out.pane, snapshot) || !snapshot.hasItems || snapshot.selected != 1) return false;

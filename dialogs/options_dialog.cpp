@@ -393,7 +393,7 @@ void applyOptions(OptionsWork& w) {
         g_settings.focusRed = w.colour[0];
         g_settings.focusGreen = w.colour[1];
         g_settings.focusBlue = w.colour[2];
-        paneRepaint(g_activePane.load() == 1 ? 1 : 0);
+        paneRepaint(activePane());
     }
     const LRESULT action = SendDlgItemMessageW(settingsPage, kDoubleClick, CB_GETCURSEL, 0, 0);
     if (action >= 0 && action < kDoubleClickActionCount) g_settings.doubleClickAction = int32_t(action);

@@ -16,7 +16,6 @@
 
 namespace {
 
-int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 
 bool shellStart(const wchar_t* file, const wchar_t* verb, const wchar_t* parameters, ULONG extraMask) {
     SHELLEXECUTEINFOW info = {};

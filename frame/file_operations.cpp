@@ -21,7 +21,6 @@ constexpr int kNameFieldId = 2020;
 // item names hold 260 characters with the terminator.
 constexpr size_t kLongestPath = 259;
 
-int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 bool paneBusy(int pane) { return g_paneBusy[pane].load() != PaneIdle; }
 
 // The same folder shown by both panes. Windows folder names ignore case, as do the menus.

@@ -58,7 +58,7 @@ void openPath(const wchar_t* path) {
 
 void refreshWindowTitle() {
     if (!g_mainWindow) return;
-    int active = g_activePane == 1 ? 1 : 0;
+    int active = activePane();
     wchar_t title[kPathCapacity + 8];
     formatWindowTitle(active + 1, paneFolder(active).c_str(), title, sizeof(title) / sizeof(title[0]));
     SetWindowTextW(g_mainWindow, title);

@@ -34,7 +34,6 @@ namespace {
 bool (*g_closeHandler)(HWND) = nullptr;
 bool g_closing = false;
 
-int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 
 void postToPane(int pane, unsigned code, LPARAM arg) {
     if (pane >= 0 && pane < 2 && g_paneWindows[pane]) PostMessageW(g_paneWindows[pane], kCrossThreadMessage, code, arg);

@@ -341,7 +341,7 @@ bool menuItemState(int position, CommandId id, const CommandStateSnapshot& in, C
 
 CommandStateSnapshot currentCommandState() {
     CommandStateSnapshot in;
-    const int active = g_activePane.load() == 1 ? 1 : 0;
+    const int active = activePane();
     queryPaneSnapshot(active, in.active);
     PaneSnapshot other;
     queryPaneSnapshot(1 - active, other);

@@ -177,7 +177,7 @@ bool makeWallpaperFile(HWND owner, const wchar_t* imagePath, int targetWidth, in
 }
 
 void showWallpaperDialog(HWND owner) {
-    const int pane = g_activePane.load() == 1 ? 1 : 0;
+    const int pane = activePane();
     PaneSnapshot snapshot;
     if (!queryPaneSnapshot(pane, snapshot) || !snapshot.hasItems || snapshot.selected != 1) return;
     PaneSelection selection;

@@ -53,7 +53,6 @@ struct WatchScope {
     WatchScope& operator=(const WatchScope&) = delete;
 };
 
-int activePane() { return g_activePane.load() == 1 ? 1 : 0; }
 HWND tree() { return g_treePane.tree; }
 bool shiftDown() { return GetKeyState(VK_SHIFT) < 0; }
 
