@@ -19,6 +19,7 @@
 #include "base/win_handles.h"
 #include "frame/frame_state.h"
 #include "frame/handover.h"
+#include "frame/key_routing.h"
 #include "frame/key_table.h"
 #include "frame/main_window.h"
 #include "frame/toolbars.h"
@@ -104,6 +105,7 @@ bool initialiseFirstInstance(int showCommand) {
     g_paneBusy[1] = PaneIdle;
 
     setMainWindowCloseHandler(shutdownApplication);
+    setModalEndedHandler(onModalStateEnded);
     const RECT work = mainWorkArea();
     if (!createMainWindow(showCommand, readMainPlacement(work.right - work.left, work.bottom - work.top))) return false;
 
@@ -176,10 +178,7 @@ int runMessageLoop() {
         BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got == 0) return int(msg.wParam);
         if (got == -1) return 0;
-        if (!g_modalFlag && g_accelerators && g_mainWindow &&
-            TranslateAcceleratorW(g_mainWindow, g_accelerators, &msg)) {
-            continue;
-        }
+        if (translateMainShortcut(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

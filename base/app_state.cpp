@@ -11,6 +11,17 @@ std::atomic<int> g_menuBarMode{0};
 std::atomic<int> g_treePaneShown{0};
 std::atomic<int> g_menuOpen{0};
 
+namespace {
+std::atomic<void (*)()> g_modalEnded{nullptr};
+}  // namespace
+
+void setModalEndedHandler(void (*handler)()) { g_modalEnded.store(handler); }
+
+void endModalState() {
+    g_modalFlag.store(0);
+    if (void (*handler)() = g_modalEnded.load()) handler();
+}
+
 int platformLevelFor(unsigned major, unsigned minor) {
     if (major == 5 && minor == 1) return 1;
     if (major == 6) return 2;

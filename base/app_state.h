@@ -33,11 +33,21 @@ extern std::atomic<int> g_treePaneShown;
 extern std::atomic<int> g_menuOpen;
 constexpr int kMenuOpenThumbContext = 1, kMenuOpenTreeContext = 2;
 
+// Called on the main thread each time the modal flag goes back to 0, so that work held while
+// a dialog was open (a folder handed over by a second instance, a dropped path) can follow.
+// Set once at start-up; none by default.
+void setModalEndedHandler(void (*handler)());
+// Clears the modal flag and runs the handler above.
+void endModalState();
+
 // RAII helper for the modal flag around a modal dialog or a shell operation.
 class ModalScope {
 public:
     ModalScope() : previous_(g_modalFlag.exchange(1)) {}
-    ~ModalScope() { g_modalFlag.store(previous_); }
+    ~ModalScope() {
+        if (previous_ == 0) endModalState();
+        else g_modalFlag.store(previous_);
+    }
     ModalScope(const ModalScope&) = delete;
     ModalScope& operator=(const ModalScope&) = delete;
 

@@ -25,6 +25,8 @@ enum CrossThreadCode : unsigned {
     CodeActivePaneChanged = 141,
     CodeFileDragBegins = 142,
     CodeShowMessage = 150,      // lParam: message id
+    // main thread -> main window (posted when a modal state ends)
+    CodeOpenHeldPath = 160,     // open the path handed over while a modal dialog was open
     // main thread -> pane outer window (posted)
     CodeActivate = 200,
     CodeSelectAll = 201,

@@ -22,6 +22,19 @@ extern HHOOK g_mainKeyboardHook;
 extern HANDLE g_paneThreads[2];
 extern HWND g_paneWindows[2];      // each pane's outer window, as reported by code 100/101
 
+// Around a popup menu's loop on the main thread: records which menu is open (g_menuOpen) and
+// keeps the keyboard focus on a window of this thread meanwhile. The keys go to the thread of
+// the focus window; with the focus left in a pane (its own thread) the menu never saw Esc or
+// the arrows, and the pane turned them into shortcuts behind the open menu. (A pane has no
+// keys of its own, so the focus need not go back: the next pointer move over it takes it.)
+class OpenMenuScope {
+public:
+    explicit OpenMenuScope(int which);
+    ~OpenMenuScope();
+    OpenMenuScope(const OpenMenuScope&) = delete;
+    OpenMenuScope& operator=(const OpenMenuScope&) = delete;
+};
+
 // Re-reads the sizing-frame metrics and the "not allowed" cursor (start-up and
 // WM_SETTINGCHANGE).
 void readSystemMetrics();

@@ -64,6 +64,15 @@ bool registerWindowClass(HINSTANCE instance, WindowClassId id, WNDPROC proc) {
     return RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
+OpenMenuScope::OpenMenuScope(int which) {
+    g_menuOpen.store(which);
+    HWND focus = GetFocus();
+    if (g_mainWindow && (!focus || GetWindowThreadProcessId(focus, nullptr) != GetCurrentThreadId()))
+        SetFocus(g_mainWindow);
+}
+
+OpenMenuScope::~OpenMenuScope() { g_menuOpen.store(0); }
+
 void readSystemMetrics() {
     g_sizeFrameX = GetSystemMetrics(SM_CXSIZEFRAME);
     g_sizeFrameY = GetSystemMetrics(SM_CYSIZEFRAME);

@@ -114,7 +114,8 @@ void releaseOwner(AboutBox& box) {
         EnableWindow(box.owner, TRUE);
         SetForegroundWindow(box.owner);
     }
-    if (box.modalFlag) box.modalFlag->store(0);
+    if (box.modalFlag == &g_modalFlag) endModalState();  // a hand-over held meanwhile follows
+    else if (box.modalFlag) box.modalFlag->store(0);
 }
 
 LRESULT CALLBACK boxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

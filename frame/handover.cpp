@@ -7,6 +7,7 @@
 
 #include "base/messages.h"
 #include "base/text_utils.h"
+#include "base/thread_messages.h"
 #include "base/win_state.h"
 #include "thumbs/pane_access.h"
 #include "tree/tree_access.h"
@@ -14,6 +15,7 @@
 namespace {
 
 wchar_t g_commandLinePath[kPathCapacity];
+wchar_t g_heldPath[kPathCapacity];  // handed over while a modal dialog was open
 bool g_paneReported[2];
 bool g_commandLineOpened = false;
 
@@ -52,8 +54,25 @@ void openCommandLinePath() {
 
 void openPath(const wchar_t* path) {
     if (!path || !path[0] || std::wcslen(path) >= size_t(kPathCapacity)) return;
+    if (g_modalFlag.load()) {
+        copyText(g_heldPath, kPathCapacity, path);
+        return;
+    }
     treeOpenPath(path);
     refreshWindowTitle();
+}
+
+void onModalStateEnded() {
+    if (g_heldPath[0] && g_mainWindow) PostMessageW(g_mainWindow, kCrossThreadMessage, CodeOpenHeldPath, 0);
+}
+
+void openHeldPath() {
+    if (!g_heldPath[0] || g_modalFlag.load()) return;
+    wchar_t path[kPathCapacity];
+    std::wmemcpy(path, g_heldPath, kPathCapacity);
+    g_heldPath[0] = L'\0';
+    if (anyPaneBusy()) return;
+    openPath(path);
 }
 
 void refreshWindowTitle() {

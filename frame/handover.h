@@ -14,8 +14,16 @@ LRESULT onCopyData(HWND mainWindow, const COPYDATASTRUCT* data);
 bool onPaneReady(int paneIndex, HWND paneWindow);
 // Opens the folder named by this instance's command line, if any.
 void openCommandLinePath();
-// Opens a path as a command-line argument is opened (WM_COPYDATA, dropped files).
+// Opens a path as a command-line argument is opened (WM_COPYDATA, dropped files). While a
+// modal dialog is open the path is held instead (a later one replaces it) and opened when
+// the modal state ends: a dialog works on what the panes show when it opened.
 void openPath(const wchar_t* path);
+// The modal state ended (the handler given to setModalEndedHandler): posts code 160 when a
+// path is held.
+void onModalStateEnded();
+// Code 160: opens the held path, unless a dialog is open again (its end posts anew) or a pane
+// is busy, where a hand-over is ignored.
+void openHeldPath();
 // Sets the main window title: "-1- " or "-2- " and the active pane's folder, or "Pravel".
 void refreshWindowTitle();
 // Shows message id of the table with the main window as owner (code 150 from a pane).

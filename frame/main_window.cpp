@@ -339,6 +339,7 @@ void onFrameCode(unsigned code, LPARAM arg) {
         return;
     }
     case CodeShowMessage: onShowMessage(arg); return;
+    case CodeOpenHeldPath: openHeldPath(); return;
     default: return;
     }
 }

@@ -444,16 +444,17 @@ void openMenuBarMenu(int index) {
         RECT rc{};
         SendMessageW(g_frame.menuBar, TB_GETITEMRECT, WPARAM(index), reinterpret_cast<LPARAM>(&rc));
         MapWindowPoints(g_frame.menuBar, nullptr, reinterpret_cast<POINT*>(&rc), 2);
-        g_menuOpen.store(kMenuBarIds[index]);
         SendMessageW(g_frame.menuBar, TB_PRESSBUTTON, kMenuBarIds[index], MAKELPARAM(TRUE, 0));
         TPMPARAMS tpm{};
         tpm.cbSize = sizeof tpm;
         tpm.rcExclude = rc;
         g_pendingReopen = -1;
-        TrackPopupMenuEx(popupMenu(index), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON, rc.left,
-                         rc.bottom, g_frame.frame, &tpm);
+        {
+            const OpenMenuScope open(kMenuBarIds[index]);
+            TrackPopupMenuEx(popupMenu(index), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON, rc.left,
+                             rc.bottom, g_frame.frame, &tpm);
+        }
         SendMessageW(g_frame.menuBar, TB_PRESSBUTTON, kMenuBarIds[index], MAKELPARAM(FALSE, 0));
-        g_menuOpen.store(0);
         index = g_pendingReopen;
         g_pendingReopen = -1;
     }
@@ -462,10 +463,9 @@ void openMenuBarMenu(int index) {
 void openContextMenu(int position, int x, int y) {
     HMENU menu = popupMenu(position);
     if (!menu || !g_frame.frame) return;
-    g_menuOpen.store(position == MenuPosTreeContext ? kMenuOpenTreeContext : kMenuOpenThumbContext);
     SetForegroundWindow(g_frame.frame);
+    const OpenMenuScope open(position == MenuPosTreeContext ? kMenuOpenTreeContext : kMenuOpenThumbContext);
     TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON, x, y, g_frame.frame, nullptr);
-    g_menuOpen.store(0);
 }
 
 void openColumnMenu() {
@@ -477,10 +477,9 @@ void openColumnMenu() {
     TPMPARAMS tpm{};
     tpm.cbSize = sizeof tpm;
     tpm.rcExclude = rc;
-    g_menuOpen.store(cmd::ColumnButton);
+    const OpenMenuScope open(cmd::ColumnButton);
     TrackPopupMenuEx(popupMenu(MenuPosColumns), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON,
                      rc.left, rc.bottom, g_frame.frame, &tpm);
-    g_menuOpen.store(0);
 }
 
 void onMenuBarCode(unsigned code, LPARAM arg) {

@@ -78,12 +78,18 @@ void afterSelection(ThumbnailPane& pane, HWND window, LPARAM lParam) {
     pane.lastPointer = pt;
 }
 
+// A plain click or a double click selects only a filled item: a copy shown ahead of the
+// load's turn may still move to another cell when a file before it fails.
+bool takesPlainClick(const ThumbnailPane& pane, int i) {
+    const bool filled = !pane.loading || i < pane.filledCount;
+    return pane.items[i].pixels && filled;
+}
+
 void clickSelection(ThumbnailPane& pane, HWND window, int i, WPARAM keys, WPARAM button, LPARAM lParam) {
     ThumbnailItem& item = pane.items[i];
     const WPARAM flags = keys & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON | MK_SHIFT | MK_CONTROL);
     if (flags == button) {
-        const bool filled = !pane.loading || i < pane.filledCount;  // not a copy shown ahead
-        if (item.pixels && filled && !item.isSelected()) {
+        if (takesPlainClick(pane, i) && !item.isSelected()) {
             deselectAll(pane);
             item.select(true);
             pane.selectedCount = 1;
@@ -261,9 +267,11 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 thread_local int t_paneIndex = 0;
 
 // A shortcut pressed in the pane becomes a command of the main window. Once the pane is
-// asked to stop it translates nothing more: the main window is shutting down.
+// asked to stop it translates nothing more: the main window is shutting down. While a menu
+// is open the keys are that menu's, whichever thread they reach.
 bool translateShortcut(const ThumbnailPane& pane, MSG& msg) {
-    if (g_modalFlag.load() || g_stopRequested[pane.index].load() != LoadStop::None) return false;
+    if (g_modalFlag.load() || g_menuOpen.load() != 0 || g_stopRequested[pane.index].load() != LoadStop::None)
+        return false;
     HACCEL table = g_accelerators;
     return table && TranslateAcceleratorW(g_mainWindow, table, &msg);
 }
@@ -275,8 +283,9 @@ LRESULT CALLBACK paneMouseHook(int code, WPARAM wParam, LPARAM lParam) {
         const int self = t_paneIndex;
         switch (wParam) {
         case WM_MOUSEMOVE:
-            if (g_mainWindowActive.load() && !g_menuBarMode.load() && g_panes[self].baseWindow &&
-                GetFocus() != g_panes[self].baseWindow)
+            // Not while a menu is open: its keys must stay on the main thread.
+            if (g_mainWindowActive.load() && !g_menuBarMode.load() && g_menuOpen.load() == 0 &&
+                g_panes[self].baseWindow && GetFocus() != g_panes[self].baseWindow)
                 SetFocus(g_panes[self].baseWindow);
             break;
         case WM_LBUTTONDOWN:
@@ -669,7 +678,7 @@ bool cellInput(ThumbnailPane& pane, HWND window, bool textArea, UINT message, WP
             PostMessageW(g_mainWindow, WM_COMMAND, cmd::Rename, 0);
             return true;
         }
-        if (!item.pixels) return true;
+        if (!takesPlainClick(pane, i)) return true;
         if (!item.isSelected()) {
             deselectAll(pane);
             item.select(true);

@@ -401,11 +401,13 @@ void openContextMenuAt(POINT screen) {
     if (!menu) return;
     g_treePane.contextItem = item;
     setDropHighlight(item);
-    g_menuOpen.store(kMenuOpenTreeContext);
-    const int command = int(TrackPopupMenuEx(menu, TPM_NOANIMATION | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON |
-                                                       TPM_RETURNCMD,
-                                             screen.x, screen.y, g_treePane.pane, nullptr));
-    g_menuOpen.store(0);
+    int command = 0;
+    {
+        const OpenMenuScope open(kMenuOpenTreeContext);
+        command = int(TrackPopupMenuEx(menu, TPM_NOANIMATION | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON |
+                                                 TPM_RETURNCMD,
+                                       screen.x, screen.y, g_treePane.pane, nullptr));
+    }
     setDropHighlight(nullptr);
     if (command) folderTreeRunCommand(command, g_treePane.contextItem);
     g_treePane.contextItem = nullptr;

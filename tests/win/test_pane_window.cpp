@@ -189,6 +189,23 @@ TEST_F(PaneWindow, DoubleClicks) {
     EXPECT_EQ(count(CodeDoubleClick), 1);
 }
 
+TEST_F(PaneWindow, CopiesShownAheadOfTheLoadTakeNeitherClickNorDoubleClick) {
+    loadImages(4);
+    // A load's state with two items filled and the decoding threads' copies already shown in
+    // the next two cells: a copy may still move on when a file before it fails.
+    pane.loading = true;
+    pane.filledCount = 2;
+    mouse(3, WM_LBUTTONDBLCLK, MK_LBUTTON);
+    mouse(2, WM_LBUTTONDOWN, MK_LBUTTON);
+    EXPECT_EQ(pane.selectedCount, 0);
+    EXPECT_EQ(count(CodeDoubleClick), 0);
+    mouse(1, WM_LBUTTONDBLCLK, MK_LBUTTON);
+    EXPECT_EQ(selectedItems(), std::vector<int>({1}));
+    EXPECT_EQ(count(CodeDoubleClick), 1);
+    pane.loading = false;  // the pane's own state again before it is stopped
+    pane.filledCount = 4;
+}
+
 TEST_F(PaneWindow, RemovingSelectedItemsKeepsOrderAndRenumbersCells) {
     loadImages(6);
     mouse(1, WM_LBUTTONDOWN, MK_LBUTTON);
