@@ -213,13 +213,6 @@ void openFileMenuByKeys() {
     tap('F');
 }
 
-void openFileMenuByClick() {
-    RECT r{};
-    SendMessageW(g_frame.menuBar, TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&r));
-    MapWindowPoints(g_frame.menuBar, nullptr, reinterpret_cast<POINT*>(&r), 2);
-    click(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
-}
-
 void openThumbnailMenu() { click(centreOf(cellOf(0)), true); }
 
 void openTreeMenu() {
@@ -342,16 +335,10 @@ DWORD WINAPI driver(LPVOID) {
         return g_mainWindow && IsWindowVisible(g_mainWindow) && pane1().baseWindow && g_panes[1].baseWindow;
     }, 60000);
     note("started", up ? "yes" : "no");
-    // PRAVEL_KEYS_ONLY=rename runs the hand-over case alone (for a look at it on its own).
-    wchar_t only[16] = {};
-    GetEnvironmentVariableW(L"PRAVEL_KEYS_ONLY", only, 16);
-    if (up && lstrcmpW(only, L"rename") == 0) {
-        renameDuringHandOver();
-    } else if (up) {
+    if (up) {
         SetForegroundWindow(g_mainWindow);
         for (int over = 0; over < 2; ++over) {
             menuCase("fileMenuKeys", openFileMenuByKeys, over);
-            menuCase("fileMenuClick", openFileMenuByClick, over);
             menuCase("thumbMenu", openThumbnailMenu, over);
             menuCase("treeMenu", openTreeMenu, over);
         }
@@ -445,7 +432,7 @@ protected:
 };
 
 TEST_F(InputRouting, EscAndDeleteBelongToTheOpenMenuWhicheverPaneThePointerIsOver) {
-    for (const char* menu : {"fileMenuKeys", "fileMenuClick", "thumbMenu", "treeMenu"})
+    for (const char* menu : {"fileMenuKeys", "thumbMenu", "treeMenu"})
         for (const char* over : {".pane1", ".pane2"}) {
             const std::string key = std::string(menu) + over;
             SCOPED_TRACE(key);
