@@ -371,8 +371,17 @@ struct CacheWriteJob {
 
 bool writeCacheOffThread(const CacheLocation& location, const std::wstring& folder,
                          const std::vector<CacheItemView>& views, const FolderLoadHooks& hooks,
-                         const std::function<bool()>& proceed, uint32_t& records) {
+                         const std::function<bool()>& ask, FolderLoadStats& stats) {
+    uint32_t& records = stats.cacheRecords;
     records = 0;
+    Clock::time_point asked = Clock::now();
+    const auto proceed = [&] {
+        const double gap = millisecondsSince(asked);
+        if (gap > stats.writeLongestGapMs) stats.writeLongestGapMs = gap;
+        const bool go = ask();
+        asked = Clock::now();
+        return go;
+    };
     CacheWriteJob job;
     job.location = &location;
     job.views = &views;
@@ -395,8 +404,11 @@ bool writeCacheOffThread(const CacheLocation& location, const std::wstring& fold
         return false;
     }
     records = job.prepared.records;
+    const Clock::time_point locked = Clock::now();
     LockScope lock(hooks);
-    return commitFolderData(location, folder, job.prepared);
+    const bool committed = commitFolderData(location, folder, job.prepared);
+    stats.writeLockMs = millisecondsSince(locked);
+    return committed;
 }
 
 }  // namespace
@@ -620,7 +632,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             if (!go) stats.cacheWriteGivenUp = true;
             return go;
         };
-        stats.cacheWritten = writeCacheOffThread(location, folder, views, hooks, proceed, stats.cacheRecords);
+        stats.cacheWritten = writeCacheOffThread(location, folder, views, hooks, proceed, stats);
         if (stats.cacheWriteGivenUp && stop) stopped = stop->load();
         stats.stop = stopped;
     }

@@ -158,6 +158,9 @@ struct FolderLoadStats {
     double loaderCpuMs = 0, workerCpuMsMax = 0, workerCpuMsTotal = 0;
     uint32_t cacheRecords = 0;
     LoadStop stop = LoadStop::None;
+    // The cache write: how long it held the image lock, and the longest the loading thread
+    // went without asking duringWrite, milliseconds.
+    double writeLockMs = 0, writeLongestGapMs = 0;
     // Wall time of each phase, milliseconds.
     double enumerateMs = 0, openCacheMs = 0, firstPassMs = 0, secondPassMs = 0, writeCacheMs = 0, totalMs = 0;
 };

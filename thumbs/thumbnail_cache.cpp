@@ -411,13 +411,14 @@ int64_t CacheIndex::find(const std::wstring& folderPath) const {
     return -1;
 }
 
-uint32_t CacheIndex::freeNumber() const {
-    const uint32_t n = count();
-    std::vector<bool> used(size_t(n) + 1, false);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t k = number(i);
+uint32_t CacheIndex::freeNumber(const std::vector<uint32_t>& alsoTaken) const {
+    const size_t n = size_t(count()) + alsoTaken.size();
+    std::vector<bool> used(n + 1, false);
+    const auto take = [&](uint32_t k) {
         if (k >= kFirstDataFileNumber && k - kFirstDataFileNumber <= n) used[k - kFirstDataFileNumber] = true;
-    }
+    };
+    for (uint32_t i = 0; i < count(); ++i) take(number(i));
+    for (uint32_t k : alsoTaken) take(k);
     uint32_t k = 0;
     while (used[k]) ++k;
     return kFirstDataFileNumber + k;
@@ -655,12 +656,21 @@ bool commitFolderData(const CacheLocation& location, const std::wstring& folderP
     }
     // A missing, short or wrongly marked index is replaced by one holding only this folder.
     const int64_t found = index.find(folderPath);
-    const uint32_t number = found >= 0 ? index.number(uint32_t(found)) : index.freeNumber();
-    const std::wstring dataPath = cacheDataPath(location, number);
+    const uint32_t oldNumber = found >= 0 ? index.number(uint32_t(found)) : 0;
+    uint32_t number = found >= 0 ? oldNumber : index.freeNumber();
 
     // The data file first: until the index says otherwise, its record keeps the old cell
     // size, which at worst makes the next visit refresh thumbnails that are already right.
-    if (!replaceFileWith(prepared.asidePath.c_str(), dataPath.c_str())) {
+    // A data file that the other pane is reading (mapped) cannot be replaced; the new one
+    // then takes a free number, and the reader keeps the old file until it lets go.
+    std::vector<uint32_t> tried;
+    bool placed = replaceFileWith(prepared.asidePath.c_str(), cacheDataPath(location, number).c_str());
+    for (int attempt = 0; !placed && attempt < 3; ++attempt) {
+        tried.push_back(number);
+        number = index.freeNumber(tried);
+        placed = replaceFileWith(prepared.asidePath.c_str(), cacheDataPath(location, number).c_str());
+    }
+    if (!placed) {
         discardFolderData(prepared);
         return false;
     }
@@ -668,12 +678,18 @@ bool commitFolderData(const CacheLocation& location, const std::wstring& folderP
     if (!survives(CacheStep::DataInPlace)) return false;
 
     if (found >= 0) {
-        if (index.cellWidth(uint32_t(found)) == location.cellWidth &&
+        if (number == oldNumber && index.cellWidth(uint32_t(found)) == location.cellWidth &&
             index.cellHeight(uint32_t(found)) == location.cellHeight)
             return true;
         uint8_t* r = index.records.data() + size_t(found) * kIndexRecordSize;
+        writeLe32(r + kIndexNumberOffset, number);
         writeLe32(r + kIndexCellWidthOffset, uint32_t(location.cellWidth));
         writeLe32(r + kIndexCellHeightOffset, uint32_t(location.cellHeight));
+        if (!writeCacheIndex(location, index)) return false;
+        // The old file belongs to no record now; while it is still being read it stays, and
+        // a later folder may take its number.
+        if (number != oldNumber) deleteFileAt(cacheDataPath(location, oldNumber).c_str());
+        return true;
     } else {
         uint8_t record[kIndexRecordSize];
         setRecord(record, folderBytes, number, location.cellWidth, location.cellHeight);

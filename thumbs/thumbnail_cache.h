@@ -175,8 +175,8 @@ struct CacheIndex {
     int32_t cellHeight(uint32_t i) const { return int32_t(readLe32(record(i) + kIndexCellHeightOffset)); }
     // The first record of the folder (exact, case-sensitive), or -1.
     int64_t find(const std::wstring& folderPath) const;
-    // The smallest number from 10,000,000 up that no record uses.
-    uint32_t freeNumber() const;
+    // The smallest number from 10,000,000 up that no record uses (nor any of alsoTaken).
+    uint32_t freeNumber(const std::vector<uint32_t>& alsoTaken = {}) const;
 };
 
 enum class IndexState {
@@ -253,7 +253,8 @@ bool prepareFolderData(const CacheLocation& location, const CacheItemView* items
 // Under the image lock: puts the prepared file in place as the folder's data file, then
 // records the folder with the current cell size in the index (adding it under the first
 // free number, replacing a missing, short or wrongly marked index by one holding only this
-// folder). Fails, leaving the index as it was, when the index has more than 1,000,000
+// folder). When the folder's data file cannot be replaced because another load is reading
+// it, the new one goes under the first free number and the record moves there. Fails, leaving the index as it was, when the index has more than 1,000,000
 // records or cannot be read, or the data file cannot be replaced. The prepared file is
 // used up either way.
 bool commitFolderData(const CacheLocation& location, const std::wstring& folderPath, PreparedFolderData& prepared);

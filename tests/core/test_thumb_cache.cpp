@@ -300,6 +300,7 @@ TEST(CacheData, DamagedDataFilesGiveNoCache) {
     bool larger = false, smaller = false;
     ASSERT_TRUE(openFolderCache(location, L"F:\\damaged", table, larger, smaller));
     EXPECT_EQ(table.count(), 2u);
+    table.release();
 
     // Every truncation, one extra byte, a count too high or low, a stream size that runs past
     // the end, a name without terminator: no table, and never a read past the block.
@@ -414,6 +415,8 @@ TEST(CacheData, WritesTheSameBytesInEveryBuild) {
     EXPECT_EQ(dataCrc, 0x6832d149u);
 }
 
+std::vector<std::wstring> cachedNames(const CacheLocation& location, const std::wstring& folder);
+
 // A data file read through views smaller than its records: every record, looked up by name
 // in any order, has the same bytes as when the file is read whole.
 TEST(CacheData, RecordsAcrossViewBoundariesReadAsFromMemory) {
@@ -445,6 +448,21 @@ TEST(CacheData, RecordsAcrossViewBoundariesReadAsFromMemory) {
             EXPECT_EQ(std::memcmp(a, whole.record(uint32_t(i)), size), 0) << "record " << k;
         }
     }
+    // The other pane may rewrite the folder while this table is open (on Windows the mapped
+    // file cannot be replaced, so the new data takes another number); the table still reads
+    // the old records.
+    TestItems fewer;
+    fewer.add(L"w.bmp", 30, 20, 9);
+    EXPECT_TRUE(write(location, L"H:\\views", fewer));
+    EXPECT_EQ(cachedNames(location, L"H:\\views"), std::vector<std::wstring>{L"w.bmp"});
+    const int64_t last = viewed.find(L"v39.bmp");
+    ASSERT_GE(last, 0);
+    EXPECT_EQ(std::memcmp(viewed.record(uint32_t(last)), whole.record(uint32_t(last)), kDataRecordHeaderSize), 0);
+    viewed.release();
+    EXPECT_TRUE(write(location, L"H:\\views", fewer));  // and once it lets go, all is as before
+    CacheIndex index;
+    ASSERT_EQ(readCacheIndex(location, index), IndexState::Read);
+    ASSERT_EQ(index.count(), 1u);
 }
 
 // ---------------------------------------------------------------- one rule for every writer
