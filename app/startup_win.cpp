@@ -24,7 +24,7 @@
 #include "frame/main_window.h"
 #include "frame/toolbars.h"
 #include "image/decoded_image.h"
-#include "thumbs/cache_compaction.h"
+#include "thumbs/thumbnail_cache.h"
 #include "thumbs/pane.h"
 #include "thumbs/pane_access.h"
 #include "tree/tree_access.h"
@@ -246,7 +246,7 @@ bool shutdownApplication(HWND mainWindow) {
 
     freePaneItems(g_panes[0]);
     freePaneItems(g_panes[1]);
-    if (g_settings.cacheOptimise) optimiseCacheIndex(cacheFolderPath());
+    if (g_settings.cacheOptimise) optimiseCacheIndex(CacheLocation{cacheFolderPath()});
 
     MainPlacement placement;
     WINDOWPLACEMENT wp = {};

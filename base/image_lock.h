@@ -3,7 +3,9 @@
 // access and use of the load results happens while holding it, on either pane thread or on
 // the main thread. It is never held across a message pump. The one exception: the decoding
 // threads of a folder load decode JPEG files with decoders and load records of their own,
-// without it, and hand the results to the loading thread.
+// without it, and hand the results to the loading thread. A cache write compresses its
+// records into a file aside without it too, and holds it only to put that file in place
+// and update the cache index.
 // Windows: a critical section; native builds: a std::mutex.
 #pragma once
 

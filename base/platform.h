@@ -38,6 +38,33 @@ bool mapFile(const wchar_t* path, MappedFile& file);
 // Unmaps and closes whatever mapFile left open; safe to call on a cleared record.
 void unmapFile(MappedFile& file);
 
+// A read-only file whose parts are mapped one view at a time, so that reading a large file
+// needs no single block of address space as large as the file. Opened with read and delete
+// sharing. A view covers [offset, offset + size) of the file; mapView hands back the address
+// of offset (nullptr on failure or outside the file), and the base and length to give to
+// unmapView.
+class FileViews {
+public:
+    FileViews() = default;
+    ~FileViews() { close(); }
+    FileViews(const FileViews&) = delete;
+    FileViews& operator=(const FileViews&) = delete;
+
+    bool open(const wchar_t* path);
+    void close();
+    bool isOpen() const { return fileHandle_ != nullptr; }
+    uint64_t size() const { return size_; }
+    const uint8_t* mapView(uint64_t offset, size_t size, void*& base, size_t& length);
+    void unmapView(void* base, size_t length);
+    // Views start at multiples of this (the system's allocation granularity).
+    static size_t granularity();
+
+private:
+    void* fileHandle_ = nullptr;     // Windows: HANDLE; POSIX: fd + 1
+    void* mappingHandle_ = nullptr;  // Windows only
+    uint64_t size_ = 0;
+};
+
 bool pathExists(const wchar_t* path);
 bool isDirectory(const wchar_t* path);
 // Something that exists and is no directory; false for a null or empty path.

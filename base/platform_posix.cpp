@@ -85,6 +85,75 @@ void unmapFile(MappedFile& file) {
     file = MappedFile{};
 }
 
+bool FileViews::open(const wchar_t* path) {
+    close();
+    int fd = ::open(toNative(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    fileHandle_ = handleOf(fd);
+    size_ = uint64_t(st.st_size);
+    return true;
+}
+
+void FileViews::close() {
+    if (fileHandle_) ::close(fdOf(fileHandle_));
+    fileHandle_ = nullptr;
+    size_ = 0;
+}
+
+size_t FileViews::granularity() {
+    static const size_t page = [] {
+        const long n = sysconf(_SC_PAGESIZE);
+        return n > 0 ? size_t(n) : size_t(4096);
+    }();
+    return page;
+}
+
+// Under AddressSanitizer a view is an exactly sized heap copy, as mapFile's is.
+const uint8_t* FileViews::mapView(uint64_t offset, size_t size, void*& base, size_t& length) {
+    base = nullptr;
+    length = 0;
+    if (!fileHandle_ || size == 0 || offset > size_ || size > size_ - offset) return nullptr;
+#ifdef PRAVEL_MAP_AS_HEAP_COPY
+    auto* copy = static_cast<uint8_t*>(std::malloc(size));
+    size_t got = 0;
+    while (copy && got < size) {
+        const ssize_t n = ::pread(fdOf(fileHandle_), copy + got, size - got, off_t(offset + got));
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    if (!copy || got != size) {
+        std::free(copy);
+        return nullptr;
+    }
+    base = copy;
+    length = size;
+    return copy;
+#else
+    const uint64_t start = offset - offset % granularity();
+    const size_t span = size_t(offset - start) + size;
+    void* view = mmap(nullptr, span, PROT_READ, MAP_PRIVATE, fdOf(fileHandle_), off_t(start));
+    if (view == MAP_FAILED) return nullptr;
+    base = view;
+    length = span;
+    return static_cast<const uint8_t*>(view) + (offset - start);
+#endif
+}
+
+void FileViews::unmapView(void* base, size_t length) {
+    if (!base) return;
+#ifdef PRAVEL_MAP_AS_HEAP_COPY
+    (void)length;
+    std::free(base);
+#else
+    munmap(base, length);
+#endif
+}
+
 bool pathExists(const wchar_t* path) {
     struct stat st {};
     return stat(toNative(path).c_str(), &st) == 0;

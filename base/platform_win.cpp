@@ -77,6 +77,62 @@ void unmapFile(MappedFile& file) {
     file = MappedFile{};
 }
 
+bool FileViews::open(const wchar_t* path) {
+    close();
+    FileHandle h(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return false;
+    DWORD high = 0;
+    const DWORD low = GetFileSize(h.get(), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    const uint64_t size = (uint64_t(high) << 32) | low;
+    // An empty file cannot be mapped; it has no views to give either.
+    if (size != 0) {
+        KernelHandle mapping(CreateFileMappingW(h.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!mapping) return false;
+        mappingHandle_ = mapping.release();
+        ++g_liveFileHandles;
+    }
+    fileHandle_ = h.release();
+    ++g_liveFileHandles;
+    size_ = size;
+    return true;
+}
+
+void FileViews::close() {
+    if (mappingHandle_ && CloseHandle(mappingHandle_)) --g_liveFileHandles;
+    if (fileHandle_ && CloseHandle(fileOf(fileHandle_))) --g_liveFileHandles;
+    mappingHandle_ = nullptr;
+    fileHandle_ = nullptr;
+    size_ = 0;
+}
+
+size_t FileViews::granularity() {
+    static const size_t step = [] {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        return info.dwAllocationGranularity ? size_t(info.dwAllocationGranularity) : size_t(65536);
+    }();
+    return step;
+}
+
+const uint8_t* FileViews::mapView(uint64_t offset, size_t size, void*& base, size_t& length) {
+    base = nullptr;
+    length = 0;
+    if (!mappingHandle_ || size == 0 || offset > size_ || size > size_ - offset) return nullptr;
+    const uint64_t start = offset - offset % granularity();
+    const SIZE_T span = SIZE_T(offset - start) + size;
+    void* view = MapViewOfFile(mappingHandle_, FILE_MAP_READ, DWORD(start >> 32), DWORD(start), span);
+    if (!view) return nullptr;
+    base = view;
+    length = span;
+    return static_cast<const uint8_t*>(view) + (offset - start);
+}
+
+void FileViews::unmapView(void* base, size_t) {
+    if (base) UnmapViewOfFile(base);
+}
+
 bool pathExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool isDirectory(const wchar_t* path) {

@@ -19,12 +19,10 @@
 namespace {
 
 constexpr int kList = 1530, kTickAll = 1520, kTickNone = 1521, kDelete = 1522;
-constexpr wchar_t kTempPrefix[] = L"tmp";
 
 struct CacheDialogState {
-    CacheLocation location;       // the cache folder
-    uint8_t* records = nullptr;   // count index records of 532 bytes, in the index's order
-    uint32_t count = 0;
+    CacheLocation location;  // the cache folder
+    CacheIndex index;        // the records listed, in the index's order
     WNDPROC oldListProc = nullptr;
     bool modeless = false;
 };
@@ -34,56 +32,17 @@ CacheDialogState* g_state = nullptr;
 
 void defaultMessage(HWND owner, int id) { showMessage(owner, id); }
 
-void releaseRecords(CacheDialogState& s) {
-    pageFree(s.records);
-    s.records = nullptr;
-    s.count = 0;
-}
-
-// Opens a cache file and checks its 8-byte header: the mark and a count within bounds.
-// Leaves the file after the header; size is the whole file's.
-bool openCacheFile(const std::wstring& path, BinaryFile& file, uint64_t& size, uint32_t& count) {
-    uint8_t header[kCacheHeaderSize];
-    if (!file.open(path.c_str(), BinaryFile::ReadOnly)) return false;
-    size = file.size();
-    if (size < kCacheHeaderSize || !file.read(header, sizeof header) || readLe32(header) != kCacheFormatMark)
-        return false;
-    count = readLe32(header + 4);
-    return count <= kCacheMaxCount;
-}
-
-// Reads the index into s.records. Records cut off at the end of the file are not records
-// (the cache's own index update reads it the same way), so only the complete ones count.
-// Caller holds the image lock.
-bool readIndex(CacheDialogState& s) {
-    releaseRecords(s);
-    BinaryFile file;
-    uint64_t size = 0;
-    uint32_t count = 0;
-    bool ok = false;
-    if (openCacheFile(cacheIndexPath(s.location), file, size, count)) {
-        const uint64_t complete = (size - kCacheHeaderSize) / kIndexRecordSize;
-        const uint32_t n = complete < count ? uint32_t(complete) : count;
-        const uint64_t bytes = uint64_t(n) * kIndexRecordSize;
-        if (n == 0) {
-            ok = true;
-        } else if (bytes <= SIZE_MAX) {
-            s.records = static_cast<uint8_t*>(pageAlloc(size_t(bytes)));
-            ok = s.records && file.read(s.records, size_t(bytes));
-        }
-        if (ok) s.count = n;
-    }
-    if (!ok) releaseRecords(s);
-    return ok;
-}
-
-const uint8_t* recordAt(const CacheDialogState& s, uint32_t i) { return s.records + size_t(i) * kIndexRecordSize; }
-uint32_t recordNumber(const CacheDialogState& s, uint32_t i) { return readLe32(recordAt(s, i) + kIndexNumberOffset); }
-
-// The thumbnail count and byte size of a data file whose 8-byte header is valid.
+// The thumbnail count and byte size of a data file whose 8-byte header is valid: the mark,
+// and a count within bounds.
 bool dataFileSummary(const std::wstring& path, uint32_t& thumbnails, uint64_t& bytes) {
     BinaryFile file;
-    return openCacheFile(path, file, bytes, thumbnails);
+    uint8_t header[kCacheHeaderSize];
+    if (!file.open(path.c_str(), BinaryFile::ReadOnly)) return false;
+    bytes = file.size();
+    if (bytes < kCacheHeaderSize || !file.read(header, sizeof header) || readLe32(header) != kCacheFormatMark)
+        return false;
+    thumbnails = readLe32(header + 4);
+    return thumbnails <= kCacheMaxCount;
 }
 
 struct ColumnSpec {
@@ -125,10 +84,10 @@ void fillRows(HWND dlg, const CacheDialogState& s) {
     HWND list = GetDlgItem(dlg, kList);
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-    SendMessageW(list, LVM_SETITEMCOUNT, WPARAM(s.count), 0);
-    for (uint32_t i = 0; i < s.count; ++i) {
-        const uint8_t* r = recordAt(s, i);
-        const uint32_t number = readLe32(r + kIndexNumberOffset);
+    const CacheIndex& index = s.index;
+    SendMessageW(list, LVM_SETITEMCOUNT, WPARAM(index.count()), 0);
+    for (uint32_t i = 0; i < index.count(); ++i) {
+        const uint32_t number = index.number(i);
         const std::wstring numberText = std::to_wstring(number);
         LVITEMW item{};
         item.mask = LVIF_TEXT;
@@ -136,10 +95,8 @@ void fillRows(HWND dlg, const CacheDialogState& s) {
         item.pszText = const_cast<wchar_t*>(numberText.c_str());
         const int row = int(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
         if (row < 0) break;
-        setCell(list, row, 1, decodeCacheName(r));
-        setCell(list, row, 2,
-                std::to_wstring(int32_t(readLe32(r + kIndexCellWidthOffset))) + L"x" +
-                    std::to_wstring(int32_t(readLe32(r + kIndexCellHeightOffset))));
+        setCell(list, row, 1, index.folder(i));
+        setCell(list, row, 2, std::to_wstring(index.cellWidth(i)) + L"x" + std::to_wstring(index.cellHeight(i)));
         uint32_t thumbnails = 0;
         uint64_t bytes = 0;
         if (dataFileSummary(cacheDataPath(s.location, number), thumbnails, bytes)) {
@@ -175,91 +132,34 @@ void tickAll(HWND dlg, bool on) {
     SendDlgItemMessageW(dlg, kList, LVM_SETITEMSTATE, WPARAM(-1), reinterpret_cast<LPARAM>(&item));
 }
 
-bool writeAll(HANDLE file, const uint8_t* data, uint64_t size) {
-    while (size > 0) {
-        const DWORD chunk = size > (1u << 30) ? DWORD(1u << 30) : DWORD(size);
-        DWORD put = 0;
-        if (!WriteFile(file, data, chunk, &put, nullptr) || put != chunk) return false;
-        data += put;
-        size -= put;
-    }
-    return true;
-}
-
-// Writes a new index of the kept records (those with a non-zero number, in order) to a
-// temporary file and copies it over "index.dat". Failures add their message ids; false
-// when "index.dat" was not replaced.
-bool rewriteIndex(const CacheDialogState& s, const std::vector<uint32_t>& kept, std::vector<int>& messages) {
-    wchar_t tempFolder[MAX_PATH + 1] = {};
-    wchar_t tempPath[MAX_PATH + 1] = {};
-    const DWORD folderLength = GetTempPathW(MAX_PATH + 1, tempFolder);
-    if (folderLength == 0 || folderLength > MAX_PATH || GetTempFileNameW(tempFolder, kTempPrefix, 0, tempPath) == 0) {
-        messages.push_back(MsgTempCreateFailed);
-        return false;
-    }
-    FileHandle file(CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        messages.push_back(MsgReadFailed);
-        if (!DeleteFileW(tempPath)) messages.push_back(MsgTempDeleteFailed);
-        return false;
-    }
-    uint8_t header[kCacheHeaderSize];
-    writeLe32(header, kCacheFormatMark);
-    writeLe32(header + 4, uint32_t(kept.size()));
-    bool written = writeAll(file.get(), header, sizeof header);
-    for (size_t k = 0; written && k < kept.size(); ++k)
-        written = writeAll(file.get(), recordAt(s, kept[k]), kIndexRecordSize);
-    // Closed before the copy, which opens it again; the close is the write's last chance to fail.
-    if (!file.close()) written = false;
-    // A temporary index that could not be written whole never replaces the real one.
-    bool replaced = false;
-    if (!written)
-        messages.push_back(MsgCacheAccessFailed);
-    else if (!CopyFileW(tempPath, cacheIndexPath(s.location).c_str(), FALSE))
-        messages.push_back(MsgCacheAccessFailed);
-    else
-        replaced = true;
-    if (!DeleteFileW(tempPath)) messages.push_back(MsgTempDeleteFailed);
-    return replaced;
-}
-
-// "キャッシュファイル削除": deletes the data files of the ticked rows and rewrites the index
-// without their records. The file work runs under the image lock; the messages of failed
-// steps are shown afterwards, in the order the steps failed.
+// "キャッシュファイル削除": removes the ticked rows' records from the index and then deletes
+// their data files. The index is read again under the image lock first: a pane load may
+// have added a record since the list was filled, and rewriting the list's copy would drop
+// it and orphan that folder's data file. The messages of failed steps are shown afterwards.
 void deleteTicked(HWND dlg, CacheDialogState& s) {
     HWND list = GetDlgItem(dlg, kList);
     const int rows = int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    std::vector<uint32_t> kept;
-    std::vector<uint32_t> ticked;
-    for (uint32_t i = 0; i < s.count; ++i) {
-        if (int(i) < rows && rowTicked(list, int(i)))
-            ticked.push_back(i);
-        else
-            kept.push_back(i);
+    std::vector<CacheRecordKey> doomed;
+    for (uint32_t i = 0; i < s.index.count(); ++i) {
+        if (int(i) < rows && rowTicked(list, int(i))) doomed.push_back({s.index.number(i), s.index.folder(i)});
     }
-    if (ticked.empty()) return;
+    if (doomed.empty()) return;
 
     std::vector<int> messages;
     {
         ImageLockGuard lock;
-        for (uint32_t i : ticked) {
-            if (!DeleteFileW(cacheDataPath(s.location, recordNumber(s, i)).c_str())) messages.push_back(MsgDeleteFailed);
+        int notDeleted = 0;
+        CacheIndex now;
+        if (deleteFolderRecords(s.location, doomed, now, &notDeleted)) {
+            s.index = std::move(now);
+            messages.assign(size_t(notDeleted), MsgDeleteFailed);
+        } else {
+            // Nothing was deleted: the index and every data file are as they were. The list
+            // shows the index as it is now, when it can still be read.
+            messages.push_back(MsgCacheAccessFailed);
+            CacheIndex current;
+            if (readCacheIndex(s.location, current) == IndexState::Read) s.index = std::move(current);
         }
-        if (kept.empty()) {
-            if (DeleteFileW(cacheIndexPath(s.location).c_str())) {
-                releaseRecords(s);
-            } else {
-                messages.push_back(MsgDeleteFailed);
-            }
-        } else if (rewriteIndex(s, kept, messages)) {
-            // The kept records move up, in order, into the places of the removed ones.
-            for (uint32_t k = 0; k < kept.size(); ++k) {
-                if (kept[k] != k) std::memmove(s.records + size_t(k) * kIndexRecordSize, recordAt(s, kept[k]), kIndexRecordSize);
-            }
-            s.count = uint32_t(kept.size());
-        }
-        // When the index could not be replaced the table still mirrors the files: the rows stay,
-        // and those whose data file is gone now show no count and size.
         fillRows(dlg, s);
     }
     for (int id : messages) g_cacheDialogMessage(dlg, id);
@@ -287,7 +187,6 @@ void addColumn(HWND list, int index, const wchar_t* heading, int width, int form
 
 void dropState() {
     if (!g_state) return;
-    releaseRecords(*g_state);
     delete g_state;
     g_state = nullptr;
 }
@@ -351,7 +250,7 @@ CacheDialogState* openState(HWND owner, bool modeless) {
     bool read;
     {
         ImageLockGuard lock;
-        read = readIndex(*s);
+        read = readCacheIndex(s->location, s->index) == IndexState::Read;
     }
     if (!read) {
         delete s;

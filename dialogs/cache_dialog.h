@@ -2,10 +2,11 @@
 // cache index with the size of its data file, and deletes the data of the ticked folders.
 // Main thread only.
 //
-// It works on the cache files directly, but every read of the index and every deletion runs
-// while it holds the image lock (never across a message box): a pane thread caches only
-// under that lock, so a deletion can never interleave with a pane registering or writing
-// a folder; a pane that lists a deleted folder again simply decodes it and registers it anew.
+// It works on the cache files through the cache module, and every read of the index and
+// every deletion runs while it holds the image lock (never across a message box): a pane
+// caches only under that lock, so a deletion can never interleave with a pane putting a
+// folder's data in place; a pane that lists a deleted folder again simply decodes it and
+// registers it anew.
 #pragma once
 
 #include <windows.h>

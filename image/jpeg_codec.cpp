@@ -57,6 +57,8 @@ struct DecoderContext {
     wchar_t message[kMessageChars];
 };
 
+// One per encode, on the caller's stack: the cache write compresses on a thread of its own
+// while the loading threads decode.
 struct EncoderContext {
     jpeg_compress_struct cinfo;
     ErrorManager error;
@@ -64,14 +66,14 @@ struct EncoderContext {
     uint8_t* output;
     uint32_t capacity;
     bool spilled;  // the caller's block filled up and writes went to the spill area
+    // Landing area once the caller's block is exactly full: a stream that ends right at the
+    // block's end is still good, anything written here means it did not fit.
+    uint8_t spill[64];
+    wchar_t message[kMessageChars];
 };
 
 DecoderContext g_dec;
-EncoderContext g_enc;
 wchar_t g_message[kMessageChars];
-// Landing area for the encoder once the caller's block is exactly full: a stream that ends
-// right at the block's end is still good, anything written here means it did not fit.
-uint8_t g_spill[64];
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
@@ -336,40 +338,45 @@ DecodedImage* decodeBlock(DecoderContext& dec, const uint8_t* data, size_t size,
 
 // ---------------------------------------------------------------- memory destination
 
+EncoderContext& encoderOf(j_compress_ptr cinfo) { return *static_cast<EncoderContext*>(cinfo->client_data); }
+
 void destinationInit(j_compress_ptr cinfo) {
-    cinfo->dest->next_output_byte = g_enc.output;
-    cinfo->dest->free_in_buffer = g_enc.capacity;
+    cinfo->dest->next_output_byte = encoderOf(cinfo).output;
+    cinfo->dest->free_in_buffer = encoderOf(cinfo).capacity;
 }
 
 // The caller's block is full. A stream that ends exactly there is fine, so writing goes on
 // into a small spill area; a byte landing there (or the spill filling up) means it did not fit.
 boolean destinationFull(j_compress_ptr cinfo) {
-    if (g_enc.spilled) ERREXIT(cinfo, JERR_BUFFER_SIZE);
-    g_enc.spilled = true;
-    cinfo->dest->next_output_byte = g_spill;
-    cinfo->dest->free_in_buffer = sizeof g_spill;
+    EncoderContext& enc = encoderOf(cinfo);
+    if (enc.spilled) ERREXIT(cinfo, JERR_BUFFER_SIZE);
+    enc.spilled = true;
+    cinfo->dest->next_output_byte = enc.spill;
+    cinfo->dest->free_in_buffer = sizeof enc.spill;
     return TRUE;
 }
 
 void destinationTerm(j_compress_ptr cinfo) {
-    if (g_enc.spilled && cinfo->dest->free_in_buffer != sizeof g_spill) ERREXIT(cinfo, JERR_BUFFER_SIZE);
+    EncoderContext& enc = encoderOf(cinfo);
+    if (enc.spilled && cinfo->dest->free_in_buffer != sizeof enc.spill) ERREXIT(cinfo, JERR_BUFFER_SIZE);
 }
 
-bool runEncode(const uint8_t* pixels, uint32_t width, uint32_t height) {
-    jpeg_compress_struct& cinfo = g_enc.cinfo;
-    cinfo.err = jpeg_std_error(&g_enc.error.pub);
-    g_enc.error.pub.error_exit = errorExit;
-    g_enc.error.pub.output_message = outputMessage;
-    g_enc.error.message = g_message;
-    if (setjmp(g_enc.error.returnPoint)) {
+bool runEncode(EncoderContext& enc, const uint8_t* pixels, uint32_t width, uint32_t height) {
+    jpeg_compress_struct& cinfo = enc.cinfo;
+    cinfo.err = jpeg_std_error(&enc.error.pub);
+    enc.error.pub.error_exit = errorExit;
+    enc.error.pub.output_message = outputMessage;
+    enc.error.message = enc.message;
+    if (setjmp(enc.error.returnPoint)) {
         jpeg_destroy_compress(&cinfo);
         return false;
     }
     jpeg_create_compress(&cinfo);
-    g_enc.destination.init_destination = destinationInit;
-    g_enc.destination.empty_output_buffer = destinationFull;
-    g_enc.destination.term_destination = destinationTerm;
-    cinfo.dest = &g_enc.destination;
+    cinfo.client_data = &enc;
+    enc.destination.init_destination = destinationInit;
+    enc.destination.empty_output_buffer = destinationFull;
+    enc.destination.term_destination = destinationTerm;
+    cinfo.dest = &enc.destination;
 
     cinfo.image_width = width;
     cinfo.image_height = height;
@@ -393,8 +400,8 @@ bool runEncode(const uint8_t* pixels, uint32_t width, uint32_t height) {
         jpeg_write_scanlines(&cinfo, rows, count);
     }
     jpeg_finish_compress(&cinfo);
-    const size_t left = g_enc.spilled ? 0 : cinfo.dest->free_in_buffer;
-    g_enc.capacity -= uint32_t(left);
+    const size_t left = enc.spilled ? 0 : cinfo.dest->free_in_buffer;
+    enc.capacity -= uint32_t(left);
     jpeg_destroy_compress(&cinfo);
     return true;
 }
@@ -479,15 +486,14 @@ DecodedImage* decodeJpegWith(JpegDecoder* decoder, const wchar_t* path, int32_t 
 }
 
 bool encodeJpegThumbnail(uint8_t* output, uint32_t* capacity, const uint8_t* pixels, const DepthConversion& conversion) {
-    g_message[0] = 0;
-    g_dec.message[0] = 0;
     if (!output || !capacity || *capacity == 0 || !pixels || conversion.width <= 0 || conversion.height <= 0 ||
         conversion.width > JPEG_MAX_DIMENSION || conversion.height > JPEG_MAX_DIMENSION)
         return false;
-    g_enc.output = output;
-    g_enc.capacity = *capacity;
-    g_enc.spilled = false;
-    if (!runEncode(pixels, uint32_t(conversion.width), uint32_t(conversion.height))) return false;
-    *capacity = g_enc.capacity;
+    EncoderContext enc{};
+    enc.output = output;
+    enc.capacity = *capacity;
+    enc.spilled = false;
+    if (!runEncode(enc, pixels, uint32_t(conversion.width), uint32_t(conversion.height))) return false;
+    *capacity = enc.capacity;
     return true;
 }

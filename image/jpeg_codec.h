@@ -34,7 +34,7 @@ DecodedImage* decodeJpegMemory(const uint8_t* data, size_t size, int32_t targetW
 // conversion supplies width and height (nothing else is used). *capacity is the size of
 // output on entry and the number of compressed bytes on success. Returns false on a library
 // error, unusable size, or when the stream does not fit in capacity; nothing is ever written
-// past output + capacity.
+// past output + capacity. Keeps no state between calls, so any thread may encode.
 bool encodeJpegThumbnail(uint8_t* output, uint32_t* capacity, const uint8_t* pixels, const DepthConversion& conversion);
 
 // A decoder of its own for a thread that decodes without the image lock (the thumbnail

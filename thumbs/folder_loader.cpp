@@ -346,6 +346,71 @@ void askVisible(const FolderLoadHooks& hooks, DecodePool* pool, size_t filled, s
     pool->setVisible(nameOf(first), nameOf(end));
 }
 
+// The cache write: the records are compressed into a file aside on a thread of its own,
+// while this thread keeps answering through proceed (every kWriteSliceMs at most) and can
+// give the write up; only putting the file in place and updating the index take the image
+// lock. Without a thread the records are compressed here, proceed asked before each.
+// records receives the number of records the new data file holds.
+constexpr int kWriteSliceMs = 10;
+
+struct CacheWriteJob {
+    const CacheLocation* location = nullptr;
+    const std::vector<CacheItemView>* views = nullptr;
+    PreparedFolderData prepared;
+    std::atomic<bool> giveUp{false};
+    bool made = false;
+    WorkerSemaphore done;
+
+    static void run(void* argument) {
+        auto& job = *static_cast<CacheWriteJob*>(argument);
+        job.made = prepareFolderData(*job.location, job.views->data(), job.views->size(), job.prepared,
+                                     [&job] { return !job.giveUp.load(); });
+        job.done.release();
+    }
+};
+
+bool writeCacheOffThread(const CacheLocation& location, const std::wstring& folder,
+                         const std::vector<CacheItemView>& views, const FolderLoadHooks& hooks,
+                         const std::function<bool()>& ask, FolderLoadStats& stats) {
+    uint32_t& records = stats.cacheRecords;
+    records = 0;
+    Clock::time_point asked = Clock::now();
+    const auto proceed = [&] {
+        const double gap = millisecondsSince(asked);
+        if (gap > stats.writeLongestGapMs) stats.writeLongestGapMs = gap;
+        const bool go = ask();
+        asked = Clock::now();
+        return go;
+    };
+    CacheWriteJob job;
+    job.location = &location;
+    job.views = &views;
+    // Asked before the first record and after the last as well: a stop that arrives at any
+    // time during the write gives it up.
+    if (!proceed()) return false;
+    WorkerThread thread;
+    if (job.done.valid() && thread.start(&CacheWriteJob::run, &job)) {
+        while (!job.done.wait(kWriteSliceMs)) {
+            if (!job.giveUp.load() && !proceed()) job.giveUp.store(true);
+        }
+        thread.join();
+        if (!job.giveUp.load() && !proceed()) job.giveUp.store(true);
+    } else {
+        job.made = prepareFolderData(location, views.data(), views.size(), job.prepared, proceed);
+    }
+    if (!job.made) return false;
+    if (job.giveUp.load()) {
+        discardFolderData(job.prepared);
+        return false;
+    }
+    records = job.prepared.records;
+    const Clock::time_point locked = Clock::now();
+    LockScope lock(hooks);
+    const bool committed = commitFolderData(location, folder, job.prepared);
+    stats.writeLockMs = millisecondsSince(locked);
+    return committed;
+}
+
 }  // namespace
 
 void setAutomaticLoadWorkers(int32_t workers) { g_automaticWorkers.store(workers > 0 ? workers : 0); }
@@ -557,7 +622,6 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     phase = Clock::now();
     if (stopped == LoadStop::None && settings.useCache && cacheNeedsRewrite) {
         if (hooks.beforeWrite) hooks.beforeWrite();
-        LockScope lock(hooks);
         std::vector<CacheItemView> views(slotName.size());
         for (size_t slot = 0; slot < slotName.size(); ++slot) {
             if (hooks.itemForCache) hooks.itemForCache(slot, views[slot]);
@@ -568,8 +632,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             if (!go) stats.cacheWriteGivenUp = true;
             return go;
         };
-        stats.cacheWritten =
-            writeFolderCache(location, folder, views.data(), views.size(), &stats.cacheRecords, proceed);
+        stats.cacheWritten = writeCacheOffThread(location, folder, views, hooks, proceed, stats);
         if (stats.cacheWriteGivenUp && stop) stopped = stop->load();
         stats.stop = stopped;
     }

@@ -89,7 +89,8 @@ enum class LoadStop : int32_t { None = 0, Clear, EndThread };
 
 // Every hook may be left empty.
 struct FolderLoadHooks {
-    // The image lock around enumeration, cache opening, each file and the cache write.
+    // The image lock around enumeration, cache opening, each file, and the end of the cache
+    // write (putting its data file in place and updating the index).
     std::function<void()> lock;
     std::function<void()> unlock;
     // After the enumeration (lock released), with the number of names kept (at most
@@ -107,10 +108,13 @@ struct FolderLoadHooks {
     std::function<LoadStop(size_t filesDone, bool secondPass)> afterFile;
     // Before the cache write (lock released), when one will happen: the pane shows "Save".
     std::function<void()> beforeWrite;
-    // The cache write reads the items through this (lock held): fill view for slot.
+    // The cache write reads the items through this (lock released): fill view for slot. The
+    // pixels it names are read by the write's own thread until the write ends, so the items
+    // must stay as they are until then.
     std::function<void(size_t slot, CacheItemView& view)> itemForCache;
-    // Asked before each record of the cache write (lock held): the pane answers what other
-    // threads send it meanwhile. Return false to give the write up; the old data file stays.
+    // Asked at least every 20 ms while the cache write compresses its records on a thread of
+    // its own (lock released): the pane answers what other threads send it meanwhile. Return
+    // false to give the write up; the old data file and the index stay as they were.
     std::function<bool()> duringWrite;
     // The slots in view, [first, end) (lock released, asked whenever the loader waits or
     // after a file). The names they will hold are decoded before the others, and what the
@@ -154,6 +158,9 @@ struct FolderLoadStats {
     double loaderCpuMs = 0, workerCpuMsMax = 0, workerCpuMsTotal = 0;
     uint32_t cacheRecords = 0;
     LoadStop stop = LoadStop::None;
+    // The cache write: how long it held the image lock, and the longest the loading thread
+    // went without asking duringWrite, milliseconds.
+    double writeLockMs = 0, writeLongestGapMs = 0;
     // Wall time of each phase, milliseconds.
     double enumerateMs = 0, openCacheMs = 0, firstPassMs = 0, secondPassMs = 0, writeCacheMs = 0, totalMs = 0;
 };
@@ -161,9 +168,9 @@ struct FolderLoadStats {
 // Runs the whole load of folder. Returns LoadStop::None when it ran to its end (or found
 // nothing, or `listed` gave up), otherwise what afterFile returned or the value of
 // *stop (checked after every file, while waiting for the decoding threads, whose afterFile
-// calls then repeat the last count, and before every record of the cache write; a write
-// stopped so is given up and the load returns *stop). When it returns, no decoding thread
-// runs. Items are delivered through the hooks; the summary
+// calls then repeat the last count, and with duringWrite while the cache write runs; a
+// write stopped so is given up and the load returns *stop). When it returns, no decoding
+// or cache-write thread runs. Items are delivered through the hooks; the summary
 // goes to stats.
 LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings,
                               const FolderLoadHooks& hooks, FolderLoadStats& stats,

@@ -583,9 +583,9 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     hooks.itemForCache = [&](size_t slot, CacheItemView& view) {
         if (slot < static_cast<size_t>(pane.itemCount)) view = cacheViewOf(pane.items[slot]);
     };
-    // The write holds the image lock for its whole length but still answers the questions
-    // other threads send (snapshots, selection copies) and sees a stop between two records.
-    // Posted messages wait for the end of the write.
+    // While the write's thread compresses the records, the pane answers the questions other
+    // threads send (snapshots, selection copies) and sees a stop. Posted messages wait for
+    // the end of the write: they could change the items the write is reading.
     hooks.duringWrite = [&pane] {
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);

@@ -1,6 +1,7 @@
 // The thumbnail cache files (see thumbnail_cache.h).
 #include "thumbs/thumbnail_cache.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -153,90 +154,152 @@ bool findFolderData(const CacheLocation& location, const std::wstring& folderPat
     return false;
 }
 
-FolderCache::FolderCache(FolderCache&& other) noexcept { *this = std::move(other); }
+// ---------------------------------------------------------------- data files
 
-FolderCache& FolderCache::operator=(FolderCache&& other) noexcept {
-    if (this != &other) {
-        release();
-        block_ = other.block_;
-        data_ = other.data_;
-        offsets_ = other.offsets_;
-        size_ = other.size_;
-        count_ = other.count_;
-        buckets_ = std::move(other.buckets_);
-        other.block_ = nullptr;
-        other.data_ = nullptr;
-        other.offsets_ = nullptr;
-        other.size_ = 0;
-        other.count_ = 0;
+namespace {
+
+std::atomic<size_t> g_viewBytes{size_t(16) << 20};
+
+}  // namespace
+
+void setCacheViewBytes(size_t bytes) { g_viewBytes.store(bytes ? bytes : 1); }
+
+void FolderCache::dropViews() const {
+    for (View& v : views_) {
+        if (v.base) file_.unmapView(v.base, v.length);
+        v = View{};
     }
-    return *this;
 }
 
 void FolderCache::release() {
-    pageFree(block_);
-    block_ = nullptr;
-    data_ = nullptr;
-    offsets_ = nullptr;
-    size_ = 0;
-    count_ = 0;
+    dropViews();
+    file_.close();
+    pageFree(copy_);
+    copy_ = nullptr;
+    open_ = false;
+    starts_.clear();
     buckets_.clear();
 }
 
-bool FolderCache::adopt(uint8_t* block, size_t size, uint32_t count) {
-    release();
-    auto* offsets = reinterpret_cast<uint32_t*>(block);
-    const uint8_t* data = block + size_t(count) * 4u;
-    // Walk the records: each must lie wholly inside the contents, carry a terminated
-    // name, and the last must end exactly where the file does. Anything else is a
-    // truncated or damaged file, which is better treated as no cache at all.
-    size_t at = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (size - at < kDataRecordHeaderSize) return false;
-        const uint8_t* header = data + at;
-        if (nameUnits(header) < 0) return false;
-        const uint32_t stream = readLe32(header + kDataStreamSizeOffset);
-        if (stream > size - at - kDataRecordHeaderSize) return false;
-        offsets[i] = uint32_t(at);
-        at += kDataRecordHeaderSize + stream;
+const uint8_t* FolderCache::bytesAt(uint64_t offset, size_t size) const {
+    if (copy_) return copy_ + offset;
+    View* oldest = &views_[0];
+    for (View& v : views_) {
+        if (v.data && offset >= v.start && offset - v.start <= v.size && size <= v.size - (offset - v.start)) {
+            v.lastUse = ++useClock_;
+            return v.data + (offset - v.start);
+        }
+        if (v.lastUse < oldest->lastUse) oldest = &v;
     }
-    if (at != size) return false;
+    // A new view from the granularity step at or below offset, at least the set size and
+    // always the whole request, but never past the file's end.
+    const size_t step = FileViews::granularity();
+    const uint64_t start = offset - offset % step;
+    uint64_t span = g_viewBytes.load();
+    span = (span + step - 1) / step * step;
+    if (span < offset - start + size) span = offset - start + size;
+    if (span > file_.size() - start) span = file_.size() - start;
+    if (oldest->base) file_.unmapView(oldest->base, oldest->length);
+    *oldest = View{};
+    void* base = nullptr;
+    size_t length = 0;
+    const uint8_t* data = file_.mapView(start, size_t(span), base, length);
+    if (!data) return nullptr;
+    oldest->start = start;
+    oldest->size = size_t(span);
+    oldest->data = data;
+    oldest->base = base;
+    oldest->length = length;
+    oldest->lastUse = ++useClock_;
+    return data + (offset - start);
+}
 
-    // Lookups by name: a hash table that keeps the first record of every name, which
-    // answers exactly what a search of the table in order would.
+const uint8_t* FolderCache::record(uint32_t i) const {
+    if (!open_ || i + 1 >= starts_.size()) return nullptr;
+    return bytesAt(starts_[i], size_t(starts_[i + 1] - starts_[i]));
+}
+
+const uint8_t* FolderCache::recordStream(uint32_t i) const {
+    const uint8_t* r = record(i);
+    return r ? r + kDataRecordHeaderSize : nullptr;
+}
+
+bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
+    // Every record takes at least its header; a larger count cannot be right.
+    if (count > (fileSize - kCacheHeaderSize) / kDataRecordHeaderSize) return false;
     try {
+        starts_.resize(size_t(count) + 1);
         size_t buckets = 16;
         while (buckets < size_t(count) * 2) buckets <<= 1;
         buckets_.assign(buckets, 0);
     } catch (const std::bad_alloc&) {
-        buckets_.clear();
         return false;
     }
+    // Walk the records: each must lie wholly inside the file, carry a terminated name, and
+    // the last must end exactly where the file does. Anything else is a truncated or damaged
+    // file, which is better treated as no cache at all. The names go into a hash table that
+    // keeps the first record of every name, which answers exactly what a search of the
+    // table in order would.
     const size_t mask = buckets_.size() - 1;
+    uint64_t at = kCacheHeaderSize;
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t* name = data + offsets[i];
-        const size_t bytes = size_t(nameUnits(name)) * 2;
-        size_t slot = hashName(name, bytes) & mask;
+        if (fileSize - at < kDataRecordHeaderSize) return false;
+        const uint8_t* header = bytesAt(at, kDataRecordHeaderSize);
+        if (!header) return false;
+        const int units = nameUnits(header);
+        if (units < 0) return false;
+        const uint32_t stream = readLe32(header + kDataStreamSizeOffset);
+        const size_t bytes = size_t(units) * 2;
+        size_t slot = hashName(header, bytes) & mask;
+        starts_[i] = at;
         for (;; slot = (slot + 1) & mask) {
             const uint32_t other = buckets_[slot];
             if (other == 0) {
                 buckets_[slot] = i + 1;
                 break;
             }
-            const uint8_t* otherName = data + offsets[other - 1];
-            if (size_t(nameUnits(otherName)) * 2 == bytes && std::memcmp(otherName, name, bytes) == 0) break;
+            // header stays mapped: the view just used is the last one to be replaced.
+            const uint8_t* otherName = bytesAt(starts_[other - 1], kDataRecordHeaderSize);
+            if (!otherName) return false;
+            if (size_t(nameUnits(otherName)) * 2 == bytes && std::memcmp(otherName, header, bytes) == 0) break;
         }
+        if (stream > fileSize - at - kDataRecordHeaderSize) return false;
+        at += kDataRecordHeaderSize + stream;
     }
-    block_ = block;
-    data_ = data;
-    offsets_ = offsets;
-    size_ = size;
-    count_ = count;
+    if (at != fileSize) return false;
+    starts_[count] = at;
+    return true;
+}
+
+bool FolderCache::openFile(const std::wstring& path) {
+    release();
+    if (!file_.open(path.c_str())) return false;
+    const uint64_t size = file_.size();
+    const uint8_t* header = size >= kCacheHeaderSize && size <= 0x7FFFFFFFu ? bytesAt(0, kCacheHeaderSize) : nullptr;
+    if (!header || readLe32(header) != kCacheFormatMark || !walk(size, readLe32(header + 4))) {
+        release();
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+bool FolderCache::openBytes(const uint8_t* bytes, size_t size) {
+    release();
+    if (!bytes || size < kCacheHeaderSize || size > 0x7FFFFFFFu || readLe32(bytes) != kCacheFormatMark) return false;
+    copy_ = static_cast<uint8_t*>(pageAlloc(size));
+    if (!copy_) return false;
+    std::memcpy(copy_, bytes, size);
+    if (!walk(size, readLe32(bytes + 4))) {
+        release();
+        return false;
+    }
+    open_ = true;
     return true;
 }
 
 int64_t FolderCache::find(const std::wstring& name) const {
-    if (!block_ || buckets_.empty()) return -1;
+    if (!open_ || buckets_.empty()) return -1;
     const std::string wanted = utf16leBytes(name);
     if (wanted.size() > kCacheNameMaxUnits * 2) return -1;
     const size_t mask = buckets_.size() - 1;
@@ -244,7 +307,9 @@ int64_t FolderCache::find(const std::wstring& name) const {
     for (;; slot = (slot + 1) & mask) {
         const uint32_t entry = buckets_[slot];
         if (entry == 0) return -1;
-        if (nameEquals(data_ + offsets_[entry - 1], wanted)) return int64_t(entry - 1);
+        const uint8_t* header = bytesAt(starts_[entry - 1], kDataRecordHeaderSize);
+        if (!header) return -1;
+        if (nameEquals(header, wanted)) return int64_t(entry - 1);
     }
 }
 
@@ -255,64 +320,26 @@ bool openFolderCache(const CacheLocation& location, const std::wstring& folderPa
     const bool found = findFolderData(location, folderPath, lookup);
     if (lookup.cacheTooLarge) cacheTooLarge = true;
     if (lookup.cacheTooSmall) cacheTooSmall = true;
-    if (!found) return false;
-
-    BinaryFile file;
-    if (!file.open(lookup.dataPath.c_str(), BinaryFile::ReadOnly)) return false;
-    const uint64_t fileSize = file.size();
-    uint8_t header[kCacheHeaderSize];
-    if (fileSize < kCacheHeaderSize || fileSize > 0x7FFFFFFFu || !file.read(header, sizeof header) ||
-        readLe32(header) != kCacheFormatMark)
-        return false;
-    const uint32_t count = readLe32(header + 4);
-    const size_t contents = size_t(fileSize - kCacheHeaderSize);
-    // Every record takes at least its header; a larger count cannot be right.
-    if (count > contents / kDataRecordHeaderSize) return false;
-    const size_t total = size_t(count) * 4u + contents;
-    auto* block = static_cast<uint8_t*>(pageAlloc(total ? total : 1));
-    if (!block) return false;
-    if (contents != 0 && !file.read(block + size_t(count) * 4u, contents)) {
-        pageFree(block);
-        return false;
-    }
-    if (!table.adopt(block, contents, count)) {
-        pageFree(block);
-        return false;
-    }
-    return true;
+    return found && table.openFile(lookup.dataPath);
 }
 
-bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table) {
-    table.release();
-    if (!bytes || size < kCacheHeaderSize || size > 0x7FFFFFFFu || readLe32(bytes) != kCacheFormatMark) return false;
-    const uint32_t count = readLe32(bytes + 4);
-    const size_t contents = size - kCacheHeaderSize;
-    if (count > contents / kDataRecordHeaderSize) return false;
-    const size_t total = size_t(count) * 4u + contents;
-    auto* block = static_cast<uint8_t*>(pageAlloc(total ? total : 1));
-    if (!block) return false;
-    if (contents) std::memcpy(block + size_t(count) * 4u, bytes + kCacheHeaderSize, contents);
-    if (!table.adopt(block, contents, count)) {
-        pageFree(block);
-        return false;
-    }
-    return true;
-}
+bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table) { return table.openBytes(bytes, size); }
 
 bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
                    int32_t cellWidth, int32_t cellHeight) {
     const int64_t found = table.find(fileName);
     if (found < 0) return false;
     const uint32_t i = uint32_t(found);
-    const uint8_t* header = table.recordHeader(i);
+    const uint8_t* header = table.record(i);
+    if (!header) return false;
     const FileFacts facts = decodeFacts(header + kDataFactsOffset);
 
     FileTime now;
     if (!getLastWriteTime(filePath.c_str(), now) || !(now == facts.lastWriteTime)) return false;
 
     DecodeCounters counters;
-    DecodedImage* image =
-        decodeJpegMemory(table.recordStream(i), table.recordStreamSize(i), cellWidth, cellHeight, counters);
+    DecodedImage* image = decodeJpegMemory(header + kDataRecordHeaderSize, table.recordStreamSize(i), cellWidth,
+                                           cellHeight, counters);
     if (!image) return false;
     // Only a colour stream of the stored size is this file's thumbnail; anything else
     // means a damaged record, and the file is decoded instead.
@@ -331,116 +358,230 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
     return true;
 }
 
-// ---------------------------------------------------------------- writing
+// ---------------------------------------------------------------- the index
+
+bool (*g_cacheStepHook)(CacheStep) = nullptr;
 
 namespace {
 
-bool createIndex(const CacheLocation& location, const std::string& folderBytes, std::wstring& dataPath) {
-    if (!isDirectory(location.folder.c_str())) createDirectoryAt(location.folder.c_str());
-    uint8_t bytes[kCacheHeaderSize + kIndexRecordSize] = {};
-    writeLe32(bytes, kCacheFormatMark);
-    writeLe32(bytes + 4, 1);
-    uint8_t* record = bytes + kCacheHeaderSize;
+// A crash simulated by the tests at this step: stop, leave everything as it is.
+bool survives(CacheStep step) { return !g_cacheStepHook || g_cacheStepHook(step); }
+
+// Header checks shared by every reader: the mark, the count's bound, and how many complete
+// records follow in fileSize bytes.
+IndexState checkIndexHeader(const uint8_t* header, uint64_t fileSize, uint32_t& complete, bool& truncated) {
+    complete = 0;
+    truncated = false;
+    if (fileSize < kCacheHeaderSize || readLe32(header) != kCacheFormatMark) return IndexState::Damaged;
+    const uint32_t count = readLe32(header + 4);
+    if (count > kCacheMaxCount) return IndexState::TooLarge;
+    const uint64_t present = (fileSize - kCacheHeaderSize) / kIndexRecordSize;
+    truncated = present < count;
+    complete = truncated ? uint32_t(present) : count;
+    return IndexState::Read;
+}
+
+void setRecord(uint8_t* record, const std::string& folderBytes, uint32_t number, int32_t w, int32_t h) {
+    std::memset(record, 0, kIndexRecordSize);
     std::memcpy(record, folderBytes.data(), folderBytes.size());
-    writeLe32(record + kIndexNumberOffset, kFirstDataFileNumber);
-    writeLe32(record + kIndexCellWidthOffset, uint32_t(location.cellWidth));
-    writeLe32(record + kIndexCellHeightOffset, uint32_t(location.cellHeight));
-    BinaryFile index;
-    if (!index.open(cacheIndexPath(location).c_str(), BinaryFile::CreateTruncate) || !index.write(bytes, sizeof bytes))
-        return false;
-    dataPath = cacheDataPath(location, kFirstDataFileNumber);
-    return true;
+    writeLe32(record + kIndexNumberOffset, number);
+    writeLe32(record + kIndexCellWidthOffset, uint32_t(w));
+    writeLe32(record + kIndexCellHeightOffset, uint32_t(h));
+}
+
+std::atomic<uint32_t> g_asideSerial{0};
+
+// A name of its own in the cache folder for each file written aside, so that two panes
+// writing at once never share one. Files left by a crash end in ".new"; compaction
+// removes them.
+std::wstring asideDataPath(const CacheLocation& location) {
+    return joinPath(location.folder, L"write" + std::to_wstring(g_asideSerial.fetch_add(1)) + L".new");
+}
+
+void ensureCacheFolder(const CacheLocation& location) {
+    if (!isDirectory(location.folder.c_str())) createDirectoryAt(location.folder.c_str());
 }
 
 }  // namespace
 
-bool registerFolder(const CacheLocation& location, const std::wstring& folderPath, std::wstring& dataPath) {
-    const std::string folderBytes = utf16leBytes(folderPath);
-    if (folderBytes.size() > kCacheNameMaxUnits * 2) return false;
-    const std::wstring indexPath = cacheIndexPath(location);
-    if (!pathExists(indexPath.c_str())) return createIndex(location, folderBytes, dataPath);
+int64_t CacheIndex::find(const std::wstring& folderPath) const {
+    const std::string wanted = utf16leBytes(folderPath);
+    for (uint32_t i = 0; i < count(); ++i)
+        if (nameEquals(record(i), wanted)) return i;
+    return -1;
+}
 
-    BinaryFile index;
-    if (!index.open(indexPath.c_str(), BinaryFile::ReadWriteExisting)) return false;
-    const uint64_t fileSize = index.size();
-    uint8_t header[kCacheHeaderSize];
-    if (fileSize < kCacheHeaderSize || !index.read(header, sizeof header) || readLe32(header) != kCacheFormatMark) {
-        index.close();
-        return createIndex(location, folderBytes, dataPath);
-    }
-    const uint32_t count = readLe32(header + 4);
-    if (count > kCacheMaxCount) return false;
-    // Records cut off at the end of the file are not records: keep the complete ones.
-    const uint64_t complete = (fileSize - kCacheHeaderSize) / kIndexRecordSize;
-    const uint32_t n = complete < count ? uint32_t(complete) : count;
-    const size_t bytes = size_t(n) * kIndexRecordSize;
-    auto* records = static_cast<uint8_t*>(pageAlloc(bytes ? bytes : 1));
-    if (!records) return false;
-    if (bytes && !index.read(records, bytes)) {
-        pageFree(records);
-        return false;
-    }
+uint32_t CacheIndex::freeNumber(const std::vector<uint32_t>& alsoTaken) const {
+    const size_t n = size_t(count()) + alsoTaken.size();
+    std::vector<bool> used(n + 1, false);
+    const auto take = [&](uint32_t k) {
+        if (k >= kFirstDataFileNumber && k - kFirstDataFileNumber <= n) used[k - kFirstDataFileNumber] = true;
+    };
+    for (uint32_t i = 0; i < count(); ++i) take(number(i));
+    for (uint32_t k : alsoTaken) take(k);
+    uint32_t k = 0;
+    while (used[k]) ++k;
+    return kFirstDataFileNumber + k;
+}
 
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* r = records + size_t(i) * kIndexRecordSize;
-        if (!nameEquals(r, folderBytes)) continue;
-        uint8_t cell[8];
-        writeLe32(cell, uint32_t(location.cellWidth));
-        writeLe32(cell + 4, uint32_t(location.cellHeight));
-        const uint32_t number = readLe32(r + kIndexNumberOffset);
-        pageFree(records);
-        if (!index.seek(kCacheHeaderSize + uint64_t(i) * kIndexRecordSize + kIndexCellWidthOffset) ||
-            !index.write(cell, sizeof cell))
-            return false;
-        dataPath = cacheDataPath(location, number);
-        return true;
-    }
-
-    // The smallest number from the first one up that no record uses.
-    std::vector<bool> used;
+IndexState parseCacheIndex(const uint8_t* bytes, size_t size, CacheIndex& index, bool* truncated) {
+    index.records.clear();
+    bool cut = false;
+    uint32_t complete = 0;
+    const IndexState state = bytes ? checkIndexHeader(bytes, size, complete, cut) : IndexState::Damaged;
+    if (truncated) *truncated = cut;
+    if (state != IndexState::Read) return state;
     try {
-        used.assign(size_t(n) + 1, false);
+        index.records.assign(bytes + kCacheHeaderSize, bytes + kCacheHeaderSize + size_t(complete) * kIndexRecordSize);
     } catch (const std::bad_alloc&) {
-        pageFree(records);
-        return false;
+        return IndexState::Unreadable;
     }
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t number = readLe32(records + size_t(i) * kIndexRecordSize + kIndexNumberOffset);
-        if (number >= kFirstDataFileNumber && number - kFirstDataFileNumber <= n) used[number - kFirstDataFileNumber] = true;
-    }
-    pageFree(records);
-    uint32_t number = kFirstDataFileNumber;
-    while (used[number - kFirstDataFileNumber]) ++number;
+    return IndexState::Read;
+}
 
-    uint8_t record[kIndexRecordSize] = {};
-    std::memcpy(record, folderBytes.data(), folderBytes.size());
-    writeLe32(record + kIndexNumberOffset, number);
-    writeLe32(record + kIndexCellWidthOffset, uint32_t(location.cellWidth));
-    writeLe32(record + kIndexCellHeightOffset, uint32_t(location.cellHeight));
-    // The record first and the count last, so that an interrupted update leaves a
-    // consistent index behind.
-    uint8_t newCount[4];
-    writeLe32(newCount, n + 1);
-    if (!index.seek(kCacheHeaderSize + uint64_t(n) * kIndexRecordSize) || !index.write(record, sizeof record) ||
-        !index.truncateHere() || !index.seek(4) || !index.write(newCount, sizeof newCount))
+IndexState readCacheIndex(const CacheLocation& location, CacheIndex& index, bool* truncated) {
+    index.records.clear();
+    if (truncated) *truncated = false;
+    const std::wstring path = cacheIndexPath(location);
+    if (!pathExists(path.c_str())) return IndexState::Missing;
+    BinaryFile file;
+    if (!file.open(path.c_str(), BinaryFile::ReadOnly)) return IndexState::Unreadable;
+    const uint64_t size = file.size();
+    uint8_t header[kCacheHeaderSize] = {};
+    if (size >= kCacheHeaderSize && !file.read(header, sizeof header)) return IndexState::Unreadable;
+    bool cut = false;
+    uint32_t complete = 0;
+    const IndexState state = checkIndexHeader(header, size, complete, cut);
+    if (truncated) *truncated = cut;
+    if (state != IndexState::Read) return state;
+    try {
+        index.records.resize(size_t(complete) * kIndexRecordSize);
+    } catch (const std::bad_alloc&) {
+        return IndexState::Unreadable;
+    }
+    if (complete && !file.read(index.records.data(), index.records.size())) {
+        index.records.clear();
+        return IndexState::Unreadable;
+    }
+    return IndexState::Read;
+}
+
+bool writeCacheIndex(const CacheLocation& location, const CacheIndex& index) {
+    ensureCacheFolder(location);
+    const std::wstring path = cacheIndexPath(location);
+    const std::wstring aside = path + L".new";
+    uint8_t header[kCacheHeaderSize];
+    writeLe32(header, kCacheFormatMark);
+    writeLe32(header + 4, index.count());
+    {
+        BinaryFile file;
+        if (!file.open(aside.c_str(), BinaryFile::CreateTruncate)) return false;
+        if (!file.write(header, sizeof header) ||
+            (!index.records.empty() && !file.write(index.records.data(), index.records.size()))) {
+            file.close();
+            deleteFileAt(aside.c_str());
+            return false;
+        }
+    }
+    if (!survives(CacheStep::IndexAside)) return false;
+    if (!replaceFileWith(aside.c_str(), path.c_str())) {
+        deleteFileAt(aside.c_str());
         return false;
-    dataPath = cacheDataPath(location, number);
+    }
+    return survives(CacheStep::IndexInPlace);
+}
+
+bool folderDataPath(const CacheLocation& location, const std::wstring& folderPath, std::wstring& dataPath) {
+    CacheIndex index;
+    const IndexState state = readCacheIndex(location, index);
+    if (state == IndexState::TooLarge || state == IndexState::Unreadable) return false;
+    const int64_t i = index.find(folderPath);
+    dataPath = cacheDataPath(location, i >= 0 ? index.number(uint32_t(i)) : index.freeNumber());
     return true;
 }
 
-bool writeFolderCache(const CacheLocation& location, const std::wstring& folderPath, const CacheItemView* items,
-                      size_t count, uint32_t* written, const std::function<bool()>& proceed) {
-    if (written) *written = 0;
-    std::wstring dataPath;
-    if (!registerFolder(location, folderPath, dataPath)) return false;
-    // The records go to a file of their own that takes the data file's place only when it is
-    // complete: a write that fails or is given up half-way leaves the old data file as it was.
-    const std::wstring partPath = dataPath + L".new";
+bool optimiseCacheIndex(const CacheLocation& location) {
+    CacheIndex index;
+    bool truncated = false;
+    if (readCacheIndex(location, index, &truncated) != IndexState::Read || truncated) return false;
+    CacheIndex kept;
+    std::vector<uint32_t> dropped;
+    try {
+        kept.records.reserve(index.records.size());
+        for (uint32_t i = 0; i < index.count(); ++i) {
+            const uint8_t* r = index.record(i);
+            const std::wstring folder = index.folder(i);
+            if (nameUnits(r) > 0 && isDirectory(folder.c_str()))
+                kept.records.insert(kept.records.end(), r, r + kIndexRecordSize);
+            else
+                dropped.push_back(index.number(i));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!writeCacheIndex(location, kept)) return false;
+    for (uint32_t number : dropped) deleteFileAt(cacheDataPath(location, number).c_str());
+    // Files written aside by writes that never finished (the program ended in them).
+    std::vector<DirectoryEntry> leftovers;
+    listDirectory(location.folder.c_str(), L"*.new", leftovers);
+    for (const DirectoryEntry& e : leftovers) {
+        if (!(e.attributes & kAttributeDirectory)) deleteFileAt(joinPath(location.folder, e.name).c_str());
+    }
+    return true;
+}
+
+bool deleteFolderRecords(const CacheLocation& location, const std::vector<CacheRecordKey>& doomed, CacheIndex& index,
+                         int* dataFilesNotDeleted) {
+    if (dataFilesNotDeleted) *dataFilesNotDeleted = 0;
+    CacheIndex fresh;
+    if (readCacheIndex(location, fresh) != IndexState::Read) return false;
+    CacheIndex kept;
+    std::vector<uint32_t> removed;
+    try {
+        for (uint32_t i = 0; i < fresh.count(); ++i) {
+            bool drop = false;
+            for (const CacheRecordKey& key : doomed) {
+                if (key.number == fresh.number(i) && key.folder == fresh.folder(i)) drop = true;
+            }
+            if (drop)
+                removed.push_back(fresh.number(i));
+            else
+                kept.records.insert(kept.records.end(), fresh.record(i), fresh.record(i) + kIndexRecordSize);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (kept.count() == 0) {
+        if (!deleteFileAt(cacheIndexPath(location).c_str())) return false;
+    } else if (removed.empty()) {
+        // Nothing of it is left in the index (a record may be gone already): nothing to write.
+    } else if (!writeCacheIndex(location, kept)) {
+        return false;
+    }
+    // A ticked record that the index no longer holds still has its data file deleted: its
+    // number may belong to nothing now, and no record points at the file.
+    for (const CacheRecordKey& key : doomed) {
+        bool stillListed = false;
+        for (uint32_t i = 0; i < kept.count(); ++i) stillListed = stillListed || kept.number(i) == key.number;
+        if (stillListed) continue;
+        if (!deleteFileAt(cacheDataPath(location, key.number).c_str()) && dataFilesNotDeleted) ++*dataFilesNotDeleted;
+    }
+    index = std::move(kept);
+    return true;
+}
+
+// ---------------------------------------------------------------- writing
+
+bool prepareFolderData(const CacheLocation& location, const CacheItemView* items, size_t count,
+                       PreparedFolderData& prepared, const std::function<bool()>& proceed) {
+    prepared = PreparedFolderData{};
+    ensureCacheFolder(location);
+    const std::wstring aside = asideDataPath(location);
     BinaryFile file;
-    if (!file.open(partPath.c_str(), BinaryFile::CreateTruncate)) return false;
+    if (!file.open(aside.c_str(), BinaryFile::CreateTruncate)) return false;
     auto giveUp = [&] {
         file.close();
-        deleteFileAt(partPath.c_str());
+        deleteFileAt(aside.c_str());
         return false;
     };
 
@@ -482,6 +623,7 @@ bool writeFolderCache(const CacheLocation& location, const std::wstring& folderP
         if (file.write(header, recordSize)) {
             at += recordSize;
             ++records;
+            if (records == 1 && !survives(CacheStep::DataPartlyAside)) return false;
         } else {
             file.seek(at);
         }
@@ -491,10 +633,87 @@ bool writeFolderCache(const CacheLocation& location, const std::wstring& folderP
     writeLe32(head + 4, records);
     if (!file.seek(at) || !file.truncateHere() || !file.seek(0) || !file.write(head, sizeof head)) return giveUp();
     file.close();
-    if (!replaceFileWith(partPath.c_str(), dataPath.c_str())) {
-        deleteFileAt(partPath.c_str());
+    if (!survives(CacheStep::DataAside)) return false;
+    prepared.asidePath = aside;
+    prepared.records = records;
+    return true;
+}
+
+void discardFolderData(PreparedFolderData& prepared) {
+    if (!prepared.asidePath.empty()) deleteFileAt(prepared.asidePath.c_str());
+    prepared = PreparedFolderData{};
+}
+
+bool commitFolderData(const CacheLocation& location, const std::wstring& folderPath, PreparedFolderData& prepared) {
+    const std::string folderBytes = utf16leBytes(folderPath);
+    CacheIndex index;
+    const IndexState state = prepared.asidePath.empty() || folderBytes.size() > kCacheNameMaxUnits * 2
+                                 ? IndexState::Unreadable
+                                 : readCacheIndex(location, index);
+    if (state == IndexState::TooLarge || state == IndexState::Unreadable) {
+        discardFolderData(prepared);
         return false;
     }
+    // A missing, short or wrongly marked index is replaced by one holding only this folder.
+    const int64_t found = index.find(folderPath);
+    const uint32_t oldNumber = found >= 0 ? index.number(uint32_t(found)) : 0;
+    uint32_t number = found >= 0 ? oldNumber : index.freeNumber();
+
+    // The data file first: until the index says otherwise, its record keeps the old cell
+    // size, which at worst makes the next visit refresh thumbnails that are already right.
+    // A data file that the other pane is reading (mapped) cannot be replaced; the new one
+    // then takes a free number, and the reader keeps the old file until it lets go.
+    std::vector<uint32_t> tried;
+    bool placed = replaceFileWith(prepared.asidePath.c_str(), cacheDataPath(location, number).c_str());
+    for (int attempt = 0; !placed && attempt < 3; ++attempt) {
+        tried.push_back(number);
+        number = index.freeNumber(tried);
+        placed = replaceFileWith(prepared.asidePath.c_str(), cacheDataPath(location, number).c_str());
+    }
+    if (!placed) {
+        discardFolderData(prepared);
+        return false;
+    }
+    prepared = PreparedFolderData{};
+    if (!survives(CacheStep::DataInPlace)) return false;
+
+    if (found >= 0) {
+        if (number == oldNumber && index.cellWidth(uint32_t(found)) == location.cellWidth &&
+            index.cellHeight(uint32_t(found)) == location.cellHeight)
+            return true;
+        uint8_t* r = index.records.data() + size_t(found) * kIndexRecordSize;
+        writeLe32(r + kIndexNumberOffset, number);
+        writeLe32(r + kIndexCellWidthOffset, uint32_t(location.cellWidth));
+        writeLe32(r + kIndexCellHeightOffset, uint32_t(location.cellHeight));
+        if (!writeCacheIndex(location, index)) return false;
+        // The old file belongs to no record now; while it is still being read it stays, and
+        // a later folder may take its number.
+        if (number != oldNumber) deleteFileAt(cacheDataPath(location, oldNumber).c_str());
+        return true;
+    } else {
+        uint8_t record[kIndexRecordSize];
+        setRecord(record, folderBytes, number, location.cellWidth, location.cellHeight);
+        try {
+            index.records.insert(index.records.end(), record, record + kIndexRecordSize);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    return writeCacheIndex(location, index);
+}
+
+bool writeFolderCache(const CacheLocation& location, const std::wstring& folderPath, const CacheItemView* items,
+                      size_t count, uint32_t* written, const std::function<bool()>& proceed) {
+    if (written) *written = 0;
+    if (utf16leBytes(folderPath).size() > kCacheNameMaxUnits * 2) return false;
+    // An index that could not take the folder is known before anything is encoded.
+    CacheIndex index;
+    const IndexState state = readCacheIndex(location, index);
+    if (state == IndexState::TooLarge || state == IndexState::Unreadable) return false;
+    PreparedFolderData prepared;
+    if (!prepareFolderData(location, items, count, prepared, proceed)) return false;
+    const uint32_t records = prepared.records;
+    if (!commitFolderData(location, folderPath, prepared)) return false;
     if (written) *written = records;
     return true;
 }

@@ -9,8 +9,15 @@
 // then the stream). Names are stored as UTF-16 whatever wchar_t is natively; the bytes after
 // a name's terminator are written as zeros.
 //
-// Every function runs while the caller holds the image lock; nothing is kept in memory
-// between calls except the table that openFolderCache hands out.
+// This module is the only code that reads or writes these files: the loads, the cache
+// write, the exit-time compaction and the maintenance dialog all go through it. Its one
+// rule for crash safety: a file is written aside and then put in place in one step, and the
+// index changes only after the data file it describes is in place. So whatever step a write
+// dies in, every index record names either nothing or a complete data file, and a record's
+// cell size never claims thumbnails larger than its data file holds.
+//
+// The functions that touch "index.dat" or put a data file in place run while the caller
+// holds the image lock; building a data file aside (prepareFolderData) needs no lock.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +27,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/platform.h"
 #include "image/decoded_image.h"
 
 // ---------------------------------------------------------------- file format
@@ -76,40 +84,65 @@ struct FolderDataLookup {
 // Returns true when the index names a data file for it and that file exists.
 bool findFolderData(const CacheLocation& location, const std::wstring& folderPath, FolderDataLookup& lookup);
 
-// An opened data file: the whole file after its header in one block, and where each
-// record starts. Move-only; releases its block itself.
+// An opened data file: where each record starts, and a name lookup. A file on disk is read
+// through a few mapped views of part of it (never one block as large as the file, which a
+// fragmented 32-bit address space may not have); bytes handed in are copied. One thread
+// uses a table at a time.
 class FolderCache {
 public:
     FolderCache() = default;
     ~FolderCache() { release(); }
-    FolderCache(FolderCache&& other) noexcept;
-    FolderCache& operator=(FolderCache&& other) noexcept;
     FolderCache(const FolderCache&) = delete;
     FolderCache& operator=(const FolderCache&) = delete;
 
-    bool isOpen() const { return block_ != nullptr; }
-    uint32_t count() const { return count_; }
+    bool isOpen() const { return open_; }
+    uint32_t count() const { return open_ ? uint32_t(starts_.size() - 1) : 0; }
     void release();
 
-    // Record i's 572-byte header and its stream (valid while the table is open).
-    const uint8_t* recordHeader(uint32_t i) const { return data_ + offsets_[i]; }
-    const uint8_t* recordStream(uint32_t i) const { return data_ + offsets_[i] + kDataRecordHeaderSize; }
-    uint32_t recordStreamSize(uint32_t i) const { return readLe32(recordHeader(i) + kDataStreamSizeOffset); }
+    // Record i whole: its 572-byte header followed by its stream; nullptr when the part of
+    // the file cannot be mapped. The address stays valid until three further records lying
+    // outside its view have been asked for, or the table is released.
+    const uint8_t* record(uint32_t i) const;
+    const uint8_t* recordHeader(uint32_t i) const { return record(i); }
+    const uint8_t* recordStream(uint32_t i) const;
+    uint32_t recordStreamSize(uint32_t i) const {
+        return uint32_t(starts_[i + 1] - starts_[i] - kDataRecordHeaderSize);
+    }
     // The first record whose name equals name exactly (UTF-16 units), or -1.
     int64_t find(const std::wstring& name) const;
 
-    // Takes over a data file's contents after its 8-byte header; false (table left closed)
-    // when the records do not tile the contents exactly.
-    bool adopt(uint8_t* block, size_t size, uint32_t count);
+    // A data file on disk, or one's bytes (header included). False, table closed, when the
+    // header is wrong or the records do not tile the contents exactly.
+    bool openFile(const std::wstring& path);
+    bool openBytes(const uint8_t* bytes, size_t size);
 
 private:
-    uint8_t* block_ = nullptr;      // page block: offsets, then the data
-    const uint8_t* data_ = nullptr;
-    const uint32_t* offsets_ = nullptr;
-    size_t size_ = 0;
-    uint32_t count_ = 0;
-    std::vector<uint32_t> buckets_;  // name hash -> record index + 1 (first of equal names)
+    struct View {
+        uint64_t start = 0;  // file offset of data
+        size_t size = 0;
+        const uint8_t* data = nullptr;
+        void* base = nullptr;
+        size_t length = 0;
+        uint64_t lastUse = 0;
+    };
+    static constexpr int kViews = 4;
+
+    bool walk(uint64_t fileSize, uint32_t count);
+    const uint8_t* bytesAt(uint64_t offset, size_t size) const;
+    void dropViews() const;
+
+    bool open_ = false;
+    uint8_t* copy_ = nullptr;          // bytes handed in (page block), or
+    mutable FileViews file_;           // the file, mapped in views
+    mutable View views_[kViews];
+    mutable uint64_t useClock_ = 0;
+    std::vector<uint64_t> starts_;     // file offset of every record, then the file's end
+    std::vector<uint32_t> buckets_;    // name hash -> record index + 1 (first of equal names)
 };
+
+// How many bytes a view of a data file covers at least (default 16 MiB; rounded up to the
+// system's granularity). Tests make it small so that records straddle views.
+void setCacheViewBytes(size_t bytes);
 
 // Opens the folder's data file. cacheTooLarge / cacheTooSmall as in FolderDataLookup (set
 // even when the data file then proves unusable). Returns false and leaves table closed
@@ -128,13 +161,71 @@ bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table)
 bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
                    int32_t cellWidth, int32_t cellHeight);
 
+// ---------------------------------------------------------------- the index
+
+// The records of an index as they stand, 532 bytes each, in the index's order.
+struct CacheIndex {
+    std::vector<uint8_t> records;
+
+    uint32_t count() const { return uint32_t(records.size() / kIndexRecordSize); }
+    const uint8_t* record(uint32_t i) const { return records.data() + size_t(i) * kIndexRecordSize; }
+    std::wstring folder(uint32_t i) const { return decodeCacheName(record(i)); }
+    uint32_t number(uint32_t i) const { return readLe32(record(i) + kIndexNumberOffset); }
+    int32_t cellWidth(uint32_t i) const { return int32_t(readLe32(record(i) + kIndexCellWidthOffset)); }
+    int32_t cellHeight(uint32_t i) const { return int32_t(readLe32(record(i) + kIndexCellHeightOffset)); }
+    // The first record of the folder (exact, case-sensitive), or -1.
+    int64_t find(const std::wstring& folderPath) const;
+    // The smallest number from 10,000,000 up that no record uses (nor any of alsoTaken).
+    uint32_t freeNumber(const std::vector<uint32_t>& alsoTaken = {}) const;
+};
+
+enum class IndexState {
+    Read,        // records read (a count above what the file holds keeps the complete ones)
+    Missing,     // no "index.dat"
+    Damaged,     // shorter than its header, or a wrong format mark
+    TooLarge,    // a count above 1,000,000
+    Unreadable,  // cannot be opened or read, or no memory for the records
+};
+
+// The index from its bytes (a portable reader that takes no file). *truncated tells that
+// the count claimed more records than the bytes hold.
+IndexState parseCacheIndex(const uint8_t* bytes, size_t size, CacheIndex& index, bool* truncated = nullptr);
+// The same from "index.dat".
+IndexState readCacheIndex(const CacheLocation& location, CacheIndex& index, bool* truncated = nullptr);
+// Writes index aside and puts it in place of "index.dat" (creating the cache folder when
+// needed). False leaves "index.dat" as it was.
+bool writeCacheIndex(const CacheLocation& location, const CacheIndex& index);
+
+// Exit-time compaction: the records of folders that no longer exist (and records without
+// a terminated path) leave the index, then their data files are deleted; the others keep
+// their order. Also removes files left aside by writes that never finished. Gives up,
+// index untouched, when the index is missing, damaged, claims more than 1,000,000 records
+// or more than it holds, or cannot be read. True when it went through.
+bool optimiseCacheIndex(const CacheLocation& location);
+
+// The maintenance dialog's delete: reads the index afresh (a load may have added a record
+// since it was listed), drops the records that have one of the numbers (and the same
+// folder path) and puts the new index in place, deleting "index.dat" when no record is
+// left; only then deletes the dropped records' data files. *index receives the records
+// now in the index. Returns false when the index could not be read or replaced (nothing
+// deleted then); *dataFilesNotDeleted counts data files that could not be deleted.
+struct CacheRecordKey {
+    uint32_t number;
+    std::wstring folder;
+};
+bool deleteFolderRecords(const CacheLocation& location, const std::vector<CacheRecordKey>& doomed, CacheIndex& index,
+                         int* dataFilesNotDeleted);
+
+// Test hook: called after each step of a write; returning false stops the write right
+// there, leaving the files exactly as a crash at that point would.
+enum class CacheStep { DataPartlyAside, DataAside, DataInPlace, IndexAside, IndexInPlace };
+extern bool (*g_cacheStepHook)(CacheStep step);
+
 // ---------------------------------------------------------------- writing
 
-// Finds or adds the folder's index record (with the current cell size) and returns the
-// path of its data file. A missing index, or one shorter than its header or with a wrong
-// mark, is replaced by a new index holding only this folder. Fails for an index with
-// more than 1,000,000 records, or when the index cannot be opened or written.
-bool registerFolder(const CacheLocation& location, const std::wstring& folderPath, std::wstring& dataPath);
+// The data-file path the folder has, or would get if it were written now (its number is
+// not reserved). False when the index cannot be read or is too large.
+bool folderDataPath(const CacheLocation& location, const std::wstring& folderPath, std::wstring& dataPath);
 
 // One thumbnail to be stored: 24-bit bottom-up pixels, rows padded to 4 bytes.
 struct CacheItemView {
@@ -145,13 +236,32 @@ struct CacheItemView {
     const uint8_t* pixels = nullptr;
 };
 
-// Registers the folder and rewrites its data file whole from items, in order: each
-// thumbnail compressed again (quality 80, no chroma subsampling) into a buffer of its raw
-// size; an item that cannot be stored (no pixels, name too long, stream larger than the
-// raw size) is left out. Fails only when the folder cannot be registered or the data file
-// cannot be created. *written receives the number of records stored. The records are
-// written beside the data file and replace it only once complete, so a failure leaves the
-// old data file (or none) in place. proceed, when given, is asked before each record; when
-// it returns false the write is given up (false) and the old data file stays.
+// A folder's new data file, built aside in the cache folder until it is put in place.
+struct PreparedFolderData {
+    std::wstring asidePath;  // empty: nothing prepared
+    uint32_t records = 0;    // records it holds
+};
+
+// Builds the data file of items, in order, aside: each thumbnail compressed again (quality
+// 80, no chroma subsampling) into a buffer of its raw size; an item that cannot be stored
+// (no pixels, name too long, stream larger than the raw size) is left out. Needs no lock
+// and touches no file in use. proceed, when given, is asked before each record (on the
+// calling thread); when it returns false the write is given up. False (nothing left
+// behind) when given up or when the file cannot be written.
+bool prepareFolderData(const CacheLocation& location, const CacheItemView* items, size_t count,
+                       PreparedFolderData& prepared, const std::function<bool()>& proceed = {});
+// Under the image lock: puts the prepared file in place as the folder's data file, then
+// records the folder with the current cell size in the index (adding it under the first
+// free number, replacing a missing, short or wrongly marked index by one holding only this
+// folder). When the folder's data file cannot be replaced because another load is reading
+// it, the new one goes under the first free number and the record moves there. Fails, leaving the index as it was, when the index has more than 1,000,000
+// records or cannot be read, or the data file cannot be replaced. The prepared file is
+// used up either way.
+bool commitFolderData(const CacheLocation& location, const std::wstring& folderPath, PreparedFolderData& prepared);
+// Deletes a prepared file that will not be committed.
+void discardFolderData(PreparedFolderData& prepared);
+
+// Both in a row, the caller holding the image lock throughout (tools and tests).
+// *written receives the number of records stored.
 bool writeFolderCache(const CacheLocation& location, const std::wstring& folderPath, const CacheItemView* items,
                       size_t count, uint32_t* written = nullptr, const std::function<bool()>& proceed = {});

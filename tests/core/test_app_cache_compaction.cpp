@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/platform.h"
-#include "thumbs/cache_compaction.h"
+#include "thumbs/thumbnail_cache.h"
 
 namespace {
 
@@ -87,7 +87,7 @@ TEST_F(CacheCompaction, AllFoldersGoneLeavesHeaderOnly) {
     writeIndex(index);
     for (uint32_t n = 10000000; n <= 10000002; ++n) makeDataFile(n);
 
-    EXPECT_TRUE(optimiseCacheIndex(cacheFolder().c_str()));
+    EXPECT_TRUE(optimiseCacheIndex(CacheLocation{cacheFolder()}));
     EXPECT_EQ(readIndex(), header(0));
     for (uint32_t n = 10000000; n <= 10000002; ++n) EXPECT_FALSE(dataFileExists(n)) << n;
 }
@@ -99,7 +99,7 @@ TEST_F(CacheCompaction, LiveFoldersKeptInOrder) {
     writeIndex(header(3) + a + b + c);
     for (uint32_t n = 10000000; n <= 10000002; ++n) makeDataFile(n);
 
-    EXPECT_TRUE(optimiseCacheIndex(cacheFolder().c_str()));
+    EXPECT_TRUE(optimiseCacheIndex(CacheLocation{cacheFolder()}));
     EXPECT_EQ(readIndex(), header(2) + a + c);  // records byte for byte, file cut after them
     EXPECT_TRUE(dataFileExists(10000002));
     EXPECT_FALSE(dataFileExists(10000000));
@@ -115,7 +115,7 @@ TEST_F(CacheCompaction, RecordWithoutTerminatorIsDropped) {
     writeIndex(header(2) + broken + live);
     makeDataFile(10000003);
 
-    EXPECT_TRUE(optimiseCacheIndex(cacheFolder().c_str()));
+    EXPECT_TRUE(optimiseCacheIndex(CacheLocation{cacheFolder()}));
     EXPECT_EQ(readIndex(), header(1) + live);
     EXPECT_FALSE(dataFileExists(10000003));
 }
@@ -131,17 +131,17 @@ TEST_F(CacheCompaction, DamagedIndexIsLeftAlone) {
     makeDataFile(10000000);
     for (const std::string& bytes : damaged) {
         writeIndex(bytes);
-        EXPECT_FALSE(optimiseCacheIndex(cacheFolder().c_str()));
+        EXPECT_FALSE(optimiseCacheIndex(CacheLocation{cacheFolder()}));
         EXPECT_EQ(readIndex(), bytes);
         EXPECT_TRUE(dataFileExists(10000000));
     }
 }
 
 TEST_F(CacheCompaction, MissingIndexOrFolderDoesNothing) {
-    EXPECT_FALSE(optimiseCacheIndex(cacheFolder().c_str()));
+    EXPECT_FALSE(optimiseCacheIndex(CacheLocation{cacheFolder()}));
     EXPECT_FALSE(pathExists((cacheFolder() + L"index.dat").c_str()));
     std::wstring nowhere = root_ + kSep + L"no_such_cache" + kSep;
-    EXPECT_FALSE(optimiseCacheIndex(nowhere.c_str()));
+    EXPECT_FALSE(optimiseCacheIndex(CacheLocation{nowhere}));
 }
 
 }  // namespace

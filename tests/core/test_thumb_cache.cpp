@@ -111,21 +111,39 @@ bool write(const CacheLocation& location, const std::wstring& folder, const Test
     return writeFolderCache(location, folder, views.data(), views.size(), written);
 }
 
+// Caches folder with no thumbnails through the one write path; its data file's path, or
+// nothing when the write failed.
+std::wstring registerFolder(const CacheLocation& location, const std::wstring& folder) {
+    std::wstring dataPath;
+    if (!writeFolderCache(location, folder, nullptr, 0) || !folderDataPath(location, folder, dataPath)) return L"";
+    return dataPath;
+}
+
+// Files left aside in the cache folder.
+size_t asideFiles(const CacheLocation& location) {
+    std::vector<DirectoryEntry> entries;
+    listDirectory(location.folder.c_str(), L"*.new", entries);
+    return entries.size();
+}
+
 // ---------------------------------------------------------------- index
 
 TEST(CacheIndex, NumbersFoldersFromTheFirstFreeNumber) {
     CacheLocation location = locationIn(L"numbering");
     std::wstring dataPath;
-    ASSERT_TRUE(registerFolder(location, L"C:\\photos\\one", dataPath));
+    dataPath = registerFolder(location, L"C:\\photos\\one");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
     ASSERT_EQ(readIndex(location).size(), 1u);
-    ASSERT_TRUE(registerFolder(location, L"C:\\photos\\two", dataPath));
+    dataPath = registerFolder(location, L"C:\\photos\\two");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000001));
 
     // The same folder again keeps its number and takes the current cell size.
     location.cellWidth = 200;
     location.cellHeight = 150;
-    ASSERT_TRUE(registerFolder(location, L"C:\\photos\\one", dataPath));
+    dataPath = registerFolder(location, L"C:\\photos\\one");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
     auto records = readIndex(location);
     ASSERT_EQ(records.size(), 2u);
@@ -133,7 +151,8 @@ TEST(CacheIndex, NumbersFoldersFromTheFirstFreeNumber) {
     EXPECT_EQ(records[0].h, 150);
     EXPECT_EQ(records[1].w, 148);
     // Folder paths are matched exactly, letter case included.
-    ASSERT_TRUE(registerFolder(location, L"C:\\Photos\\one", dataPath));
+    dataPath = registerFolder(location, L"C:\\Photos\\one");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000002));
 }
 
@@ -141,9 +160,11 @@ TEST(CacheIndex, ReusesGapsAndSkipsDeletedMarks) {
     CacheLocation location = locationIn(L"gap");
     writeIndex(location, {{L"a", 10000000, 148, 111}, {L"b", 10000002, 148, 111}}, 2);
     std::wstring dataPath;
-    ASSERT_TRUE(registerFolder(location, L"c", dataPath));
+    dataPath = registerFolder(location, L"c");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000001));
-    ASSERT_TRUE(registerFolder(location, L"d", dataPath));
+    dataPath = registerFolder(location, L"d");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000003));
     auto records = readIndex(location);
     ASSERT_EQ(records.size(), 4u);
@@ -152,7 +173,8 @@ TEST(CacheIndex, ReusesGapsAndSkipsDeletedMarks) {
 
     // A record marked 0 by the maintenance dialog holds no number.
     writeIndex(location, {{L"a", 0, 148, 111}, {L"b", 10000001, 148, 111}}, 2);
-    ASSERT_TRUE(registerFolder(location, L"e", dataPath));
+    dataPath = registerFolder(location, L"e");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
 }
 
@@ -160,7 +182,8 @@ TEST(CacheIndex, BrokenIndexIsReplacedOversizedOneRefused) {
     CacheLocation location = locationIn(L"broken");
     ASSERT_TRUE(writeWholeFile(cacheIndexPath(location).c_str(), "\0\0\xC8\0", 4));
     std::wstring dataPath;
-    ASSERT_TRUE(registerFolder(location, L"D:\\new", dataPath));
+    dataPath = registerFolder(location, L"D:\\new");
+    ASSERT_FALSE(dataPath.empty());
     EXPECT_EQ(dataPath, cacheDataPath(location, 10000000));
     auto records = readIndex(location);
     ASSERT_EQ(records.size(), 1u);
@@ -175,7 +198,7 @@ TEST(CacheIndex, BrokenIndexIsReplacedOversizedOneRefused) {
     FolderCache table;
     bool larger = false, smaller = false;
     EXPECT_FALSE(openFolderCache(location, L"big", table, larger, smaller));
-    EXPECT_FALSE(registerFolder(location, L"big", dataPath));
+    EXPECT_TRUE(registerFolder(location, L"big").empty());
     TestItems items;
     items.add(L"a.bmp", 40, 30, 1);
     EXPECT_FALSE(write(location, L"big", items));
@@ -277,6 +300,7 @@ TEST(CacheData, DamagedDataFilesGiveNoCache) {
     bool larger = false, smaller = false;
     ASSERT_TRUE(openFolderCache(location, L"F:\\damaged", table, larger, smaller));
     EXPECT_EQ(table.count(), 2u);
+    table.release();
 
     // Every truncation, one extra byte, a count too high or low, a stream size that runs past
     // the end, a name without terminator: no table, and never a read past the block.
@@ -336,13 +360,14 @@ TEST(CacheData, AStoppedRewriteKeepsTheOldFileAndAFinishedOneReplacesIt) {
     const auto stopAfterFour = [&asked] { return ++asked <= 4; };
 
     FolderDataLookup lookup;
-    // No old file: a stopped write leaves none, and no partial file either.
+    // No old file: a stopped write leaves none, no partial file, and no index record either.
     EXPECT_FALSE(writeFolderCache(location, folder, views.data(), views.size(), nullptr, stopAfterFour));
     ASSERT_TRUE(!findFolderData(location, folder, lookup));
+    EXPECT_FALSE(pathExists(cacheIndexPath(location).c_str()));
     std::wstring dataPath;
-    ASSERT_TRUE(registerFolder(location, folder, dataPath));
+    ASSERT_TRUE(folderDataPath(location, folder, dataPath));
     EXPECT_FALSE(pathExists(dataPath.c_str()));
-    EXPECT_FALSE(pathExists((dataPath + L".new").c_str()));
+    EXPECT_EQ(asideFiles(location), 0u);
 
     ASSERT_TRUE(write(location, folder, first));
     const std::string old = readAll(dataPath);
@@ -353,11 +378,11 @@ TEST(CacheData, AStoppedRewriteKeepsTheOldFileAndAFinishedOneReplacesIt) {
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(asked, 5);
     EXPECT_EQ(readAll(dataPath), old);
-    EXPECT_FALSE(pathExists((dataPath + L".new").c_str()));
+    EXPECT_EQ(asideFiles(location), 0u);
 
     EXPECT_TRUE(writeFolderCache(location, folder, views.data(), views.size(), &written, [] { return true; }));
     EXPECT_EQ(written, 9u);
-    EXPECT_FALSE(pathExists((dataPath + L".new").c_str()));
+    EXPECT_EQ(asideFiles(location), 0u);
     FolderCache table;
     bool larger = false, smaller = false;
     ASSERT_TRUE(openFolderCache(location, folder, table, larger, smaller));
@@ -388,6 +413,178 @@ TEST(CacheData, WritesTheSameBytesInEveryBuild) {
     std::printf("index crc %08x, data crc %08x (%zu bytes)\n", unsigned(indexCrc), unsigned(dataCrc), data.size());
     EXPECT_EQ(indexCrc, 0x7e033c61u);
     EXPECT_EQ(dataCrc, 0x6832d149u);
+}
+
+std::vector<std::wstring> cachedNames(const CacheLocation& location, const std::wstring& folder);
+
+// A data file read through views smaller than its records: every record, looked up by name
+// in any order, has the same bytes as when the file is read whole.
+TEST(CacheData, RecordsAcrossViewBoundariesReadAsFromMemory) {
+    CacheLocation location = locationIn(L"cache_views");
+    TestItems items;
+    for (uint32_t k = 0; k < 40; ++k) items.add(L"v" + std::to_wstring(k) + L".bmp", 60 + int32_t(k) * 3, 45, k);
+    ASSERT_TRUE(write(location, L"H:\\views", items));
+    const std::string bytes = readAll(cacheDataPath(location, 10000000));
+    FolderCache whole;
+    ASSERT_TRUE(readFolderCacheBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), whole));
+
+    setCacheViewBytes(1);  // one granularity step: records straddle views
+    FolderCache viewed;
+    bool larger = false, smaller = false;
+    const bool opened = openFolderCache(location, L"H:\\views", viewed, larger, smaller);
+    setCacheViewBytes(size_t(16) << 20);
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(viewed.count(), 40u);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (uint32_t n = 0; n < 40; ++n) {
+            const uint32_t k = pass == 0 ? n : (n * 17) % 40;  // in order, then scattered
+            const std::wstring name = L"v" + std::to_wstring(k) + L".bmp";
+            const int64_t i = viewed.find(name);
+            ASSERT_EQ(i, whole.find(name)) << "record " << k;
+            ASSERT_EQ(viewed.recordStreamSize(uint32_t(i)), whole.recordStreamSize(uint32_t(i)));
+            const size_t size = kDataRecordHeaderSize + whole.recordStreamSize(uint32_t(i));
+            const uint8_t* a = viewed.record(uint32_t(i));
+            ASSERT_NE(a, nullptr);
+            EXPECT_EQ(std::memcmp(a, whole.record(uint32_t(i)), size), 0) << "record " << k;
+        }
+    }
+    // The other pane may rewrite the folder while this table is open (on Windows the mapped
+    // file cannot be replaced, so the new data takes another number); the table still reads
+    // the old records.
+    TestItems fewer;
+    fewer.add(L"w.bmp", 30, 20, 9);
+    EXPECT_TRUE(write(location, L"H:\\views", fewer));
+    EXPECT_EQ(cachedNames(location, L"H:\\views"), std::vector<std::wstring>{L"w.bmp"});
+    const int64_t last = viewed.find(L"v39.bmp");
+    ASSERT_GE(last, 0);
+    EXPECT_EQ(std::memcmp(viewed.record(uint32_t(last)), whole.record(uint32_t(last)), kDataRecordHeaderSize), 0);
+    viewed.release();
+    EXPECT_TRUE(write(location, L"H:\\views", fewer));  // and once it lets go, all is as before
+    CacheIndex index;
+    ASSERT_EQ(readCacheIndex(location, index), IndexState::Read);
+    ASSERT_EQ(index.count(), 1u);
+}
+
+// ---------------------------------------------------------------- one rule for every writer
+
+CacheStep g_crashStep;
+bool crashAtStep(CacheStep step) { return step != g_crashStep; }
+
+std::vector<std::wstring> namesOf(const TestItems& items) {
+    std::vector<std::wstring> names;
+    for (const TestItem& i : items.items) names.push_back(i.name);
+    return names;
+}
+
+// The names of the folder's data file as a load finds it (none: no cache).
+std::vector<std::wstring> cachedNames(const CacheLocation& location, const std::wstring& folder) {
+    FolderCache table;
+    bool larger = false, smaller = false;
+    std::vector<std::wstring> names;
+    if (!openFolderCache(location, folder, table, larger, smaller)) return names;
+    for (uint32_t i = 0; i < table.count(); ++i) names.push_back(decodeCacheName(table.recordHeader(i)));
+    return names;
+}
+
+// A write dies at each step of replacing a folder's data, for a folder cached before at a
+// smaller cell and for one new to the index. Afterwards the index reads whole, the other
+// folder is untouched, every record names a complete data file or none, and the record's
+// cell is the new one only once the new data is in place. Then writes go through again and
+// the exit-time clean-up removes what the crash left aside.
+TEST(CacheCrash, ACrashAtEachStepOfAReplaceLeavesIndexAndDataConsistent) {
+    const CacheStep steps[] = {CacheStep::DataPartlyAside, CacheStep::DataAside, CacheStep::DataInPlace,
+                               CacheStep::IndexAside, CacheStep::IndexInPlace};
+    for (const CacheStep step : steps) {
+        for (const bool known : {true, false}) {
+            SCOPED_TRACE("step " + std::to_string(int(step)) + (known ? ", cached folder" : ", new folder"));
+            CacheLocation location = locationIn(L"crash");
+            deleteFileAt(cacheIndexPath(location).c_str());
+            const std::wstring other = scratchFolder(L"crash_other"), folder = scratchFolder(L"crash_folder");
+            TestItems otherItems, oldItems, newItems;
+            otherItems.add(L"o.bmp", 40, 30, 1);
+            oldItems.add(L"old1.bmp", 40, 30, 2);
+            oldItems.add(L"old2.bmp", 40, 30, 3);
+            for (uint32_t k = 0; k < 3; ++k) newItems.add(L"new" + std::to_wstring(k) + L".bmp", 60, 45, 4 + k);
+            ASSERT_TRUE(write(location, other, otherItems));
+            if (known) ASSERT_TRUE(write(location, folder, oldItems));
+            const std::string otherData = readAll(cacheDataPath(location, 10000000));
+            CacheLocation larger = location;
+            larger.cellWidth = 200;
+            larger.cellHeight = 150;
+
+            g_crashStep = step;
+            g_cacheStepHook = &crashAtStep;
+            EXPECT_FALSE(write(larger, folder, newItems));
+            g_cacheStepHook = nullptr;
+
+            CacheIndex index;
+            bool truncated = true;
+            ASSERT_EQ(readCacheIndex(location, index, &truncated), IndexState::Read);
+            EXPECT_FALSE(truncated);
+            ASSERT_GE(index.count(), 1u);
+            EXPECT_EQ(index.folder(0), other);
+            EXPECT_EQ(readAll(cacheDataPath(location, 10000000)), otherData);
+            for (uint32_t i = 0; i < index.count(); ++i) {
+                const std::wstring dataPath = cacheDataPath(location, index.number(i));
+                FolderCache table;
+                EXPECT_TRUE(!pathExists(dataPath.c_str()) || table.openFile(dataPath)) << "record " << i;
+            }
+            const bool dataReplaced = step >= CacheStep::DataInPlace;
+            const bool indexReplaced = step == CacheStep::IndexInPlace;
+            const int64_t found = index.find(folder);
+            if (known) {
+                ASSERT_GE(found, 0);
+                EXPECT_EQ(index.cellWidth(uint32_t(found)), indexReplaced ? 200 : 148);
+                EXPECT_EQ(cachedNames(location, folder), dataReplaced ? namesOf(newItems) : namesOf(oldItems));
+            } else {
+                EXPECT_EQ(found >= 0, indexReplaced);
+                if (indexReplaced) EXPECT_EQ(cachedNames(location, folder), namesOf(newItems));
+            }
+
+            ASSERT_TRUE(write(larger, folder, newItems));
+            EXPECT_EQ(cachedNames(location, folder), namesOf(newItems));
+            ASSERT_TRUE(optimiseCacheIndex(location));
+            EXPECT_EQ(asideFiles(location), 0u);
+            CacheIndex after;
+            ASSERT_EQ(readCacheIndex(location, after), IndexState::Read);
+            EXPECT_EQ(after.count(), 2u);
+        }
+    }
+}
+
+// The maintenance dialog deletes from the index as it is when the delete runs: a folder a
+// load registered after the list was read keeps its record and its data file.
+TEST(CacheIndex, DeletingRecordsKeepsOnesAddedSinceTheyWereListed) {
+    CacheLocation location = locationIn(L"dialog_delete");
+    deleteFileAt(cacheIndexPath(location).c_str());
+    TestItems items;
+    items.add(L"a.bmp", 40, 30, 1);
+    for (const wchar_t* f : {L"K:\\a", L"K:\\b"}) ASSERT_TRUE(write(location, f, items));
+    CacheIndex listed;
+    ASSERT_EQ(readCacheIndex(location, listed), IndexState::Read);
+    ASSERT_TRUE(write(location, L"K:\\c", items));  // a pane load meanwhile
+
+    CacheIndex now;
+    int notDeleted = -1;
+    ASSERT_TRUE(deleteFolderRecords(location, {{listed.number(0), listed.folder(0)}}, now, &notDeleted));
+    EXPECT_EQ(notDeleted, 0);
+    ASSERT_EQ(now.count(), 2u);
+    EXPECT_EQ(now.folder(0), L"K:\\b");
+    EXPECT_EQ(now.folder(1), L"K:\\c");
+    CacheIndex onDisk;
+    ASSERT_EQ(readCacheIndex(location, onDisk), IndexState::Read);
+    EXPECT_EQ(onDisk.records, now.records);
+    EXPECT_FALSE(pathExists(cacheDataPath(location, 10000000).c_str()));
+    EXPECT_EQ(cachedNames(location, L"K:\\c"), namesOf(items));
+
+    // Every listed record deleted, the new one still there: the index stays with it alone.
+    ASSERT_TRUE(deleteFolderRecords(location, {{10000001, L"K:\\b"}}, now, &notDeleted));
+    ASSERT_EQ(now.count(), 1u);
+    EXPECT_EQ(now.folder(0), L"K:\\c");
+    // The last record goes: so does the index.
+    ASSERT_TRUE(deleteFolderRecords(location, {{now.number(0), L"K:\\c"}}, now, &notDeleted));
+    EXPECT_FALSE(pathExists(cacheIndexPath(location).c_str()));
+    EXPECT_EQ(now.count(), 0u);
 }
 
 }  // namespace

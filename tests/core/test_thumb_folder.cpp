@@ -162,6 +162,43 @@ TEST(FolderLoad, CellMadeLargerRunsSecondPassSmallerRescalesFromCache) {
     EXPECT_EQ(big->bitmapInfo.biWidth, 100);
 }
 
+// The cell grows and the rewrite at the new size is given up (the program closing during
+// it): the old data file and the index stay as they were, so the next visit refreshes the
+// thumbnails again instead of keeping the small ones for good.
+TEST(FolderLoad, AGivenUpRewriteAfterACellChangeRunsTheSecondPassOnTheNextVisit) {
+    FolderFixture f(L"cells_given_up");
+    Pane pane;
+    ASSERT_TRUE(f.load(pane).cacheWritten);
+    const CacheLocation location{f.settings.cacheFolder, 148, 111};
+    std::string index, data, now;
+    readWholeFile(cacheIndexPath(location).c_str(), index);
+    readWholeFile(cacheDataPath(location, 10000000).c_str(), data);
+
+    f.settings.cellWidth = 200;
+    f.settings.cellHeight = 150;
+    pane.hooks.duringWrite = [] { return false; };
+    FolderLoadStats s = f.load(pane);
+    EXPECT_TRUE(s.secondPass);
+    EXPECT_TRUE(s.cacheWriteAttempted);
+    EXPECT_TRUE(s.cacheWriteGivenUp);
+    EXPECT_FALSE(s.cacheWritten);
+    readWholeFile(cacheIndexPath(location).c_str(), now);
+    EXPECT_EQ(now, index);
+    readWholeFile(cacheDataPath(location, 10000000).c_str(), now);
+    EXPECT_EQ(now, data);
+
+    pane.hooks.duringWrite = nullptr;
+    s = f.load(pane);
+    EXPECT_TRUE(s.cacheTooSmall);
+    EXPECT_TRUE(s.secondPass);
+    EXPECT_EQ(s.refreshed, 3u);
+    EXPECT_TRUE(s.cacheWritten);
+    EXPECT_EQ(pane.find(L"big.bmp")->thumbWidth, 200);
+    s = f.load(pane);
+    EXPECT_FALSE(s.secondPass);
+    EXPECT_FALSE(s.cacheWriteAttempted);
+}
+
 TEST(FolderLoad, InterruptedLoadWritesNothing) {
     FolderFixture f(L"stop");
     Pane pane;

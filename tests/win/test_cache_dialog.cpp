@@ -157,34 +157,52 @@ TEST_F(CacheDialog, MissingDataFileShowsNoCountAndItsRecordStillLeaves) {
     EXPECT_EQ(rows(), 2);
 }
 
-TEST_F(CacheDialog, NoTemporaryFileLeavesTheIndexAndTheListAsTheFilesAre) {
+// An index that cannot be replaced (its file aside cannot be written): message 10, and the
+// index, every data file and the list stay as they were. Once it can, the delete goes through.
+TEST_F(CacheDialog, AnIndexThatCannotBeReplacedLeavesEveryFile) {
     cacheFolders(3);
     ASSERT_NE(openDialog(), nullptr);
     const std::string indexBefore = readBytes(indexFile());
-    wchar_t tmp[MAX_PATH] = {}, temp[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
-    GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
-    SetEnvironmentVariableW(L"TMP", L"C:\\no such folder");
-    SetEnvironmentVariableW(L"TEMP", L"C:\\no such folder");
+    const std::wstring aside = indexFile() + L".new";
+    ASSERT_TRUE(CreateDirectoryW(aside.c_str(), nullptr));
     tick(list(), 0);
     click(dlg, kDelete);
-    SetEnvironmentVariableW(L"TMP", tmp[0] ? tmp : nullptr);
-    SetEnvironmentVariableW(L"TEMP", temp[0] ? temp : nullptr);
-    EXPECT_EQ(shownMessages(), std::vector<int>{4});
+    RemoveDirectoryW(aside.c_str());
+    EXPECT_EQ(shownMessages(), std::vector<int>{10});
     EXPECT_EQ(readBytes(indexFile()), indexBefore);
-    // The rows stay as the index still has them; the deleted data shows no count and size.
     ASSERT_EQ(rows(), 3);
-    EXPECT_FALSE(exists(dataFile(10000000)));
-    EXPECT_EQ(cellText(list(), 0, 3), L"");
-    EXPECT_EQ(cellText(list(), 1, 3), L"3");
-    // A second attempt (the temporary folder back) removes the record; its data file is gone
-    // already, which is reported once more.
+    EXPECT_TRUE(exists(dataFile(10000000)));
+    EXPECT_EQ(cellText(list(), 0, 3), L"3");
+
     shownMessages().clear();
     tick(list(), 0);
     click(dlg, kDelete);
-    EXPECT_EQ(shownMessages(), std::vector<int>{6});
+    EXPECT_TRUE(shownMessages().empty());
     ASSERT_EQ(readIndex(indexFile()).size(), 2u);
+    EXPECT_FALSE(exists(dataFile(10000000)));
     EXPECT_EQ(rows(), 2);
+}
+
+// A pane load that registers a folder while the dialog is open keeps its record and its data
+// file through a delete of a listed row; the list then shows it too.
+TEST_F(CacheDialog, AFolderCachedWhileTheDialogIsOpenSurvivesADelete) {
+    cacheFolders(2);
+    ASSERT_NE(openDialog(), nullptr);
+    ASSERT_EQ(rows(), 2);
+    folders.push_back(tempFolder(L"cached_meanwhile"));
+    makeImages(folders.back(), 3, 70, 45);
+    load(folders.back());
+    tick(list(), 0);
+    click(dlg, kDelete);
+    EXPECT_TRUE(shownMessages().empty());
+    const std::vector<IndexEntry> index = readIndex(indexFile());
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index[0].folder, folders[1]);
+    EXPECT_EQ(index[1].folder, folders[2]);
+    EXPECT_TRUE(exists(dataFile(index[1].number)));
+    EXPECT_FALSE(exists(dataFile(10000000)));
+    ASSERT_EQ(rows(), 2);
+    EXPECT_EQ(cellText(list(), 1, 1), folders[2]);
 }
 
 TEST_F(CacheDialog, TickingAllRemovesEveryFile) {

@@ -94,6 +94,8 @@ int runThumbs(const probe::Args& args) {
     json += ",\"firstPass\":" + milliseconds(stats.firstPassMs);
     json += ",\"secondPass\":" + milliseconds(stats.secondPassMs);
     json += ",\"writeCache\":" + milliseconds(stats.writeCacheMs);
+    json += ",\"writeLock\":" + milliseconds(stats.writeLockMs);
+    json += ",\"writeLongestGap\":" + milliseconds(stats.writeLongestGapMs);
     json += ",\"total\":" + milliseconds(stats.totalMs) + "}";
     json += "}\n";
     probe::out(json);
