@@ -299,7 +299,9 @@ INT_PTR CALLBACK collisionDialogProc(HWND dialog, UINT message, WPARAM wParam, L
     switch (message) {
     case WM_INITDIALOG:
         SetDlgItemTextW(dialog, kCollisionTextId, reinterpret_cast<const CollisionQuestion*>(lParam)->text.c_str());
-        return TRUE;
+        // Enter keeps the files: the focus starts on スキップ, not on the first button.
+        SetFocus(GetDlgItem(dialog, kCollisionSkipId));
+        return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case kCollisionOverwriteId: EndDialog(dialog, kCollisionOverwriteId); return TRUE;

@@ -66,7 +66,9 @@ BOOL CALLBACK answerDialog(HWND w, LPARAM) {
     }
     if (question) {
         g_answered[w] = g_seen.size();
-        PostMessageW(w, WM_COMMAND, g_collisionAnswer, 0);
+        // IDOK stands for the Enter key, pressed on whatever has the focus.
+        if (g_collisionAnswer == IDOK) PostMessageW(GetFocus(), WM_KEYDOWN, VK_RETURN, 0);
+        else PostMessageW(w, WM_COMMAND, g_collisionAnswer, 0);
         return TRUE;
     }
     PostMessageW(w, WM_COMMAND, IDOK, 0);
@@ -467,10 +469,11 @@ TEST_F(FileOps, CopyAndMoveOntoNamesInUseReplaceOnlyWhenTheUserSaysSo) {
     EXPECT_EQ(bytesIn(L"b.bmp"), kept[L"b.bmp"]);
     EXPECT_EQ(GetFileAttributesW((target + L"\\a.bmp").c_str()), INVALID_FILE_ATTRIBUTES);
 
-    // Skip: the others are copied, the file in use keeps its bytes; the target pane follows.
+    // Enter skips: the others are copied, the file in use keeps its bytes; the target pane
+    // follows.
     select(0, {0, 1, 2});
     {
-        DialogDriver driver({}, 2412);
+        DialogDriver driver({}, IDOK);
         EXPECT_TRUE(copyOrMoveSelection(g_mainWindow, 2, 0, target.c_str()));
         EXPECT_EQ(g_seen.size(), 1u);
     }
