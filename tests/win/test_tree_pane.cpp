@@ -329,14 +329,15 @@ TEST_F(TreeApp, EmptyListThenOpenPathRegistersSelectsAndLoadsThePane) {
     EXPECT_TRUE(paneShows(0, a, L"0/3")) << paneCountText(0);
     EXPECT_TRUE(paneFolder(1).empty());
 
-    // Opening it again adds nothing; another spelling of the letters is another entry.
+    // Opening it again adds nothing, in any letter case: it is the same folder.
     treeOpenPath(a.c_str());
     EXPECT_EQ(g_settings.folders.count(), 1);
     std::wstring upper = a;
     upper.back() = L'A';
     HTREEITEM item = nullptr;
-    EXPECT_EQ(treeAddRegisteredFolder(upper.c_str(), &item), AddResult::Added);
-    EXPECT_EQ(g_settings.folders.count(), 2);
+    EXPECT_EQ(treeAddRegisteredFolder(upper.c_str(), &item), AddResult::Existing);
+    EXPECT_EQ(item, items[0]);
+    EXPECT_EQ(g_settings.folders.count(), 1);
 }
 
 TEST_F(TreeApp, VanishedRegisteredFolderLeavesAtNextExpansionOthersStay) {
