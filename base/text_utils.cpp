@@ -72,14 +72,55 @@ bool formatFileDate(const FileTime& utc, wchar_t* out, size_t capacity) {
     return true;
 }
 
+wchar_t foldPathUnit(wchar_t c) {
+    const unsigned u = unsigned(c);
+    if (u < 0x80) return u >= 'a' && u <= 'z' ? wchar_t(u - 0x20) : c;
+    // Latin-1 letters (not the division sign), and y with diaeresis whose capital lies elsewhere.
+    if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return wchar_t(u - 0x20);
+    if (u == 0xFF) return wchar_t(0x178);
+    // Latin Extended-A pairs: capital at the even code in two runs, at the odd code in the others.
+    if ((u >= 0x100 && u <= 0x137) || (u >= 0x14A && u <= 0x177)) return wchar_t(u & ~1u);
+    if ((u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E)) return (u & 1u) ? c : wchar_t(u - 1);
+    // Greek, Cyrillic and the full-width Latin letters that Japanese names often carry.
+    if (u >= 0x3B1 && u <= 0x3C9 && u != 0x3C2) return wchar_t(u - 0x20);
+    if (u >= 0x430 && u <= 0x44F) return wchar_t(u - 0x20);
+    if (u >= 0x450 && u <= 0x45F) return wchar_t(u - 0x50);
+    if (u >= 0xFF41 && u <= 0xFF5A) return wchar_t(u - 0x20);
+    return c;
+}
+
+namespace {
+
+// The length of a path without the backslashes that end it; a drive root keeps its own.
+size_t comparedLength(const wchar_t* p) {
+    size_t n = std::wcslen(p);
+    while (n > 0 && p[n - 1] == L'\\' && !(n == 3 && p[1] == L':')) --n;
+    return n;
+}
+
+bool sameUnits(const wchar_t* a, const wchar_t* b, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (foldPathUnit(a[i]) != foldPathUnit(b[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool samePath(const wchar_t* a, const wchar_t* b) {
+    if (!a || !b) return false;
+    const size_t n = comparedLength(a);
+    return n == comparedLength(b) && sameUnits(a, b, n);
+}
+
 int folderContains(const wchar_t* a, const wchar_t* b) {
-    if (std::wcscmp(a, b) == 0) return 0;
-    size_t length = std::wcslen(a);
+    if (samePath(a, b)) return 0;
+    const size_t length = std::wcslen(a), total = std::wcslen(b);
     if (length == 0) return -1;
-    if (a[length - 1] == L'\\') return std::wcsstr(b, a) ? 1 : -1;
-    // Look for every occurrence of a that is followed by a backslash.
-    for (const wchar_t* p = std::wcsstr(b, a); p; p = std::wcsstr(p + 1, a)) {
-        if (p[length] == L'\\') return 1;
+    const bool endsInSlash = a[length - 1] == L'\\';
+    // Every occurrence of a that is followed by a backslash (or ends in one itself).
+    for (size_t at = 0; at + length <= total; ++at) {
+        if (!sameUnits(b + at, a, length)) continue;
+        if (endsInSlash || b[at + length] == L'\\') return 1;
     }
     return -1;
 }

@@ -43,9 +43,17 @@ bool joinText(wchar_t* out, size_t capacity, const wchar_t* first, const wchar_t
 // does not fit into capacity units).
 void folderOf(const wchar_t* path, wchar_t* out, size_t capacity);
 
-// Whether path b lies in folder a: 0 when they are equal (case-sensitive), 1 when b contains
-// a followed by a backslash anywhere in it, -1 otherwise. A folder given with its trailing
-// backslash (a drive root such as "C:\") is tested as it is.
+// Folder and file names compare the way the file system compares them: without letter case
+// (ASCII, Latin-1 and Latin Extended-A, Greek, Cyrillic and full-width Latin letters; the
+// same on every system and in every locale). One unit folded to its capital.
+wchar_t foldPathUnit(wchar_t c);
+// Two paths name the same place: equal without case, backslashes that end a path ignored
+// (except a drive root's own, "C:\"). False when either is null.
+bool samePath(const wchar_t* a, const wchar_t* b);
+
+// Whether path b lies in folder a, without case: 0 when they are the same path (samePath),
+// 1 when b contains a followed by a backslash anywhere in it, -1 otherwise. A folder given
+// with its trailing backslash (a drive root such as "C:\") is tested as it is.
 int folderContains(const wchar_t* a, const wchar_t* b);
 
 // The main window's title: "-1- " or "-2- " followed by the folder of that pane, or by

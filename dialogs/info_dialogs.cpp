@@ -183,6 +183,7 @@ INT_PTR CALLBACK fileInfoProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 struct CommentWork {
     SelectedFile file;
+    std::wstring shown;  // the comment as the dialog first showed it
     bool saved = false;  // the file now holds the edited comment
 };
 
@@ -198,18 +199,26 @@ bool saveRefused(const SelectedFile& file) {
     const int other = 1 - file.pane;
     if (g_paneBusy[other].load() == PaneIdle) return false;
     const std::wstring otherFolder = normalizedFolder(paneFolder(other));
-    return !otherFolder.empty() && lstrcmpiW(otherFolder.c_str(), normalizedFolder(file.folder).c_str()) == 0;
+    return !otherFolder.empty() && samePath(otherFolder.c_str(), normalizedFolder(file.folder).c_str());
 }
 
 constexpr UINT_PTR kBusyTimer = 1;
 
-void saveCommentNow(HWND dialog, CommentWork& work) {
-    HWND edit = GetDlgItem(dialog, infodlg::CommentEdit);
+std::wstring editText(HWND edit) {
     const int length = GetWindowTextLengthW(edit);
     std::wstring text(size_t(length > 0 ? length : 0) + 1, L'\0');
     GetWindowTextW(edit, &text[0], int(text.size()));
     text.resize(wcslen(text.c_str()));
     if (text.size() > size_t(infodlg::kCommentMaxUnits)) text.resize(infodlg::kCommentMaxUnits);
+    return text;
+}
+
+// Whether the dialog may close: false when the text was refused (it stays for the user to
+// change it).
+bool saveCommentNow(HWND dialog, CommentWork& work) {
+    const std::wstring text = editText(GetDlgItem(dialog, infodlg::CommentEdit));
+    // The same text as shown: nothing to write, and the file keeps its bytes and its date.
+    if (text == work.shown) return true;
     CommentSaveOutcome outcome;
     {
         ImageLockGuard lock;
@@ -217,11 +226,24 @@ void saveCommentNow(HWND dialog, CommentWork& work) {
     }
     // Messages only after the lock is released: a message box pumps.
     if (!outcome.message.empty()) showErrorBox(dialog, outcome.message.c_str());
+    if (outcome.unmappable) {
+        SetFocus(GetDlgItem(dialog, infodlg::CommentEdit));
+        return false;
+    }
     if (outcome.changed) {
         const int metaDelta = work.file.item.facts.format == FormatPng ? outcome.count : 0;
-        paneAddItemCounts(work.file.pane, work.file.index, work.file.item.name, outcome.count, metaDelta);
+        // The cell shows the file as it now is: its size and date changed with the rewrite.
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        uint32_t size = work.file.item.facts.fileSize;
+        FileTime written = work.file.item.facts.lastWriteTime;
+        if (GetFileAttributesExW(work.file.path.c_str(), GetFileExInfoStandard, &data)) {
+            size = data.nFileSizeHigh ? 0xFFFFFFFFu : data.nFileSizeLow;
+            written = FileTime{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime};
+        }
+        paneItemRewritten(work.file.pane, work.file.index, work.file.item.name, outcome.count, metaDelta, size, written);
         work.saved = true;
     }
+    return true;
 }
 
 INT_PTR CALLBACK commentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -244,6 +266,7 @@ INT_PTR CALLBACK commentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         HWND edit = GetDlgItem(dialog, infodlg::CommentEdit);
         SendMessageW(edit, EM_SETLIMITTEXT, infodlg::kCommentMaxUnits, 0);
         SetWindowTextW(edit, text.c_str());
+        work->shown = editText(edit);
         EnableWindow(GetDlgItem(dialog, infodlg::CommentSave), !saveRefused(work->file));
         // A load may start or end in either pane while the dialog is open.
         SetTimer(dialog, kBusyTimer, 250, nullptr);
@@ -265,7 +288,7 @@ INT_PTR CALLBACK commentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         auto* work = reinterpret_cast<CommentWork*>(GetWindowLongPtrW(dialog, DWLP_USER));
         const int id = LOWORD(wParam);
         if (id == infodlg::CommentSave && work) {
-            if (!saveRefused(work->file)) saveCommentNow(dialog, *work);
+            if (!saveRefused(work->file) && !saveCommentNow(dialog, *work)) return TRUE;
             EndDialog(dialog, IDOK);
             return TRUE;
         }

@@ -4,12 +4,15 @@
 
 #include <shellapi.h>
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "base/command_ids.h"
 #include "base/win_state.h"
 #include "base/messages.h"
 #include "base/platform.h"
+#include "base/text_utils.h"
 #include "frame/command_lines.h"
 #include "tree/tree_access.h"
 
@@ -23,9 +26,9 @@ constexpr size_t kLongestPath = 259;
 
 bool paneBusy(int pane) { return g_paneBusy[pane].load() != PaneIdle; }
 
-// The same folder shown by both panes. Windows folder names ignore case, as do the menus.
+// The same folder shown by both panes (without case, as the file system compares).
 bool sameFolder(const std::wstring& a, const std::wstring& b) {
-    return !a.empty() && !b.empty() && lstrcmpiW(a.c_str(), b.c_str()) == 0;
+    return !a.empty() && !b.empty() && samePath(a.c_str(), b.c_str());
 }
 
 bool validZeroList(const std::wstring& list) {
@@ -84,34 +87,72 @@ std::wstring fieldText(HWND dialog) {
     return text;
 }
 
-void renameFileNow(const NameDialogState& s, const std::wstring& typed) {
+// What OK did: the dialog closes, or it stays open for the user to correct the name.
+enum class NameOutcome { Close, KeepOpen };
+
+constexpr wchar_t kFileExists[] = L"同じ名前のファイルがあります。別の名前を入力してください。";
+constexpr wchar_t kFolderExists[] = L"同じ名前のフォルダがあります。別の名前を入力してください。";
+
+// A new name that some other file or folder already has (a change of letter case only is
+// the same file and is allowed). Some shells replace, others refuse without a word: the
+// user is told here instead, on every system.
+bool nameTaken(const std::wstring& oldPath, const std::wstring& newPath) {
+    return !samePath(oldPath.c_str(), newPath.c_str()) && pathExists(newPath.c_str());
+}
+
+void tellUser(HWND dialog, const wchar_t* text) {
+    ModalScope modal;
+    showErrorBox(dialog, text);
+}
+
+NameOutcome renameFileNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
     const int other = 1 - s.pane;
     const std::wstring otherFolder = paneFolder(other);
     // The pane may have started a load since the dialog opened.
-    if (paneBusy(s.pane) || (paneBusy(other) && sameFolder(s.folder, otherFolder))) return;
-    if (hasSeparator(typed)) return;
+    if (paneBusy(s.pane) || (paneBusy(other) && sameFolder(s.folder, otherFolder))) return NameOutcome::Close;
+    if (typed.empty()) {
+        MessageBeep(MB_ICONWARNING);
+        return NameOutcome::KeepOpen;
+    }
+    if (hasSeparator(typed)) return NameOutcome::Close;
     const std::wstring newName = typed + s.extension;
     const std::wstring oldPath = joinFolderAndName(s.folder, s.oldName.c_str());
     const std::wstring newPath = joinFolderAndName(s.folder, newName.c_str());
-    if (oldPath.size() >= kLongestPath || newPath.size() >= kLongestPath) return;
-    if (!shellRename(g_mainWindow, oldPath, newPath, L"ファイル名変更")) return;
+    if (oldPath.size() >= kLongestPath || newPath.size() >= kLongestPath) return NameOutcome::Close;
+    if (nameTaken(oldPath, newPath)) {
+        tellUser(dialog, kFileExists);
+        return NameOutcome::KeepOpen;
+    }
+    if (!shellRename(g_mainWindow, oldPath, newPath, L"ファイル名変更")) return NameOutcome::Close;
     // A pane that does not take the new name is listed again rather than left showing a file
     // that is no longer there.
     if (!paneRenameItems(s.pane, s.oldName.c_str(), newName.c_str())) paneRefresh(s.pane, false);
     if (sameFolder(s.folder, otherFolder) && !paneRenameItems(other, s.oldName.c_str(), newName.c_str()))
         paneRefresh(other, false);
+    return NameOutcome::Close;
 }
 
-void renameFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
-    if (hasSeparator(typed)) return;
+NameOutcome renameFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
+    if (typed.empty()) {
+        MessageBeep(MB_ICONWARNING);
+        return NameOutcome::KeepOpen;
+    }
+    if (hasSeparator(typed)) return NameOutcome::Close;
     const std::wstring oldPath = joinFolderAndName(s.folder, s.oldName.c_str());
     const std::wstring newPath = joinFolderAndName(s.folder, typed.c_str());
-    if (oldPath.size() >= kLongestPath || newPath.size() >= kLongestPath) return;
-    if (!shellRename(dialog, oldPath, newPath, L"フォルダ名変更")) return;
+    if (oldPath.size() >= kLongestPath || newPath.size() >= kLongestPath) return NameOutcome::Close;
+    if (nameTaken(oldPath, newPath)) {
+        tellUser(dialog, kFolderExists);
+        return NameOutcome::KeepOpen;
+    }
+    if (!shellRename(dialog, oldPath, newPath, L"フォルダ名変更")) return NameOutcome::Close;
     treeAfterRename(oldPath.c_str(), newPath.c_str());
+    return NameOutcome::Close;
 }
 
-void createFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
+// A name that cannot be made (empty, a separator, a name in use, an invalid character) is
+// reported and the dialog stays open with the text, for the user to correct it.
+NameOutcome createFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& typed) {
     const std::wstring path = joinFolderAndName(s.folder, typed.c_str());
     bool made;
     {
@@ -121,9 +162,10 @@ void createFolderNow(HWND dialog, const NameDialogState& s, const std::wstring& 
     if (!made) {
         ModalScope modal;
         showMessage(dialog, MsgFolderCreateFailed);
-        return;
+        return NameOutcome::KeepOpen;
     }
     treeAfterNewFolder(s.folder.c_str());
+    return NameOutcome::Close;
 }
 
 INT_PTR CALLBACK nameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -143,9 +185,16 @@ INT_PTR CALLBACK nameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         if (!s) return FALSE;
         if (LOWORD(wParam) == IDOK) {
             const std::wstring typed = fieldText(dialog);
-            if (s->command == cmd::Rename) renameFileNow(*s, typed);
-            else if (s->command == cmd::TreeRenameFolder) renameFolderNow(dialog, *s, typed);
-            else createFolderNow(dialog, *s, typed);
+            NameOutcome outcome;
+            if (s->command == cmd::Rename) outcome = renameFileNow(dialog, *s, typed);
+            else if (s->command == cmd::TreeRenameFolder) outcome = renameFolderNow(dialog, *s, typed);
+            else outcome = createFolderNow(dialog, *s, typed);
+            if (outcome == NameOutcome::KeepOpen) {
+                HWND field = GetDlgItem(dialog, kNameFieldId);
+                SetFocus(field);
+                SendMessageW(field, EM_SETSEL, 0, -1);
+                return TRUE;
+            }
             EndDialog(dialog, 1);
             return TRUE;
         }
@@ -220,13 +269,144 @@ INT_PTR runNameDialog(HWND owner, int command, int pane, const wchar_t* folder) 
 }
 
 bool recycleList(HWND owner, const std::wstring& zeroList) {
-    FILEOP_FLAGS flags = FOF_ALLOWUNDO;
+    // A file that cannot go to the recycle bin (a network share, some removable drives) would
+    // be destroyed: the shell asks about it first, whether or not deletes are confirmed.
+    FILEOP_FLAGS flags = FOF_ALLOWUNDO | FOF_WANTNUKEWARNING;
     if (g_settings.noRecycleConfirm) flags |= FOF_NOCONFIRMATION;
     return shellDelete(owner, zeroList, flags);
 }
 
 bool recycleListSilently(const std::wstring& zeroList) {
     return shellDelete(g_mainWindow, zeroList, FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI);
+}
+
+// ---------------------------------------------------------------- copy and move
+
+namespace {
+
+constexpr int kCollisionDialogId = 2400;
+constexpr int kCollisionTextId = 2410;
+constexpr int kCollisionOverwriteId = 2411;
+constexpr int kCollisionSkipId = 2412;
+
+enum class Collision { Overwrite, Skip, Cancel };
+
+struct CollisionQuestion {
+    std::wstring text;
+};
+
+INT_PTR CALLBACK collisionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SetDlgItemTextW(dialog, kCollisionTextId, reinterpret_cast<const CollisionQuestion*>(lParam)->text.c_str());
+        // Enter keeps the files: the focus starts on スキップ, not on the first button.
+        SetFocus(GetDlgItem(dialog, kCollisionSkipId));
+        return FALSE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case kCollisionOverwriteId: EndDialog(dialog, kCollisionOverwriteId); return TRUE;
+        case kCollisionSkipId: EndDialog(dialog, kCollisionSkipId); return TRUE;
+        case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
+        default: return FALSE;
+        }
+    default: return FALSE;
+    }
+}
+
+// One question for all the names the target folder already holds. A dialog that cannot
+// open is a cancel: nothing is replaced unasked.
+Collision askAboutCollisions(HWND owner, bool move, const std::vector<std::wstring>& names) {
+    CollisionQuestion q;
+    q.text = std::wstring(move ? L"移動先" : L"コピー先") + L"のフォルダには同じ名前のファイルが " +
+             std::to_wstring(names.size()) + L" 個あります (" + names.front() + (names.size() > 1 ? L" など" : L"") +
+             L")。\r\n上書きすると置き換えられます。スキップすると、それらのファイルは" +
+             (move ? L"移動しません。" : L"コピーしません。");
+    INT_PTR answer;
+    {
+        ModalScope modal;
+        answer = DialogBoxParamW(g_instance ? g_instance : GetModuleHandleW(nullptr),
+                                 MAKEINTRESOURCEW(kCollisionDialogId), owner, collisionDialogProc,
+                                 reinterpret_cast<LPARAM>(&q));
+    }
+    if (answer == kCollisionOverwriteId) return Collision::Overwrite;
+    if (answer == kCollisionSkipId) return Collision::Skip;
+    return Collision::Cancel;
+}
+
+}  // namespace
+
+bool copyOrMoveSelection(HWND owner, int dragMode, int source, const wchar_t* target) {
+    if ((dragMode != 1 && dragMode != 2) || (source != 0 && source != 1) || !target || !target[0]) return false;
+    if (std::wcslen(target) >= size_t(kPathCapacity)) return false;
+    PaneSelection selection;
+    if (!queryPaneSelection(source, selection) || selection.selected.empty() || selection.folder.empty()) return false;
+    if (sameFolder(selection.folder, target)) return false;
+    const bool move = dragMode == 1;
+
+    // The destination is checked here rather than left to the shell: shells differ, and one
+    // that replaces without asking would lose the user's files.
+    std::vector<std::wstring> taken;
+    std::vector<const PaneItemCopy*> chosen;
+    for (const PaneItemCopy& c : selection.selected) {
+        if (pathExists(joinFolderAndName(target, c.item.name).c_str())) taken.push_back(c.item.name);
+    }
+    FILEOP_FLAGS flags = 0;
+    bool skipTaken = false;
+    if (!taken.empty()) {
+        switch (askAboutCollisions(owner, move, taken)) {
+        case Collision::Cancel: return false;
+        case Collision::Skip: skipTaken = true; break;
+        case Collision::Overwrite: flags |= FOF_NOCONFIRMATION; break;  // asked already, once
+        }
+    }
+    for (const PaneItemCopy& c : selection.selected)
+        if (!skipTaken || !pathExists(joinFolderAndName(target, c.item.name).c_str())) chosen.push_back(&c);
+    if (chosen.empty()) return false;
+
+    // A move names each file's destination: some shells refuse to move several files into
+    // one folder named once (they report a cancel), while one destination per file moves
+    // them everywhere. A copy names the folder once.
+    std::wstring from, to;
+    for (const PaneItemCopy* c : chosen) {
+        from += joinFolderAndName(selection.folder, c->item.name);
+        from.push_back(L'\0');
+        if (move) {
+            to += joinFolderAndName(target, c->item.name);
+            to.push_back(L'\0');
+        }
+    }
+    if (!move) {
+        to.assign(target);
+        to.push_back(L'\0');
+    }
+    SHFILEOPSTRUCTW op{};
+    op.hwnd = owner;
+    op.wFunc = move ? FO_MOVE : FO_COPY;
+    op.pFrom = from.c_str();  // each list ends in two zeros: c_str() adds the second
+    op.pTo = to.c_str();
+    op.fFlags = flags | (move ? FOF_MULTIDESTFILES : 0);
+    op.lpszProgressTitle = move ? L"移動" : L"コピー";
+    int result;
+    {
+        ModalScope modal;
+        result = SHFileOperationW(&op);
+    }
+    const bool ok = result == 0 && !op.fAnyOperationsAborted;
+
+    // The panes list what is on the disk, whatever the shell reported: a move that stopped
+    // part-way, was cancelled or left a file behind (one held open) has still moved others.
+    const int other = 1 - source;
+    if (move) {
+        bool allGone = true;
+        for (const PaneItemCopy& c : selection.selected)
+            allGone = allGone && !pathExists(joinFolderAndName(selection.folder, c.item.name).c_str());
+        if (allGone) paneRemoveSelected(source);
+        else paneRefresh(source, false);
+    }
+    const std::wstring otherFolder = paneFolder(other);
+    if (sameFolder(otherFolder, target) || (move && sameFolder(otherFolder, selection.folder)))
+        paneRefresh(other, false);
+    return ok;
 }
 
 // ---------------------------------------------------------------- the commands

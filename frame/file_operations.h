@@ -19,6 +19,12 @@ void renameSelectedFile(HWND owner);
 // treeAfterNewFolder themselves after a success.
 INT_PTR runNameDialog(HWND owner, int command, int pane, const wchar_t* folder);
 
+// Copies (dragMode 2) or moves (1) the selected files of pane `source` into folder `target`.
+// When the target already holds some of the names, the user is asked once: replace them,
+// skip those files, or cancel. Afterwards every pane that shows the source (after a move) or
+// the target folder lists what is really there. True when the shell reported success.
+bool copyOrMoveSelection(HWND owner, int dragMode, int source, const wchar_t* target);
+
 // Sends a zero-separated list (each path ended by a zero, the list by a second zero) to the
 // recycle bin with `owner` as the owner window, asking for confirmation unless "NoRecycMsg"
 // is on. True only when the shell succeeded and the user aborted nothing. A list that is not

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/platform.h"
+#include "base/text_utils.h"
 #include "base/win_handles.h"
 #include "base/win_state.h"
 #include "frame/frame_state.h"
@@ -347,7 +348,7 @@ CommandStateSnapshot currentCommandState() {
     queryPaneSnapshot(1 - active, other);
     in.activeBusy = g_paneBusy[active].load() != PaneIdle;
     in.otherBusy = g_paneBusy[1 - active].load() != PaneIdle;
-    in.sameFolder = in.active.folder[0] && lstrcmpiW(in.active.folder, other.folder) == 0;
+    in.sameFolder = in.active.folder[0] && samePath(in.active.folder, other.folder);
     in.viewerExists = isFile(g_settings.viewerPath);
     std::wstring help(g_settings.viewerPath);
     size_t dot = help.find_last_of(L'.');

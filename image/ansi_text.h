@@ -26,6 +26,7 @@ inline std::string wideAsBytes(const wchar_t* text, size_t size) {
 #ifdef _WIN32
 // The system code page (CP_ACP) conversions. Both stop at the first 0 within size.
 std::wstring ansiToWide(const char* bytes, size_t size);
-// Characters that the code page cannot hold become its default character.
-std::string wideToAnsi(const wchar_t* text, size_t size);
+// UTF-16 to the system code page, losing nothing: false (and an empty out) when any character of the
+// text would not come back unchanged from the code page (no default character, no look-alike).
+bool wideToAnsiExact(const wchar_t* text, size_t size, std::string& out);
 #endif

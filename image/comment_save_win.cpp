@@ -12,8 +12,10 @@
 #include "image/ansi_text.h"
 #include "image/image_comment.h"
 
-namespace {
+const wchar_t kCommentUnmappableText[] =
+    L"コメントに、このシステムの文字コードで保存できない文字があります。\r\nその文字を除くか置き換えてから保存してください。";
 
+namespace {
 
 // Sends the file to the recycle bin without confirmation, progress or error display.
 // True only when the file is gone from its place afterwards.
@@ -33,6 +35,14 @@ bool recycle(const wchar_t* path) {
 CommentSaveOutcome saveCommentToFile(const wchar_t* path, ImageFormat format, const wchar_t* text,
                                      CommentSaveHook afterRewrite, void* hookContext) {
     CommentSaveOutcome outcome;
+    // Comments are stored in the system code page: a text it cannot hold is refused before
+    // anything is written, rather than saved with characters replaced.
+    std::string bytes;
+    if (!wideToAnsiExact(text, kCommentWriteMax, bytes)) {
+        outcome.unmappable = true;
+        outcome.message = kCommentUnmappableText;
+        return outcome;
+    }
     wchar_t folder[MAX_PATH + 1] = {};
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD folderLength = GetTempPathW(MAX_PATH, folder);
@@ -41,7 +51,6 @@ CommentSaveOutcome saveCommentToFile(const wchar_t* path, ImageFormat format, co
         return outcome;
     }
 
-    const std::string bytes = wideToAnsi(text, kCommentWriteMax);
     int32_t count = 0;
     const CommentRewrite rewritten = rewriteWithComment(path, temp, format, bytes.c_str(), bytes.size(), count);
     if (rewritten != CommentRewrite::Written) {

@@ -57,10 +57,14 @@ CommentRewrite rewriteWithComment(const wchar_t* source, const wchar_t* target, 
 // the temporary file (its path is then added to the message).
 struct CommentSaveOutcome {
     bool changed = false;   // the image file now holds the new comment
+    bool unmappable = false;  // refused: the system code page cannot hold some character
     int32_t count = 0;      // with changed: +1 added, 0 replaced, -1 removed
     std::wstring message;   // what to tell the user; empty when all went well or nothing changed
     std::wstring keptFile;  // the temporary file left behind with the new version, or empty
 };
+
+// The message of a refused text (some character not in the system code page).
+extern const wchar_t kCommentUnmappableText[];
 
 // Test hook: called with the temporary file's path between the rewrite into it and the
 // recycling of the image file (a file can vanish or change there). Null in the program.

@@ -62,5 +62,7 @@ void paneRepaintItem(int pane, int index);
 // Repaints the whole pane (202), e.g. after the selection colour changed.
 void paneRepaint(int pane);
 // After a comment was written into an item's file: adds the changes to the item's comment
-// and text counts (never below 0), when the item at `index` is still the file `name`.
-void paneAddItemCounts(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta);
+// and text counts (never below 0) and takes the file's new size and date, when the item at
+// `index` is still the file `name`; the cell is repainted.
+void paneItemRewritten(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta, uint32_t fileSize,
+                       const FileTime& lastWriteTime);

@@ -86,6 +86,8 @@ struct CountsRequest {
     const wchar_t* name;
     int commentDelta;
     int metaDelta;
+    uint32_t fileSize;
+    FileTime lastWriteTime;
 };
 
 }  // namespace
@@ -149,6 +151,8 @@ LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record) {
         auto add = [](int32_t& count, int delta) { count = count + delta < 0 ? 0 : count + delta; };
         add(target.facts.commentCount, request.commentDelta);
         add(target.facts.metaCount, request.metaDelta);
+        target.facts.fileSize = request.fileSize;
+        target.facts.lastWriteTime = request.lastWriteTime;
         repaintItem(pane, i);
         publishPane(pane);
         return 1;
@@ -231,8 +235,9 @@ void paneRepaint(int index) {
     if (validPane(index)) post(index, CodeRepaint, 0);
 }
 
-void paneAddItemCounts(int index, int item, const wchar_t* name, int commentDelta, int metaDelta) {
+void paneItemRewritten(int index, int item, const wchar_t* name, int commentDelta, int metaDelta, uint32_t fileSize,
+                       const FileTime& lastWriteTime) {
     if (!validPane(index) || !name) return;
-    CountsRequest request{item, name, commentDelta, metaDelta};
+    CountsRequest request{item, name, commentDelta, metaDelta, fileSize, lastWriteTime};
     ask(index, PaneQueryAddCounts, &request);
 }

@@ -377,8 +377,35 @@ bool registeredListRemoveAt(RegisteredFolderList& list, int slot) {
 
 int registeredListFind(const RegisteredFolderList& list, const wchar_t* path) {
     for (int i = 0; i < kRegisteredFolderMax && list.paths[i][0]; ++i)
-        if (lstrcmpW(list.paths[i], path) == 0) return i;
+        if (samePath(list.paths[i], path)) return i;
     return -1;
+}
+
+int registeredListRename(RegisteredFolderList& list, const wchar_t* oldPath, const wchar_t* newPath) {
+    size_t oldLength = std::wcslen(oldPath);
+    while (oldLength > 0 && oldPath[oldLength - 1] == L'\\') --oldLength;  // a closing backslash is no part of the name
+    if (oldLength == 0) return 0;
+    int renamed = 0;
+    for (int i = 0; i < kRegisteredFolderMax && list.paths[i][0]; ++i) {
+        wchar_t* entry = list.paths[i];
+        std::wstring moved;
+        if (samePath(entry, oldPath)) {
+            moved = newPath;
+        } else if (std::wcslen(entry) > oldLength && entry[oldLength] == L'\\') {
+            // An entry inside the renamed folder keeps its place below the new name.
+            const std::wstring head(entry, oldLength);
+            if (!samePath(head.c_str(), std::wstring(oldPath, oldLength).c_str())) continue;
+            moved = std::wstring(newPath) + (entry + oldLength);
+        } else {
+            continue;
+        }
+        // A name too long for the list's buffer stays as it was and leaves the list at its next
+        // listing, as any vanished folder does.
+        if (moved.size() >= size_t(kPathCapacity)) continue;
+        std::wmemcpy(entry, moved.c_str(), moved.size() + 1);
+        ++renamed;
+    }
+    return renamed;
 }
 
 // ---------------------------------------------------------------- building the tree
@@ -510,7 +537,7 @@ bool treePathOfItem(HTREEITEM item, wchar_t* out) {
 HTREEITEM treeFindChildByPath(const wchar_t* path, HTREEITEM parent) {
     for (HTREEITEM c = TreeView_GetChild(g_treeModel.tree, parent); c; c = TreeView_GetNextSibling(g_treeModel.tree, c)) {
         wchar_t p[kPathCapacity];
-        if (treeRawPathOfItem(c, p) && lstrcmpW(p, path) == 0) return c;
+        if (treeRawPathOfItem(c, p) && samePath(p, path)) return c;
     }
     return nullptr;
 }
@@ -539,7 +566,7 @@ AddResult treeAddRegisteredFolder(const wchar_t* path, HTREEITEM* item) {
     RegisteredFolderList& list = g_settings.folders;
     int slot = 0;
     for (; slot < kRegisteredFolderMax && list.paths[slot][0]; ++slot) {
-        if (lstrcmpW(list.paths[slot], path) == 0) {
+        if (samePath(list.paths[slot], path)) {
             *item = treeFindChildByPath(path, root);
             return AddResult::Existing;
         }
@@ -566,8 +593,7 @@ bool treeRemoveRegisteredFolder(HTREEITEM item) {
     return true;
 }
 
-void treeRenameRegisteredFolder(const wchar_t* oldPath, const wchar_t* newPath) {
-    if (!oldPath || !newPath || std::wcslen(newPath) >= size_t(kPathCapacity)) return;
-    const int slot = registeredListFind(g_settings.folders, oldPath);
-    if (slot >= 0) copyPath(g_settings.folders.paths[slot], newPath);
+int treeRenameRegisteredFolders(const wchar_t* oldPath, const wchar_t* newPath) {
+    if (!oldPath || !newPath || std::wcslen(newPath) >= size_t(kPathCapacity)) return 0;
+    return registeredListRename(g_settings.folders, oldPath, newPath);
 }

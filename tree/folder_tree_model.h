@@ -71,9 +71,11 @@ enum class AddResult { Added, Existing, NotADirectory, ListFull };
 AddResult treeAddRegisteredFolder(const wchar_t* path, HTREEITEM* item);
 // Removes a registered folder item (role 1) from the list and the tree.
 bool treeRemoveRegisteredFolder(HTREEITEM item);
-// The first list entry equal to oldPath takes newPath.
-void treeRenameRegisteredFolder(const wchar_t* oldPath, const wchar_t* newPath);
+// A folder renamed on disk: every list entry that is oldPath or lies inside it follows to
+// newPath (whether or not its item is in the tree); returns how many changed.
+int treeRenameRegisteredFolders(const wchar_t* oldPath, const wchar_t* newPath);
 
 // List rules on the stored record (also used by the tests).
 bool registeredListRemoveAt(RegisteredFolderList& list, int slot);
 int registeredListFind(const RegisteredFolderList& list, const wchar_t* path);
+int registeredListRename(RegisteredFolderList& list, const wchar_t* oldPath, const wchar_t* newPath);

@@ -80,7 +80,7 @@ void selectSuppressed(HTREEITEM item) {
     g_treePane.suppressSelection = was;
 }
 
-bool equalPath(const wchar_t* a, const wchar_t* b) { return lstrcmpW(a, b) == 0; }
+bool equalPath(const wchar_t* a, const wchar_t* b) { return samePath(a, b); }
 
 // A pane shows `folder` or a folder inside it.
 bool paneShowsInside(int pane, const wchar_t* folder) {
@@ -93,11 +93,34 @@ bool busyPaneShowsInside(const wchar_t* folder) {
     return false;
 }
 
-// Rename and delete: an existing directory that is not the Desktop, no system folder, and
-// not shown (itself or inside) by a busy pane.
+// Folders that are never renamed or deleted from the tree: a volume root (a drive, a share,
+// a mounted volume), a system folder, and any folder that is or holds one of the shell's
+// special folders (the profile, its documents and pictures, the system's own folders).
+bool protectedFolder(const wchar_t* path) {
+    if (PathIsRootW(path) || PathIsSystemFolderW(path, 0)) return true;
+    wchar_t volume[kPathCapacity] = {};
+    if (GetVolumePathNameW(path, volume, kPathCapacity) && samePath(volume, path)) return true;
+    static const int kSpecial[] = {
+        CSIDL_PROFILE,         CSIDL_DESKTOPDIRECTORY,        CSIDL_PERSONAL,         CSIDL_MYPICTURES,
+        CSIDL_MYMUSIC,         CSIDL_MYVIDEO,                 CSIDL_FAVORITES,        CSIDL_APPDATA,
+        CSIDL_LOCAL_APPDATA,   CSIDL_STARTMENU,               CSIDL_SENDTO,           CSIDL_TEMPLATES,
+        CSIDL_WINDOWS,         CSIDL_SYSTEM,                  CSIDL_PROGRAM_FILES,    CSIDL_PROGRAM_FILES_COMMON,
+        CSIDL_COMMON_APPDATA,  CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_DOCUMENTS, CSIDL_FONTS,
+    };
+    for (int csidl : kSpecial) {
+        wchar_t special[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, special)) && special[0] &&
+            folderContains(path, special) >= 0)
+            return true;
+    }
+    return false;
+}
+
+// Rename and delete: an existing directory that is not the Desktop, not protected, and not
+// shown (itself or inside) by a busy pane.
 bool mayChangeFolder(HTREEITEM item, wchar_t* path) {
     if (!item || item == g_treeModel.desktop || !treePathOfItem(item, path)) return false;
-    if (PathIsSystemFolderW(path, 0)) return false;
+    if (protectedFolder(path)) return false;
     return !busyPaneShowsInside(path);
 }
 
@@ -188,12 +211,13 @@ void deleteFolder(HTREEITEM x) {
     std::wstring list(path);
     list.push_back(L'\0');
     list.push_back(L'\0');
-    bool deleted;
     {
         ModalScope modal;
-        deleted = recycleList(g_mainWindow, list);
+        recycleList(g_mainWindow, list);
     }
-    if (!deleted) return;
+    // Done only when the folder is really gone: a shell may report success for a folder it
+    // could not remove, and a cancel part-way may have removed it all the same.
+    if (pathExists(path)) return;
     selectSuppressed(nullptr);
     HTREEITEM item = nextVisible(g_treeModel.desktop);
     for (int guard = 0; item && guard < 1000000; ++guard) {
@@ -540,45 +564,6 @@ void fitLabelFont(HWND label) {
 
 // ---------------------------------------------------------------- file drags onto the tree
 
-// Copies (drag mode 2) or moves (1) the selected files of pane `source` into `target`;
-// true when the shell reported success.
-bool treeCopyOrMoveSelection(int dragMode, int source, const wchar_t* target) {
-    if ((dragMode != 1 && dragMode != 2) || (source != 0 && source != 1) || !target || !target[0]) return false;
-    if (std::wcslen(target) >= size_t(kPathCapacity)) return false;
-    PaneSelection selection;
-    if (!queryPaneSelection(source, selection) || selection.selected.empty() || selection.folder.empty()) return false;
-    const std::wstring from = selectionZeroList(selection);
-    // A move names each file's destination: some shells refuse to move several files into
-    // one folder named once (they report a cancel), while one destination per file moves
-    // them everywhere. A copy names the folder once.
-    std::wstring to;
-    if (dragMode == 1) {
-        for (const PaneItemCopy& c : selection.selected) {
-            to += joinFolderAndName(target, c.item.name);
-            to.push_back(L'\0');
-        }
-    } else {
-        to.assign(target);
-        to.push_back(L'\0');
-    }
-    to.push_back(L'\0');
-    SHFILEOPSTRUCTW op{};
-    op.hwnd = g_mainWindow;
-    op.wFunc = dragMode == 1 ? FO_MOVE : FO_COPY;
-    op.pFrom = from.c_str();
-    op.pTo = to.c_str();
-    op.fFlags = dragMode == 1 ? FOF_MULTIDESTFILES : 0;
-    op.lpszProgressTitle = dragMode == 1 ? L"移動" : L"コピー";
-    int result;
-    {
-        ModalScope modal;
-        result = SHFileOperationW(&op);
-    }
-    const bool ok = result == 0 && !op.fAnyOperationsAborted;
-    if (ok && dragMode == 1) paneRemoveSelected(source);
-    return ok;
-}
-
 void treeFileDragMove(POINT client) {
     if (!tree()) return;
     const int mode = g_pointerButtonState.load();
@@ -622,7 +607,7 @@ void treeFileDragMove(POINT client) {
         ClientToScreen(tree(), &screen);
         const std::wstring other = paneFolder(1 - source);
         allowed = pointInWindow(paneWindow(source), screen) ||
-                  (pointInWindow(paneWindow(1 - source), screen) && !other.empty() && other != sourceFolder);
+                  (pointInWindow(paneWindow(1 - source), screen) && !other.empty() && !samePath(other.c_str(), sourceFolder.c_str()));
     }
     SetCursor(allowed ? dragCursor(mode) : noDropCursor());
 }
@@ -637,17 +622,16 @@ void treeFileDrop(POINT client) {
     if (item) {
         wchar_t path[kPathCapacity];
         if (item != g_treeModel.registeredRoot && treePathOfItem(item, path) && !equalPath(path, sourceFolder.c_str())) {
-            if (treeCopyOrMoveSelection(mode, source, path) && equalPath(path, otherFolder.c_str()))
-                paneRefresh(other, false);
+            copyOrMoveSelection(g_mainWindow, mode, source, path);
         }
         setDropHighlight(nullptr);
         g_treePane.contextItem = nullptr;
     } else if (tree()) {
         POINT screen = client;
         ClientToScreen(tree(), &screen);
-        if (g_settings.thumbSplit == SplitMode::Both && !otherFolder.empty() && otherFolder != sourceFolder &&
+        if (g_settings.thumbSplit == SplitMode::Both && !otherFolder.empty() && !equalPath(otherFolder.c_str(), sourceFolder.c_str()) &&
             pointInWindow(paneWindow(other), screen)) {
-            if (treeCopyOrMoveSelection(mode, source, otherFolder.c_str())) paneRefresh(other, false);
+            copyOrMoveSelection(g_mainWindow, mode, source, otherFolder.c_str());
         }
     }
     finishFileDrag();
@@ -807,7 +791,7 @@ bool queryTreeMenuState(TreeMenuState& out) {
     out.canRegister = treeIsAddable(item);
     out.canUnregister = treeIsRegistered(item);
     wchar_t path[kPathCapacity];
-    if (item != g_treeModel.desktop && treePathOfItem(item, path) && !PathIsSystemFolderW(path, 0)) {
+    if (item != g_treeModel.desktop && treePathOfItem(item, path) && !protectedFolder(path)) {
         out.selectionIsFileFolder = true;
         out.selectionInBusyPane = busyPaneShowsInside(path);
     }
@@ -900,14 +884,20 @@ void treeAfterRename(const wchar_t* oldPath, const wchar_t* newPath) {
     HTREEITEM contextParent = parentOf(g_treePane.contextItem);
     WatchScope w0(&parents[0]), w1(&parents[1]), wc(&contextParent);
 
+    // The list itself first: entries whose items are not in the tree (a collapsed
+    // "登録フォルダ") and entries inside the renamed folder follow as well.
+    treeRenameRegisteredFolders(oldPath, newPath);
     HTREEITEM item = nextVisible(g_treeModel.desktop);
     for (int guard = 0; item && guard < 1000000; ++guard) {
         wchar_t p[kPathCapacity];
-        if (!treeRawPathOfItem(item, p) || !equalPath(p, oldPath)) {
+        // The renamed folder's items, and a registered entry inside it (its item still holds
+        // the old path): their parent is listed again under the new names.
+        const bool affected = treeRawPathOfItem(item, p) &&
+                              (equalPath(p, oldPath) || (treeIsRegistered(item) && folderContains(oldPath, p) == 1));
+        if (!affected) {
             item = nextVisible(item);
             continue;
         }
-        if (treeIsRegistered(item)) treeRenameRegisteredFolder(oldPath, newPath);
         HTREEITEM parent = parentOf(item);
         if (!parent) {
             item = nextVisible(item);

@@ -6,7 +6,7 @@
 // What the folder-tree context menu needs to know of the tree's selection.
 struct TreeMenuState {
     bool canRegister = false, canUnregister = false;
-    bool selectionIsFileFolder = false;  // a file-system folder that is no system folder
+    bool selectionIsFileFolder = false;  // a file-system folder that may be renamed or deleted
     bool selectionInBusyPane = false;    // is or contains a folder shown by a busy pane
 };
 bool queryTreeMenuState(TreeMenuState& out);

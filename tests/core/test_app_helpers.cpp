@@ -72,10 +72,24 @@ TEST(FolderContains, EqualInsideAndTheBackslashRule) {
     EXPECT_EQ(folderContains(L"C:\\A", L"C:\\A\\B"), 1);
     EXPECT_EQ(folderContains(L"C:\\A", L"C:\\AB\\x"), -1);
     EXPECT_EQ(folderContains(L"C:\\A", L"C:\\AB"), -1);
-    EXPECT_EQ(folderContains(L"C:\\A", L"c:\\a\\B"), -1);  // case-sensitive
+    EXPECT_EQ(folderContains(L"C:\\A", L"c:\\a\\B"), 1);  // without case, as the file system
+    EXPECT_EQ(folderContains(L"c:\\photos", L"C:\\Photos"), 0);
+    EXPECT_EQ(folderContains(L"C:\\A\\", L"C:\\A"), 0);  // a closing backslash names the same folder
     EXPECT_EQ(folderContains(L"C:\\A", L"C:\\AB\\C:\\A\\x"), 1);  // anywhere, not only at the start
     EXPECT_EQ(folderContains(L"C:\\", L"C:\\x"), 1);   // a drive root given with its backslash
     EXPECT_EQ(folderContains(L"", L"C:\\x"), -1);
+}
+
+TEST(SamePath, CaseFoldsLettersOnlyAndClosingBackslashes) {
+    EXPECT_TRUE(samePath(L"C:\\Photos\\Été", L"c:\\PHOTOS\\éTÉ"));
+    EXPECT_TRUE(samePath(L"C:\\ＡБΣ", L"c:\\ａбσ"));  // full-width Latin, Cyrillic, Greek
+    EXPECT_TRUE(samePath(L"C:\\a\\\\", L"C:\\A"));
+    EXPECT_TRUE(samePath(L"C:\\", L"c:\\"));
+    EXPECT_FALSE(samePath(L"C:\\", L"C:"));  // the root keeps its backslash
+    EXPECT_FALSE(samePath(L"C:\\写真", L"C:\\写眞"));
+    EXPECT_FALSE(samePath(L"C:\\a÷", L"C:\\a×"));  // signs are no letters
+    EXPECT_FALSE(samePath(L"C:\\ab", L"C:\\a"));
+    EXPECT_FALSE(samePath(nullptr, L"C:\\"));
 }
 
 TEST(WindowTitle, PaneNumberAndFolderOrProgramName) {

@@ -6,6 +6,7 @@
 
 #include <shlwapi.h>
 
+#include <map>
 #include <set>
 
 #include "base/messages.h"
@@ -19,14 +20,17 @@ namespace {
 
 // ---------------------------------------------------------------- modal dialogs and stand-ins
 // The name dialog and the message boxes run modal loops on this thread; a thread timer that
-// those loops dispatch answers them: the name dialog gets the next text and OK, a box OK (on
-// every tick until it is gone: a box may not take the answer while it opens).
+// those loops dispatch answers them: the name dialog gets the next text and OK (and, when it
+// stays open after a message, the next text again or Cancel when none is left), the question
+// about names in use the chosen button, a box OK (on every tick until it is gone: a box may
+// not take the answer while it opens).
 struct SeenDialog {
     std::wstring caption, field, text;
 };
 std::vector<SeenDialog> g_seen;
 std::vector<std::wstring> g_toType;
-std::set<HWND> g_seenWindows;
+std::map<HWND, size_t> g_answered;  // name dialog -> how many windows had been seen when answered
+int g_collisionAnswer = IDCANCEL;
 
 std::wstring windowText(HWND w) {
     wchar_t buffer[1024] = {};
@@ -39,14 +43,33 @@ BOOL CALLBACK answerDialog(HWND w, LPARAM) {
     GetClassNameW(w, cls, 32);
     if (lstrcmpW(cls, L"#32770") != 0 || !IsWindowVisible(w) || !IsWindowEnabled(w)) return TRUE;
     HWND field = GetDlgItem(w, 2020);
-    if (g_seenWindows.insert(w).second) {
-        g_seen.push_back({windowText(w), field ? windowText(field) : L"", windowText(GetDlgItem(w, 0xFFFF))});
-        if (field && !g_toType.empty()) {
+    HWND question = GetDlgItem(w, 2410);
+    const auto answered = g_answered.find(w);
+    if (answered == g_answered.end()) {
+        g_seen.push_back({windowText(w), field ? windowText(field) : L"",
+                          windowText(question ? question : GetDlgItem(w, 0xFFFF))});
+    } else if (!field || answered->second == g_seen.size()) {
+        return TRUE;  // answered already, and no message came since
+    }
+    if (field) {
+        g_answered[w] = g_seen.size();
+        if (answered != g_answered.end() && g_toType.empty()) {
+            PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+            return TRUE;
+        }
+        if (!g_toType.empty()) {
             SetWindowTextW(field, g_toType.front().c_str());
             g_toType.erase(g_toType.begin());
         }
-    } else if (field) {
-        return TRUE;  // answered already
+        PostMessageW(w, WM_COMMAND, IDOK, 0);
+        return TRUE;
+    }
+    if (question) {
+        g_answered[w] = g_seen.size();
+        // IDOK stands for the Enter key, pressed on whatever has the focus.
+        if (g_collisionAnswer == IDOK) PostMessageW(GetFocus(), WM_KEYDOWN, VK_RETURN, 0);
+        else PostMessageW(w, WM_COMMAND, g_collisionAnswer, 0);
+        return TRUE;
     }
     PostMessageW(w, WM_COMMAND, IDOK, 0);
     return TRUE;
@@ -56,10 +79,11 @@ void CALLBACK driverTick(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCur
 
 struct DialogDriver {
     UINT_PTR timer;
-    explicit DialogDriver(std::vector<std::wstring> typed) {
+    explicit DialogDriver(std::vector<std::wstring> typed, int collisionAnswer = IDCANCEL) {
         g_seen.clear();
-        g_seenWindows.clear();
+        g_answered.clear();
         g_toType = std::move(typed);
+        g_collisionAnswer = collisionAnswer;
         timer = SetTimer(nullptr, 0, 30, driverTick);
     }
     ~DialogDriver() { KillTimer(nullptr, timer); }
@@ -418,6 +442,119 @@ TEST_F(FileOps, ADeleteThatStopsPartWayListsTheFolderAgain) {
     EXPECT_EQ(names(1), names(0));
 }
 
+// ---------------------------------------------------------------- copy and move
+
+// Copies and moves onto a folder that holds some of the names: one question, and its answer
+// is what happens, whatever the shell would have done; both panes list the truth afterwards.
+TEST_F(FileOps, CopyAndMoveOntoNamesInUseReplaceOnlyWhenTheUserSaysSo) {
+    const std::wstring target = tempFolder(L"ops_target");
+    removeFolder(target);
+    tempFolder(L"ops_target");
+    std::map<std::wstring, std::string> source, kept;
+    for (const wchar_t* n : {L"a.bmp", L"b.bmp", L"c.bmp"}) source[n] = readBytes(write(folder, n, unsigned(n[0])));
+    kept[L"b.bmp"] = readBytes(write(target, L"b.bmp", 99));
+    show(0, folder);
+    show(1, target);
+    const auto bytesIn = [&](const wchar_t* name) { return readBytes(target + L"\\" + name); };
+
+    // Cancel: nothing copied at all; the question named the one name in use.
+    select(0, {0, 1, 2});
+    {
+        DialogDriver driver({}, IDCANCEL);
+        EXPECT_FALSE(copyOrMoveSelection(g_mainWindow, 2, 0, target.c_str()));
+        ASSERT_EQ(g_seen.size(), 1u);
+        EXPECT_NE(g_seen[0].text.find(L"1 個"), std::wstring::npos);
+        EXPECT_NE(g_seen[0].text.find(L"b.bmp"), std::wstring::npos);
+    }
+    EXPECT_EQ(bytesIn(L"b.bmp"), kept[L"b.bmp"]);
+    EXPECT_EQ(GetFileAttributesW((target + L"\\a.bmp").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // Enter skips: the others are copied, the file in use keeps its bytes; the target pane
+    // follows.
+    select(0, {0, 1, 2});
+    {
+        DialogDriver driver({}, IDOK);
+        EXPECT_TRUE(copyOrMoveSelection(g_mainWindow, 2, 0, target.c_str()));
+        EXPECT_EQ(g_seen.size(), 1u);
+    }
+    flush(1);
+    EXPECT_EQ(bytesIn(L"a.bmp"), source[L"a.bmp"]);
+    EXPECT_EQ(bytesIn(L"b.bmp"), kept[L"b.bmp"]);
+    EXPECT_EQ(bytesIn(L"c.bmp"), source[L"c.bmp"]);
+    EXPECT_EQ(names(1), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp"}));
+    flush(0);
+    EXPECT_EQ(names(0).size(), 3u) << "a copy leaves the source alone";
+
+    // Move with skip: the names in use stay in the source folder and its pane, the rest move.
+    write(folder, L"d.bmp", 40);
+    source[L"d.bmp"] = readBytes(folder + L"\\d.bmp");
+    show(0, folder);
+    select(0, {1, 3});  // b (in use) and d
+    {
+        DialogDriver driver({}, 2412);
+        copyOrMoveSelection(g_mainWindow, 1, 0, target.c_str());
+        EXPECT_EQ(g_seen.size(), 1u);
+    }
+    flush(0);
+    flush(1);
+    EXPECT_EQ(names(0), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp"}));
+    EXPECT_EQ(names(1), (std::vector<std::wstring>{L"a.bmp", L"b.bmp", L"c.bmp", L"d.bmp"}));
+    EXPECT_EQ(bytesIn(L"b.bmp"), kept[L"b.bmp"]);
+    EXPECT_EQ(bytesIn(L"d.bmp"), source[L"d.bmp"]);
+
+    // Move with overwrite: every name is in use now; all are replaced and the source is empty.
+    select(0, {0, 1, 2});
+    {
+        DialogDriver driver({}, 2411);
+        EXPECT_TRUE(copyOrMoveSelection(g_mainWindow, 1, 0, target.c_str()));
+        ASSERT_EQ(g_seen.size(), 1u);
+        EXPECT_NE(g_seen[0].text.find(L"3 個"), std::wstring::npos);
+    }
+    flush(0);
+    flush(1);
+    EXPECT_TRUE(names(0).empty());
+    for (const wchar_t* n : {L"a.bmp", L"b.bmp", L"c.bmp"}) EXPECT_EQ(bytesIn(n), source[n]) << n;
+
+    // No name in use: no question.
+    write(folder, L"e.bmp", 50);
+    show(0, folder);
+    select(0, {0});
+    {
+        DialogDriver driver({}, IDCANCEL);
+        EXPECT_TRUE(copyOrMoveSelection(g_mainWindow, 2, 0, target.c_str()));
+        EXPECT_TRUE(g_seen.empty());
+    }
+    EXPECT_EQ(bytesIn(L"e.bmp"), readBytes(folder + L"\\e.bmp"));
+    removeFolder(target);
+}
+
+TEST_F(FileOps, AMoveThatLeavesAHeldFileBehindListsBothFoldersAsTheyAre) {
+    const std::wstring target = tempFolder(L"ops_target");
+    removeFolder(target);
+    tempFolder(L"ops_target");
+    write(folder, L"free.bmp", 1);
+    const std::wstring held = write(folder, L"held.bmp", 2);
+    write(folder, L"zz.bmp", 3);
+    show(0, folder);
+    show(1, target);
+    select(0, {0, 1});
+    // A file open without delete sharing cannot be moved.
+    HANDLE open = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    {
+        DialogDriver driver({});  // answers the shell's error box, if it shows one
+        copyOrMoveSelection(g_mainWindow, 1, 0, target.c_str());
+    }
+    CloseHandle(open);
+    flush(0);
+    flush(1);
+    ASSERT_EQ(GetFileAttributesW((folder + L"\\free.bmp").c_str()), INVALID_FILE_ATTRIBUTES) << "the free file moved";
+    ASSERT_NE(GetFileAttributesW(held.c_str()), INVALID_FILE_ATTRIBUTES) << "the held one stayed";
+    EXPECT_EQ(names(0), (std::vector<std::wstring>{L"held.bmp", L"zz.bmp"}));
+    EXPECT_EQ(names(1), (std::vector<std::wstring>{L"free.bmp"}));
+    removeFolder(target);
+}
+
 // ---------------------------------------------------------------- the name dialog
 
 TEST_F(FileOps, RenameKeepsTheExtensionAndBothPanesFollow) {
@@ -448,15 +585,20 @@ TEST_F(FileOps, RenameKeepsTheExtensionAndBothPanesFollow) {
     EXPECT_EQ(readBytes(folder + L"\\b.png.jpg"), aBytes);
     flush(0);
     EXPECT_EQ(names(0)[0], L"b.png.jpg");
-    // Onto an existing name: the shell refuses and both files stay.
+    // Onto an existing name: said so, the dialog stays open for another name, and both files
+    // stay; the next name is taken.
     {
-        DialogDriver driver({L"c"});
-        renameSelectedFile(g_mainWindow);
+        DialogDriver driver({L"c", L"d"});
+        EXPECT_EQ(runNameDialog(g_mainWindow, 5030, 0, nullptr), 1);
+        ASSERT_EQ(g_seen.size(), 2u) << "the dialog and one message";
+        EXPECT_EQ(g_seen[1].caption, L"Error");
+        EXPECT_NE(g_seen[1].text.find(L"同じ名前"), std::wstring::npos);
     }
     flush(0);
-    EXPECT_EQ(readBytes(folder + L"\\b.png.jpg"), aBytes);
     EXPECT_EQ(readBytes(c), cBytes);
-    EXPECT_EQ(names(0), (std::vector<std::wstring>{L"b.png.jpg", L"c.jpg"}));
+    EXPECT_EQ(readBytes(folder + L"\\d.jpg"), aBytes);
+    EXPECT_EQ(names(0), (std::vector<std::wstring>{L"d.jpg", L"c.jpg"})) << "renamed in its place";
+
     select(0, {0, 1});
     EXPECT_EQ(runNameDialog(g_mainWindow, 5030, 0, nullptr), 0) << "two selected: no dialog";
 }
@@ -507,11 +649,18 @@ TEST_F(FileOps, NewFolderAndFolderRename) {
     }
     const DWORD made = GetFileAttributesW((folder + L"\\新しいフォルダ").c_str());
     EXPECT_TRUE(made != INVALID_FILE_ATTRIBUTES && (made & FILE_ATTRIBUTE_DIRECTORY));
-    for (const wchar_t* bad : {L"x\\y", L"what?", L"", L"..\\escape"}) {
+    // A name that cannot be made: message 13, and the dialog stays open (closed here by Cancel).
+    for (const wchar_t* bad : {L"x\\y", L"what?", L"", L"..\\escape", L"新しいフォルダ"}) {
         DialogDriver driver({bad});
-        runNameDialog(g_mainWindow, 5520, 0, folder.c_str());
+        EXPECT_EQ(runNameDialog(g_mainWindow, 5520, 0, folder.c_str()), 2);
         EXPECT_TRUE(sawMessage(MsgFolderCreateFailed)) << "message 13 for \"" << std::string(bad, bad + lstrlenW(bad)).c_str() << "\"";
     }
+    // The first name refused, the second made in the same dialog.
+    {
+        DialogDriver driver({L"", L"second"});
+        EXPECT_EQ(runNameDialog(g_mainWindow, 5520, 0, folder.c_str()), 1);
+    }
+    EXPECT_TRUE(PathIsDirectoryW((folder + L"\\second").c_str()));
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     EXPECT_EQ(GetFileAttributesW((std::wstring(temp) + L"escape").c_str()), INVALID_FILE_ATTRIBUTES);

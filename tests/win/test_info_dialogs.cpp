@@ -338,6 +338,65 @@ TEST_F(InfoDialogs, CommentEditSaveAndLimits) {
               std::vector<std::wstring>({L"Error", L"データ読み取りに失敗しました。"}));
 }
 
+// Comments live in the system code page: a text it cannot hold is refused with the dialog
+// left open and the file untouched; an unchanged text writes nothing; a real save shows the
+// file's new size and date in the cell's facts.
+TEST_F(InfoDialogs, CommentsTheCodePageCannotHoldAreRefusedUnchangedTextWritesNothing) {
+    using namespace metatest;
+    std::printf("ANSI code page %u\n", GetACP());
+    if (GetACP() == CP_UTF8) GTEST_SKIP() << "a UTF-8 code page holds every character";
+    const std::string original = realJpeg(16, 8, app0() + com("old note"));
+    put(L"a.jpg", original);
+    // Back-dated, so that a rewrite shows in the date even within the file system's resolution.
+    FileTime old{};
+    ASSERT_TRUE(getLastWriteTime(at(L"a.jpg").c_str(), old));
+    old = FileTime::fromValue(old.value() - 36000000000ull);
+    ASSERT_TRUE(setLastWriteTime(at(L"a.jpg").c_str(), old));
+    load(folder);
+    ASSERT_EQ(pane.itemCount, 1);
+    select(0);
+
+    // U+1F600 is in no single- or double-byte code page; the snowman in neither 1252 nor 932.
+    const std::wstring lossy = L"日本語のコメント \U0001F600 \u2603";
+    bool stayedOpen = false;
+    std::wstring kept;
+    std::vector<std::wstring> seen = drive([] { showCommentDialog(g_mainWindow); }, [&](HWND dialog, const std::wstring&) {
+        HWND edit = GetDlgItem(dialog, infodlg::CommentEdit);
+        SetWindowTextW(edit, lossy.c_str());
+        // Sent, not posted: the refusal's message box runs (and is answered) inside this call.
+        SendMessageW(dialog, WM_COMMAND, infodlg::CommentSave, 0);
+        stayedOpen = IsWindow(dialog) && IsWindowVisible(dialog);
+        kept = textOf(edit);
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_TRUE(stayedOpen) << "the dialog stays open with the text";
+    EXPECT_EQ(kept, lossy);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1], L"Error");
+    EXPECT_EQ(seen[2], std::wstring(kCommentUnmappableText).substr(0, 511));
+    EXPECT_EQ(readBytes(at(L"a.jpg")), original) << "byte-identical";
+
+    // Unchanged: neither the bytes nor the date move.
+    drive([] { showCommentDialog(g_mainWindow); },
+          [&](HWND dialog, const std::wstring&) { PostMessageW(dialog, WM_COMMAND, infodlg::CommentSave, 0); });
+    FileTime now{};
+    ASSERT_TRUE(getLastWriteTime(at(L"a.jpg").c_str(), now));
+    EXPECT_EQ(now.value(), old.value());
+    EXPECT_EQ(readBytes(at(L"a.jpg")), original);
+
+    // A longer comment: the cell's facts take the file's new size and date at once.
+    drive([] { showCommentDialog(g_mainWindow); }, [&](HWND dialog, const std::wstring&) {
+        SetWindowTextW(GetDlgItem(dialog, infodlg::CommentEdit), std::wstring(300, L'n').c_str());
+        PostMessageW(dialog, WM_COMMAND, infodlg::CommentSave, 0);
+    });
+    const std::string saved = readBytes(at(L"a.jpg"));
+    ASSERT_EQ(saved.size(), original.size() + 300 - 8);
+    ASSERT_TRUE(getLastWriteTime(at(L"a.jpg").c_str(), now));
+    EXPECT_GT(now.value(), old.value());
+    EXPECT_EQ(pane.items[0].facts.fileSize, uint32_t(saved.size()));
+    EXPECT_EQ(pane.items[0].facts.lastWriteTime.value(), now.value());
+}
+
 TEST_F(InfoDialogs, PngTextAndExifViews) {
     using namespace metatest;
     std::string chunks;

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <functional>
 #include <string>
 #include <vector>
@@ -328,14 +329,15 @@ TEST_F(TreeApp, EmptyListThenOpenPathRegistersSelectsAndLoadsThePane) {
     EXPECT_TRUE(paneShows(0, a, L"0/3")) << paneCountText(0);
     EXPECT_TRUE(paneFolder(1).empty());
 
-    // Opening it again adds nothing; another spelling of the letters is another entry.
+    // Opening it again adds nothing, in any letter case: it is the same folder.
     treeOpenPath(a.c_str());
     EXPECT_EQ(g_settings.folders.count(), 1);
     std::wstring upper = a;
     upper.back() = L'A';
     HTREEITEM item = nullptr;
-    EXPECT_EQ(treeAddRegisteredFolder(upper.c_str(), &item), AddResult::Added);
-    EXPECT_EQ(g_settings.folders.count(), 2);
+    EXPECT_EQ(treeAddRegisteredFolder(upper.c_str(), &item), AddResult::Existing);
+    EXPECT_EQ(item, items[0]);
+    EXPECT_EQ(g_settings.folders.count(), 1);
 }
 
 TEST_F(TreeApp, VanishedRegisteredFolderLeavesAtNextExpansionOthersStay) {
@@ -599,6 +601,95 @@ TEST_F(TreeApp, AfterRenameReopensThePaneAtTheNewPath) {
     g_treePane.contextItem = registeredItem(moved);
     treeAfterNewFolder(moved.c_str());
     EXPECT_EQ(childTexts(registeredItem(moved)), (std::vector<std::wstring>{L"after", L"fresh", L"sibling"}));
+}
+
+// The registered list follows a rename itself: with "登録フォルダ" collapsed (no item to find)
+// and for entries inside the renamed folder (their items hold the old path).
+TEST_F(TreeApp, RegisteredEntriesFollowARenameCollapsedAndNested) {
+    const std::wstring a = makeDir(root + L"\\a");
+    const std::wstring nested = makeDir(a + L"\\nested");
+    const std::wstring c = makeDir(root + L"\\c");
+    const std::wstring inner = makeDir(c + L"\\inner");
+    const std::wstring other = makeDir(root + L"\\other");
+    startWith({a, nested, inner, other});
+    ASSERT_EQ(childrenOf(registeredRoot()).size(), 4u);
+
+    // Collapsed: both entries of the renamed folder take the new path and are listed again.
+    SendMessageW(treeWindow(), TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(registeredRoot()));
+    ASSERT_TRUE(childrenOf(registeredRoot()).empty());
+    const std::wstring b = root + L"\\b";
+    ASSERT_TRUE(MoveFileW(a.c_str(), b.c_str()));
+    g_treePane.contextItem = nullptr;
+    treeAfterRename(a.c_str(), b.c_str());
+    EXPECT_EQ(std::wstring(g_settings.folders.paths[0]), b);
+    EXPECT_EQ(std::wstring(g_settings.folders.paths[1]), b + L"\\nested");
+    SendMessageW(treeWindow(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(registeredRoot()));
+    EXPECT_EQ(childrenOf(registeredRoot()).size(), 4u) << "nothing dropped at the next expansion";
+    EXPECT_NE(registeredItem(b + L"\\nested"), nullptr);
+
+    // Expanded, and only an entry inside the renamed folder is registered: its item follows at
+    // once, the others keep their places. The old path is given in other letter case.
+    const std::wstring d = root + L"\\d";
+    ASSERT_TRUE(MoveFileW(c.c_str(), d.c_str()));
+    std::wstring shouted = c;
+    for (wchar_t& ch : shouted) ch = wchar_t(towupper(ch));
+    treeAfterRename(shouted.c_str(), d.c_str());
+    EXPECT_EQ(std::wstring(g_settings.folders.paths[2]), d + L"\\inner");
+    EXPECT_EQ(std::wstring(g_settings.folders.paths[3]), other);
+    EXPECT_EQ(pathOf(registeredItem(d + L"\\inner")), d + L"\\inner");
+    EXPECT_EQ(childrenOf(registeredRoot()).size(), 4u);
+}
+
+// Cancels whatever dialog the shell might show, so that a wrong guard cannot go through.
+BOOL CALLBACK cancelDialog(HWND w, LPARAM) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(w)) PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+void CALLBACK cancelDialogs(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), cancelDialog, 0); }
+
+TEST_F(TreeApp, RootsAndSpecialFoldersAreRefusedAndBusyChecksIgnoreCase) {
+    const std::wstring photos = makeDir(root + L"\\Photos");
+    writeBytes(photos + L"\\a.bmp", smallBmp(1));
+    startWith({root});
+    wchar_t profile[MAX_PATH] = {};
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, profile)));
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring drive = std::wstring(windows).substr(0, 3);  // "C:\\"
+    for (const std::wstring& refused : {drive, std::wstring(profile)}) {
+        HTREEITEM item = nullptr;
+        ASSERT_EQ(treeAddRegisteredFolder(refused.c_str(), &item), AddResult::Added) << narrow(refused);
+        g_treePane.contextItem = item;
+        TreeMenuState state;
+        ASSERT_TRUE(queryTreeMenuState(state));
+        EXPECT_FALSE(state.selectionIsFileFolder) << "rename and delete disabled: " << narrow(refused);
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, cancelDialogs);
+        folderTreeRunCommand(cmd::TreeDeleteFolder, item);
+        KillTimer(nullptr, timer);
+        EXPECT_TRUE(exists(refused));
+        EXPECT_NE(registeredItem(refused), nullptr) << narrow(refused);
+    }
+    EXPECT_TRUE(exists(windows));
+
+    // Registered in lower case, shown by a busy pane in its own case: still the same folder.
+    std::wstring lower = photos;
+    for (wchar_t& ch : lower) ch = wchar_t(towlower(ch));
+    HTREEITEM item = nullptr;
+    ASSERT_EQ(treeAddRegisteredFolder(lower.c_str(), &item), AddResult::Added);
+    paneOpenFolder(0, photos.c_str());
+    ASSERT_TRUE(paneShows(0, photos, L"0/1"));
+    g_paneBusy[0] = PaneLoading;
+    g_treePane.contextItem = item;
+    TreeMenuState state;
+    ASSERT_TRUE(queryTreeMenuState(state));
+    EXPECT_TRUE(state.selectionIsFileFolder);
+    EXPECT_TRUE(state.selectionInBusyPane);
+    folderTreeRunCommand(cmd::TreeDeleteFolder, item);
+    g_paneBusy[0] = PaneIdle;
+    EXPECT_TRUE(exists(photos)) << "no delete under a busy pane";
+    EXPECT_EQ(treeAddRegisteredFolder(photos.c_str(), &item), AddResult::Existing) << "registered once";
 }
 
 // ---------------------------------------------------------------- folder commands through the shell
