@@ -6,40 +6,23 @@
 #include <cstdio>
 #include <string>
 
+#include "base/platform.h"
 #include "frame/command_table.h"
 
 namespace {
 
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
-}
-
 // The text as HTML: UTF-8 with &, < and > escaped.
 std::string html(const wchar_t* text) {
-    std::string out;
+    std::wstring escaped;
     for (const wchar_t* p = text; p && *p; ++p) {
         switch (*p) {
-        case L'&': out += "&amp;"; break;
-        case L'<': out += "&lt;"; break;
-        case L'>': out += "&gt;"; break;
-        default: appendUtf8(out, char32_t(*p)); break;
+        case L'&': escaped += L"&amp;"; break;
+        case L'<': escaped += L"&lt;"; break;
+        case L'>': escaped += L"&gt;"; break;
+        default: escaped += *p; break;
         }
     }
-    return out;
+    return wideToUtf8(escaped);
 }
 
 std::string shortcutOf(const CommandInfo& row) {
