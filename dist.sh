@@ -44,5 +44,7 @@ cmake --build build/host -j2 --target pravel_help >"build/dist-host.build.log" 2
   || { tail -n 30 build/dist-host.build.log; echo "dist: building the help file failed" >&2; exit 1; }
 
 mkdir -p build/dist
+SOURCE_DATE_EPOCH="$(git log -1 --format=%ct 2>/dev/null || date +%s)"
+export SOURCE_DATE_EPOCH
 python3 tools/dist-package.py --arch "$arch" --build "build/$dir" --chm build/host/Pravel.chm \
   --version "$version" --out "build/dist/Pravel-$version-$suffix"

@@ -6,7 +6,7 @@ modules contain; writes the zip and prints its listing.
   tools/dist-package.py --arch i686|x86_64 --build build/win --chm build/host/Pravel.chm
                         --version 2.55 --out build/dist/Pravel-2.55-win32
 """
-import argparse, os, re, shutil, subprocess, sys, zipfile
+import argparse, os, re, shutil, subprocess, sys, time, zipfile
 
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RELEASE_PLUGINS = ["webp", "tiff", "heif"]  # shipped when the build made them; test plug-ins never
@@ -123,6 +123,9 @@ def main():
     zip_path = stage + ".zip"
     if os.path.exists(zip_path):
         os.remove(zip_path)
+    # Entries carry the time of the commit packed (SOURCE_DATE_EPOCH), so the same commit
+    # packs into the same zip.
+    stamp = time.gmtime(int(os.environ.get("SOURCE_DATE_EPOCH", time.time())))[:6]
     top = os.path.basename(stage)
     files = []
     for root, _, names in os.walk(stage):
@@ -130,7 +133,7 @@ def main():
             files.append(os.path.relpath(os.path.join(root, n), stage))
     with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
         for rel in sorted(files):
-            info = zipfile.ZipInfo(top + "/" + rel.replace(os.sep, "/"), date_time=(2026, 1, 1, 0, 0, 0))
+            info = zipfile.ZipInfo(top + "/" + rel.replace(os.sep, "/"), date_time=stamp)
             info.compress_type = zipfile.ZIP_DEFLATED
             info.external_attr = 0o644 << 16
             with open(os.path.join(stage, rel), "rb") as f:
