@@ -16,7 +16,9 @@ arch=i686 dir=win toolchain=mingw-i686.cmake suffix=win32
 if [ "${1:-}" = "--win64" ]; then arch=x86_64 dir=win64 toolchain=mingw-x86_64.cmake suffix=win64; fi
 version="$(head -n 1 VERSION | tr -d '[:space:]')"
 
-tools/setup.sh
+# Only what the package needs: the packages and the cross-built libraries (no Wine prefix,
+# test data or sample folder).
+tools/setup.sh packages deps
 
 export CCACHE_BASEDIR="$here"
 launcher=()
