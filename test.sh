@@ -65,6 +65,14 @@ else
   build win --target "${targets[@]}"
 fi
 
+# The download package (its tests unpack and run it): the 32-bit release, and where this
+# kernel cannot run 32-bit programs also the same package from the x86_64 build.
+step "package"
+./dist.sh >build/dist.log 2>&1 || { cat build/dist.log; echo "test.sh: ./dist.sh failed" >&2; exit 1; }
+if [ "$run32" = 0 ]; then
+  ./dist.sh --win64 >>build/dist.log 2>&1 || { cat build/dist.log; echo "test.sh: ./dist.sh --win64 failed" >&2; exit 1; }
+fi
+
 # One CTest run over all builds.
 dirs='"host" "win64"'
 [ "$run32" = 1 ] && dirs="$dirs \"win\""

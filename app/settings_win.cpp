@@ -129,6 +129,18 @@ void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSetti
                 joinText(path, kPathCapacity, programFolder ? programFolder : L"", L"Dorna.exe");
             break;
         }
+        case SettingKind::PluginFolder: {
+            // An unpacked package finds its own plug-ins without any set-up.
+            wchar_t* folder = s.*row.text;
+            readString(ini, row.section, row.key, folder);
+            wchar_t beside[kPathCapacity];
+            if (!folder[0] && programFolder && joinText(beside, kPathCapacity, programFolder, L"plugins") &&
+                isDirectory(beside)) {
+                copyText(folder, kPathCapacity, beside);
+                copyText(s.pluginFolderBeside, kPathCapacity, beside);
+            }
+            break;
+        }
         case SettingKind::Tools:
             for (int i = 0; i < kToolCount; ++i) {
                 wchar_t key[16];
@@ -209,6 +221,13 @@ void saveSettingsTo(const wchar_t* ini, const AppSettings& s, const MainPlacemen
         case SettingKind::Split: writeInt(ini, row.section, row.key, int32_t(s.*row.split)); break;
         case SettingKind::Text:
         case SettingKind::ViewerPath: WritePrivateProfileStringW(row.section, row.key, s.*row.text, ini); break;
+        case SettingKind::PluginFolder: {
+            // The folder found beside the program stays unwritten until the user names one.
+            const wchar_t* folder = s.*row.text;
+            const bool found = s.pluginFolderBeside[0] && lstrcmpiW(folder, s.pluginFolderBeside) == 0;
+            WritePrivateProfileStringW(row.section, row.key, found ? L"" : folder, ini);
+            break;
+        }
         case SettingKind::Tools:
             for (int i = 0; i < kToolCount; ++i) {
                 wchar_t key[16];

@@ -18,7 +18,7 @@ constexpr SettingRow kRows[] = {
     {.section = kMwin, .key = L"Hidden", .kind = SettingKind::Number, .fallback = 2, .number = &AppSettings::hiddenMask},
     {.section = kMwin, .key = L"SubClose", .kind = SettingKind::Flag, .fallback = 1, .small = &AppSettings::subClose},
     {.section = kPath, .key = L"Dorna", .kind = SettingKind::ViewerPath, .text = &AppSettings::viewerPath},
-    {.section = kPath, .key = L"SPI", .kind = SettingKind::Text, .text = &AppSettings::pluginFolder},
+    {.section = kPath, .key = L"SPI", .kind = SettingKind::PluginFolder, .text = &AppSettings::pluginFolder},
     {.section = kPath, .key = L"APP", .kind = SettingKind::Tools, .nameKey = L"AN"},
     {.section = L"FolderList", .key = L"", .kind = SettingKind::FolderList},
     {.section = kMwin, .key = L"ThImgW", .kind = SettingKind::Number, .fallback = 148, .min = kThumbSizeMin,

@@ -40,7 +40,7 @@ struct AppSettings {
     uint8_t subClose = 0;     // close the companion viewer's windows at exit
 
     wchar_t viewerPath[kPathCapacity] = {};               // ExternalViewer program
-    wchar_t pluginFolder[kPathCapacity] = {};
+    wchar_t pluginFolder[kPathCapacity] = {};            // image plug-ins ("SPI", or the one found below)
     wchar_t toolPaths[kToolCount][kPathCapacity] = {};    // external tools
     wchar_t toolNames[kToolCount][kPathCapacity] = {};
 
@@ -64,6 +64,9 @@ struct AppSettings {
     uint8_t noRecycleConfirm = 0;
 
     // derived, not stored
+    // The "plugins" folder beside the program, taken as the plug-in folder while "SPI" is
+    // empty; the save writes "SPI" empty for as long as pluginFolder still names it.
+    wchar_t pluginFolderBeside[kPathCapacity] = {};
     int32_t textAreaHeight = 0;  // see updateTextAreaHeight
     uint32_t customColours[16] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF,
                                   0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
@@ -86,6 +89,7 @@ enum class SettingKind : uint8_t {
     Split,       // a SplitMode, stored as its number
     Text,        // a path of at most 259 characters
     ViewerPath,  // Text, defaulting to "Dorna.exe" in the program folder unless the file exists
+    PluginFolder,  // Text; when empty, the "plugins" folder beside the program if there is one
     Tools,       // kToolCount pairs "<key><n>" (path) and "<nameKey><n>" (name), n = 0..7
     FolderList,  // the registered folders, keys "0".."99" of their own section
     Placement,   // MainPlacement field `placement` (0 x, 1 y, 2 w, 3 h); not in AppSettings
@@ -101,7 +105,7 @@ struct SettingRow {
     uint8_t AppSettings::*small = nullptr;                   // Flag, Byte
     int32_t AppSettings::*number = nullptr;                  // Number
     SplitMode AppSettings::*split = nullptr;                 // Split
-    wchar_t (AppSettings::*text)[kPathCapacity] = nullptr;  // Text, ViewerPath
+    wchar_t (AppSettings::*text)[kPathCapacity] = nullptr;  // Text, ViewerPath, PluginFolder
     int placement = -1;                                      // Placement
 };
 

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "base/app_state.h"
+#include "base/version_info.h"
 #include "base/win_handles.h"
 #include "base/win_state.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 constexpr const wchar_t* kBoxClass = L"ver_parent_class";
 constexpr const wchar_t* kLinkClass = L"ver_child_class";
-constexpr const wchar_t* kProductLine = L"Pravel  version 2.55";
+constexpr const wchar_t* kProductName = L"Pravel";
 constexpr const wchar_t* kSecondLine = L"画像ファイルブラウザ";
 constexpr const wchar_t* kLinkText = L"http://pravel.test";
 
@@ -26,7 +27,7 @@ struct AboutBox {
     HINSTANCE instance = nullptr;
     HWND owner = nullptr;
     std::atomic<int>* modalFlag = nullptr;
-    const wchar_t* productLine = kProductLine;
+    wchar_t productLine[64] = {};
     const wchar_t* secondLine = kSecondLine;
     const wchar_t* link = kLinkText;
     int linkLength = 0;
@@ -36,6 +37,20 @@ struct AboutBox {
 };
 
 AboutBox* g_box = nullptr;
+
+// "Pravel  version " and the file version of the module's own version resource, so that the
+// box and the file's properties never tell two versions; the bare name without one.
+void makeProductLine(HMODULE module, wchar_t (&out)[64]) {
+    std::swprintf(out, 64, L"%ls", kProductName);
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* block = loaded ? LockResource(loaded) : nullptr;
+    uint16_t parts[4];
+    if (!block || !readFileVersion(static_cast<const uint8_t*>(block), SizeofResource(module, found), parts)) return;
+    wchar_t version[24];
+    formatFileVersion(parts, version, 24);
+    std::swprintf(out, 64, L"%ls  version %ls", kProductName, version);
+}
 
 HFONT uiFont() { return g_uiFont ? g_uiFont : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
 
@@ -197,6 +212,7 @@ bool showAboutBox(HWND owner) {
     g_box = new (std::nothrow) AboutBox;
     if (!g_box) return false;
     g_box->instance = g_instance ? g_instance : GetModuleHandleW(nullptr);
+    makeProductLine(g_box->instance, g_box->productLine);
     g_box->owner = owner;
     g_box->modalFlag = &g_modalFlag;
     g_box->linkLength = int(std::wcslen(g_box->link));

@@ -44,6 +44,8 @@ PACKAGES=(
   libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils bzip2
   # the image plug-ins' reference decoders and the WebP tools that make their test files
   libwebp-dev webp
+  # the help file compiler (chmcmd) and its reader (chmls)
+  fp-utils
   util-linux ca-certificates
 )
 

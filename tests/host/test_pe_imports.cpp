@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -409,6 +411,54 @@ void checkBuild(const std::string& buildName, const Floor& floor) {
 
 TEST(ShippedModules, I686BuildLoadsOnWindows51) { checkBuild("win", kFloor32); }
 TEST(ShippedModules, X64BuildLoadsOnWindows52) { checkBuild("win64", kFloor64); }
+
+// Every file of a package made by dist.sh: each program file (whatever its name) loads on the
+// floor of its build, and everything else is a document (help, read-me, licence texts).
+void checkPackage(const std::string& suffix, const Floor& floor, bool required) {
+    const AllowList list = theAllowList();
+    ASSERT_TRUE(list.errors.empty()) << list.errors.front();
+    std::vector<fs::path> zips;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(buildArea() / "dist", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("Pravel-", 0) == 0 && name.size() > suffix.size() + 4 &&
+            name.compare(name.size() - suffix.size() - 4, std::string::npos, suffix + ".zip") == 0)
+            zips.push_back(entry.path());
+    }
+    if (zips.empty()) {
+        if (required) FAIL() << "no build/dist/Pravel-*-" << suffix << ".zip: run ./dist.sh";
+        GTEST_SKIP() << "no " << suffix << " package built";
+    }
+    for (const fs::path& zip : zips) {
+        const fs::path out = fs::temp_directory_path() / ("pravel_pe_" + suffix + "_" + std::to_string(::getpid()));
+        fs::remove_all(out);
+        const std::string command = "python3 -m zipfile -e '" + zip.string() + "' '" + out.string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        int modules = 0, documents = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(out)) {
+            if (!entry.is_regular_file()) continue;
+            const std::vector<uint8_t> head = readFile(entry.path());
+            const std::string extension = lower(entry.path().extension().string());
+            if (head.size() >= 2 && head[0] == 'M' && head[1] == 'Z') {
+                expectLoads(entry.path(), floor, list);
+                ++modules;
+            } else if (extension == ".chm" || extension == ".txt") {
+                ++documents;
+            } else {
+                ADD_FAILURE() << zip << ": " << entry.path().filename() << " is neither a program file nor a document";
+            }
+        }
+        EXPECT_GE(modules, 3) << zip << ": the program and at least its two plug-ins";
+        EXPECT_GE(documents, 3) << zip;
+        fs::remove_all(out);
+    }
+}
+
+TEST(ShippedModules, ReleasePackageLoadsOnWindows51) {
+    const char* env = std::getenv("PRAVEL_REQUIRE_WINDOWS_BUILDS");
+    checkPackage("win32", kFloor32, env && std::string(env) == "1");
+}
+TEST(ShippedModules, X64PackageLoadsOnWindows52) { checkPackage("win64", kFloor64, false); }
 
 // ------------------------------------------------------------------ the checker itself
 

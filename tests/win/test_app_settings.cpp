@@ -328,6 +328,36 @@ TEST_F(SettingsFile, DefaultViewerPathIsWrittenBack) {
     EXPECT_NE(readText().find("Dorna=" + narrow(root_) + "Dorna.exe\r\n"), std::string::npos);
 }
 
+// An unpacked package: "plugins" beside the program serves while "SPI" is empty, and the INI
+// keeps "SPI" empty until the user names a folder (a stored one always wins).
+TEST_F(SettingsFile, PluginFolderBesideTheProgramServesWhileSpiIsEmpty) {
+    AppSettings none = load();  // no "plugins" folder yet
+    EXPECT_STREQ(none.pluginFolder, L"");
+    EXPECT_STREQ(none.pluginFolderBeside, L"");
+
+    const std::wstring beside = makeFolder(L"plugins");
+    for (const char* text : {"", "[Path]\r\nSPI=\r\n"}) {  // no file, and an empty key
+        if (*text) writeText(text);
+        AppSettings s = load();
+        EXPECT_EQ(std::wstring(s.pluginFolder), beside) << text;
+        saveSettingsTo(ini_.c_str(), s, MainPlacement{});
+        EXPECT_NE(readText().find("\r\nSPI=\r\n"), std::string::npos) << readText();
+        EXPECT_EQ(std::wstring(load().pluginFolder), beside);  // and found again next time
+    }
+
+    AppSettings s = load();  // the user names another folder: that one is written
+    const std::wstring other = makeFolder(L"mine");
+    wcscpy(s.pluginFolder, other.c_str());
+    saveSettingsTo(ini_.c_str(), s, MainPlacement{});
+    EXPECT_NE(readText().find("SPI=" + narrow(other) + "\r\n"), std::string::npos);
+    AppSettings stored = load();
+    EXPECT_EQ(std::wstring(stored.pluginFolder), other);
+    EXPECT_STREQ(stored.pluginFolderBeside, L"");
+
+    writeText("[Path]\r\nSPI=C:\\elsewhere\r\n");  // a stored folder is kept even when missing
+    EXPECT_STREQ(load().pluginFolder, L"C:\\elsewhere");
+}
+
 TEST_F(SettingsFile, LocatingChecksTheNameAndPrefersTheFileBesideTheProgram) {
     wchar_t out[kPathCapacity];
     std::wstring program = root_ + L"Pravel.exe";
