@@ -22,27 +22,20 @@ bool settingsReadable(const wchar_t* ini) {
     return bool(h);
 }
 
-int32_t readInt(const wchar_t* ini, const wchar_t* section, const wchar_t* key, int32_t fallback) {
-    return int32_t(GetPrivateProfileIntW(section, key, fallback, ini));
-}
-uint8_t readFlag(const wchar_t* ini, const wchar_t* section, const wchar_t* key, int32_t fallback) {
-    return uint8_t(readInt(ini, section, key, fallback) & 1);
-}
-uint8_t readByte(const wchar_t* ini, const wchar_t* section, const wchar_t* key, int32_t fallback) {
-    return uint8_t(readInt(ini, section, key, fallback) & 0xFF);
-}
-// Reads a string into a buffer of kPathCapacity units. Returns false when the stored value
-// is longer than 259 characters: out then holds its first 259, which are no use as a path.
-bool readString(const wchar_t* ini, const wchar_t* section, const wchar_t* key, wchar_t* out) {
-    wchar_t wide[4 * kPathCapacity];
-    DWORD n = GetPrivateProfileStringW(section, key, L"", wide, DWORD(std::size(wide)), ini);
-    if (n >= DWORD(std::size(wide))) n = DWORD(std::size(wide)) - 1;
-    wide[n] = L'\0';
-    size_t keep = n < DWORD(kPathCapacity) ? n : size_t(kPathCapacity) - 1;
-    std::wmemcpy(out, wide, keep);
-    out[keep] = L'\0';
-    return n < DWORD(kPathCapacity);
-}
+// The settings file's values through the private-profile functions.
+class ProfileSource final : public SettingsSource {
+public:
+    explicit ProfileSource(const wchar_t* ini) : ini_(ini) {}
+    int32_t number(const wchar_t* section, const wchar_t* key, int32_t fallback) override {
+        return int32_t(GetPrivateProfileIntW(section, key, fallback, ini_));
+    }
+    size_t text(const wchar_t* section, const wchar_t* key, wchar_t* out, size_t capacity) override {
+        return GetPrivateProfileStringW(section, key, L"", out, DWORD(capacity), ini_);
+    }
+
+private:
+    const wchar_t* ini_;
+};
 
 void writeInt(const wchar_t* ini, const wchar_t* section, const wchar_t* key, int32_t value) {
     wchar_t text[kNumberBufferSize];
@@ -51,13 +44,6 @@ void writeInt(const wchar_t* ini, const wchar_t* section, const wchar_t* key, in
 }
 void writeFlag(const wchar_t* ini, const wchar_t* section, const wchar_t* key, uint8_t value) {
     writeInt(ini, section, key, value ? 1 : 0);
-}
-
-// "<prefix><index>" for the keys of the external tools (16 units are plenty).
-void toolKey(const wchar_t* prefix, int index, wchar_t (&out)[16]) {
-    wchar_t number[kNumberBufferSize];
-    formatNumber(index, number);
-    joinText(out, std::size(out), prefix, number);
 }
 
 }  // namespace
@@ -106,70 +92,12 @@ bool locateSettingsFile() {
 // ---------------------------------------------------------------- loading
 
 void loadSettingsFrom(const wchar_t* ini, const wchar_t* programFolder, AppSettings& s) {
-    s = AppSettings{};
     const bool exists = settingsReadable(ini);
-    const SettingRow* rows = settingRows();
-    for (int r = 0; r < settingRowCount(); ++r) {
-        const SettingRow& row = rows[r];
-        switch (row.kind) {
-        case SettingKind::Flag: s.*row.small = readFlag(ini, row.section, row.key, row.fallback); break;
-        case SettingKind::Byte: s.*row.small = readByte(ini, row.section, row.key, row.fallback); break;
-        case SettingKind::Number: {
-            int32_t value = readInt(ini, row.section, row.key, row.fallback);
-            if (row.min <= row.max) value = value < row.min ? row.min : value > row.max ? row.max : value;
-            s.*row.number = value;
-            break;
-        }
-        case SettingKind::Split: s.*row.split = SplitMode(readInt(ini, row.section, row.key, row.fallback)); break;
-        case SettingKind::Text: readString(ini, row.section, row.key, s.*row.text); break;
-        case SettingKind::ViewerPath: {
-            wchar_t* path = s.*row.text;
-            const bool whole = readString(ini, row.section, row.key, path);
-            if (!whole || !path[0] || !isFile(path))
-                joinText(path, kPathCapacity, programFolder ? programFolder : L"", L"Dorna.exe");
-            break;
-        }
-        case SettingKind::PluginFolder: {
-            // An unpacked package finds its own plug-ins without any set-up.
-            wchar_t* folder = s.*row.text;
-            readString(ini, row.section, row.key, folder);
-            wchar_t beside[kPathCapacity];
-            if (!folder[0] && programFolder && joinText(beside, kPathCapacity, programFolder, L"plugins") &&
-                isDirectory(beside)) {
-                copyText(folder, kPathCapacity, beside);
-                copyText(s.pluginFolderBeside, kPathCapacity, beside);
-            }
-            break;
-        }
-        case SettingKind::Tools:
-            for (int i = 0; i < kToolCount; ++i) {
-                wchar_t key[16];
-                toolKey(row.key, i, key);
-                readString(ini, row.section, key, s.toolPaths[i]);
-                toolKey(row.nameKey, i, key);
-                readString(ini, row.section, key, s.toolNames[i]);
-            }
-            break;
-        case SettingKind::FolderList:
-            if (!exists) {
-                wchar_t pictures[MAX_PATH] = {};
-                if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, 0, pictures)))
-                    copyText(s.folders.paths[0], kPathCapacity, pictures);
-                break;
-            }
-            for (int key = 0, used = 0; key < kRegisteredFolderMax; ++key) {
-                wchar_t name[kNumberBufferSize];
-                formatNumber(key, name);
-                wchar_t value[kPathCapacity];
-                const bool whole = readString(ini, row.section, name, value);
-                if (!value[0]) break;
-                if (whole && isDirectory(value)) copyText(s.folders.paths[used++], kPathCapacity, value);
-            }
-            break;
-        case SettingKind::Placement: break;  // readMainPlacementFrom
-        }
-    }
-    updateTextAreaHeight(s);
+    // Without a file the registered folders start as the user's pictures folder.
+    wchar_t pictures[MAX_PATH] = {};
+    const bool havePictures = !exists && SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_MYPICTURES, nullptr, 0, pictures));
+    ProfileSource source(ini);
+    loadSettingsFromSource(source, exists, havePictures ? pictures : nullptr, programFolder, s);
 }
 
 void loadSettings() {
@@ -182,16 +110,8 @@ void loadSettings() {
 }
 
 MainPlacement readMainPlacementFrom(const wchar_t* ini, int32_t workWidth, int32_t workHeight) {
-    MainPlacement p;
-    int32_t* fields[4] = {&p.x, &p.y, &p.w, &p.h};
-    const int32_t fallbacks[4] = {(workWidth - p.w) / 2, (workHeight - p.h) / 2, p.w, p.h};
-    const SettingRow* rows = settingRows();
-    for (int r = 0; r < settingRowCount(); ++r) {
-        const SettingRow& row = rows[r];
-        if (row.kind == SettingKind::Placement && row.placement >= 0 && row.placement < 4)
-            *fields[row.placement] = readInt(ini, row.section, row.key, fallbacks[row.placement]);
-    }
-    return p;
+    ProfileSource source(ini);
+    return readMainPlacementFromSource(source, workWidth, workHeight);
 }
 
 MainPlacement readMainPlacement(int32_t workWidth, int32_t workHeight) {
@@ -231,9 +151,9 @@ void saveSettingsTo(const wchar_t* ini, const AppSettings& s, const MainPlacemen
         case SettingKind::Tools:
             for (int i = 0; i < kToolCount; ++i) {
                 wchar_t key[16];
-                toolKey(row.key, i, key);
+                settingToolKey(row.key, i, key);
                 WritePrivateProfileStringW(row.section, key, s.toolPaths[i], ini);
-                toolKey(row.nameKey, i, key);
+                settingToolKey(row.nameKey, i, key);
                 WritePrivateProfileStringW(row.section, key, s.toolNames[i], ini);
             }
             break;

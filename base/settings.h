@@ -3,11 +3,13 @@
 // a writer (options dialog, menu command) changes a field and then asks the affected
 // windows to lay out or repaint again. There is no change notification and no lock.
 //
-// The record itself and its pure rules (defaults, clamps, derived values) are portable; the
-// paths of the settings file and the cache are set once at start-up (settings_paths_win.cpp).
-// Reading and writing the INI file is the application's (app/settings.h).
+// The record itself, its pure rules (defaults, clamps, derived values) and the loader's rules
+// over any source of stored values (loadSettingsFromSource) are portable; the paths of the
+// settings file and the cache are set once at start-up (settings_paths_win.cpp). Reading and
+// writing the INI file itself is the application's (app/settings.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr int kPathCapacity = 260;        // every path buffer at the platform boundary
@@ -124,6 +126,32 @@ int32_t textAreaHeightFor(const AppSettings& s);
 void updateTextAreaHeight(AppSettings& s);
 // 0 or 1: pane 2 when "ThSplit" is 2, else pane 1.
 int initialActivePane(const AppSettings& s);
+// "<prefix><index>": the keys of the external tools ("APP0", "AN7").
+void settingToolKey(const wchar_t* prefix, int index, wchar_t (&out)[16]);
+
+// ---- loading (portable; app/settings_win.cpp reads the file through the private-profile functions)
+
+// Where the loader gets the stored values from, one key at a time.
+class SettingsSource {
+public:
+    // The key's value as a number, or fallback when the key is missing.
+    virtual int32_t number(const wchar_t* section, const wchar_t* key, int32_t fallback) = 0;
+    // The key's value ("" when missing) cut to capacity - 1 units and terminated; returns
+    // the number of units copied.
+    virtual size_t text(const wchar_t* section, const wchar_t* key, wchar_t* out, size_t capacity) = 0;
+
+protected:
+    ~SettingsSource() = default;
+};
+
+// Fills s from source: defaults for missing keys, the ranges, the derived values, and the
+// "Dorna" and "FolderList" rules. programFolder (with trailing backslash) serves the "Dorna"
+// default. Without a settings file (fileExists false) the registered folders are
+// firstStartFolder alone (none when it is null or empty).
+void loadSettingsFromSource(SettingsSource& source, bool fileExists, const wchar_t* firstStartFolder,
+                            const wchar_t* programFolder, AppSettings& s);
+// "x", "y", "w", "h" with their defaults for a work area of the given size.
+MainPlacement readMainPlacementFromSource(SettingsSource& source, int32_t workWidth, int32_t workHeight);
 
 // ---- process-wide paths (settings_paths_win.cpp; Windows only)
 

@@ -3,6 +3,9 @@
 
 #include <cwchar>
 
+#include "base/byte_order.h"
+#include "base/settings.h"
+
 namespace {
 
 // Appends text to out[*used..] without passing capacity (which counts the terminator).
@@ -163,4 +166,25 @@ void folderOf(const wchar_t* path, wchar_t* out, size_t capacity) {
     if (length >= capacity) length = 0;
     std::wmemmove(out, path, length);
     out[length] = L'\0';
+}
+
+bool handedOverPath(const uint8_t* bytes, size_t size, wchar_t* out) {
+    out[0] = L'\0';
+    if (!bytes) return false;
+    size_t units = size / 2;
+    if (units > size_t(kPathCapacity)) units = kPathCapacity;
+    for (size_t i = 0; i < units; ++i) {
+        out[i] = wchar_t(readLe16(bytes + 2 * i));
+        if (out[i] == L'\0') return true;
+    }
+    out[0] = L'\0';
+    return false;
+}
+
+bool cutToContainingFolder(wchar_t* path) {
+    wchar_t* slash = std::wcsrchr(path, L'\\');
+    if (!slash) return false;
+    if (slash > path && slash[-1] == L':') slash[1] = L'\0';
+    else *slash = L'\0';
+    return true;
 }

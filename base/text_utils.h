@@ -59,3 +59,12 @@ int folderContains(const wchar_t* a, const wchar_t* b);
 // The main window's title: "-1- " or "-2- " followed by the folder of that pane, or by
 // "Pravel" when the folder is empty. capacity counts the terminator; cut to fit.
 void formatWindowTitle(int paneNumber, const wchar_t* folder, wchar_t* out, size_t capacity);
+
+// The hand-over of a path from a second instance. `bytes` is the WM_COPYDATA block: UTF-16
+// units, little-endian. At most kPathCapacity units are read and a terminator must lie among
+// them: an over-long or unterminated block is refused (false, out empty) rather than cut to
+// another path. out holds kPathCapacity units.
+bool handedOverPath(const uint8_t* bytes, size_t size, wchar_t* out);
+// Cuts a path naming a file to the folder that holds it: at its last backslash, keeping the
+// backslash of a drive root ("C:\a.jpg" -> "C:\"). False (path unchanged) without a backslash.
+bool cutToContainingFolder(wchar_t* path);

@@ -2,7 +2,6 @@
 // handshake, the command-line path and the window title.
 #include "frame/handover.h"
 
-#include <cstring>
 #include <cwchar>
 
 #include "base/messages.h"
@@ -28,13 +27,8 @@ void setCommandLinePath(const wchar_t* path) {
 LRESULT onCopyData(HWND mainWindow, const COPYDATASTRUCT* data) {
     if (!data || data->dwData != 0 || !data->lpData || data->cbData < sizeof(wchar_t)) return FALSE;
     if (anyPaneBusy()) return TRUE;  // a hand-over while a pane loads or writes is ignored
-    // Take at most 260 units and insist on a terminator inside them: an over-long or
-    // unterminated block is refused rather than cut to another path.
-    size_t units = data->cbData / sizeof(wchar_t);
-    if (units > size_t(kPathCapacity)) units = kPathCapacity;
     wchar_t path[kPathCapacity];
-    std::memcpy(path, data->lpData, units * sizeof(wchar_t));
-    if (!std::wmemchr(path, L'\0', units)) return FALSE;
+    if (!handedOverPath(static_cast<const uint8_t*>(data->lpData), data->cbData, path)) return FALSE;
     openPath(path);
     return TRUE;
 }

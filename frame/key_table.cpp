@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "base/byte_order.h"
+#include "base/key_record.h"
 #include "base/win_state.h"
 #include "frame/menus.h"
 
@@ -25,30 +25,30 @@ void fillDefaultAccelerators(AcceleratorTable& table) {
     }
 }
 
+static_assert(kCommandCount == kKeyRecordEntries && kAccelRecordSize == kKeyRecordSize);
+
+namespace {
+void toRecordEntries(const AcceleratorTable& table, KeyRecordEntry (&out)[kKeyRecordEntries]) {
+    for (int i = 0; i < kCommandCount; ++i)
+        out[i] = {table.entries[i].fVirt, table.entries[i].key, uint16_t(table.entries[i].cmd & 0xFFFF)};
+}
+}  // namespace
+
 bool mergeAcceleratorRecord(AcceleratorTable& table, const uint8_t* record, size_t size) {
-    if (!record || size != kAccelRecordSize) return false;
-    for (int s = 0; s < kCommandCount; ++s) {
-        const uint8_t* e = record + s * 12;
-        uint32_t flags = readLe32(e), key = readLe32(e + 4), command = readLe32(e + 8);
-        for (auto& entry : table.entries) {
-            if (uint32_t(entry.cmd & 0xFFFF) != command) continue;
-            if (flags > 15) flags = 1;
-            if (key > 255) key = 0;
-            entry.fVirt = BYTE(flags);
-            entry.key = WORD(key);
-            break;
-        }
+    KeyRecordEntry entries[kKeyRecordEntries];
+    toRecordEntries(table, entries);
+    if (!mergeKeyRecord(entries, record, size)) return false;
+    for (int i = 0; i < kCommandCount; ++i) {
+        table.entries[i].fVirt = entries[i].flags;
+        table.entries[i].key = entries[i].key;
     }
     return true;
 }
 
 void packAcceleratorRecord(const AcceleratorTable& table, uint8_t out[kAccelRecordSize]) {
-    for (int i = 0; i < kCommandCount; ++i) {
-        uint8_t* e = out + i * 12;
-        writeLe32(e, table.entries[i].fVirt);
-        writeLe32(e + 4, table.entries[i].key);
-        writeLe32(e + 8, table.entries[i].cmd);
-    }
+    KeyRecordEntry entries[kKeyRecordEntries];
+    toRecordEntries(table, entries);
+    packKeyRecord(entries, out);
 }
 
 const wchar_t* shortcutKeyLabel(const ACCEL& entry) { return keyLabel(entry.key); }

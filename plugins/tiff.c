@@ -93,6 +93,22 @@ static TIFF* openInput(LPCSTR source, LONG_PTR offset, unsigned int flag, Memory
     return tif;
 }
 
+/* Whether decoding stays in proportion to the picture. libtiff decodes a strip or tile of every
+ * sample at a time before the RGBA reader keeps four bytes a pixel, so a few hundred bytes
+ * that claim thousands of samples a pixel, or tiles far larger than the picture, would have it
+ * allocate and clear gigabytes. More than 32 bytes of samples a pixel (64-bit floating-point
+ * RGBA is 32) is no picture; a strip or tile may exceed the picture's samples by 16 MiB. */
+static int sizesInProportion(TIFF* tif, uint32_t height) {
+    uint16_t bits = 1, samples = 1;
+    uint64_t row, chunk;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if ((uint32_t)bits * samples > 256u) return 0;
+    row = TIFFScanlineSize64(tif);
+    chunk = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    return row != 0 && chunk != 0 && chunk <= row * height + ((uint64_t)16 << 20);
+}
+
 static void closeInput(TIFF* tif, unsigned char* block) {
     TIFFClose(tif);
     spiFree(block);
@@ -136,7 +152,8 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
     int ok;
     TIFF* tif = openInput(fileName, offset, flag, &memory, &block, &width, &height);
     if (!tif) return SPI_UNKNOWN_FORMAT;
-    if (width == 0 || height == 0 || width > MAX_SIDE || height > MAX_SIDE || !TIFFRGBAImageOK(tif, message)) {
+    if (width == 0 || height == 0 || width > MAX_SIDE || height > MAX_SIDE || !TIFFRGBAImageOK(tif, message) ||
+        !sizesInProportion(tif, height)) {
         closeInput(tif, block);
         return SPI_UNKNOWN_FORMAT;
     }

@@ -845,12 +845,7 @@ void treeOpenPath(const wchar_t* path) {
     // cutting it to a parent would register a folder the user never named.
     const DWORD attributes = folder[0] ? GetFileAttributesW(folder) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        wchar_t* slash = std::wcsrchr(folder, L'\\');
-        if (!slash) return;
-        if (slash > folder && slash[-1] == L':') slash[1] = L'\0';  // keep "C:\"
-        else *slash = L'\0';
-    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && !cutToContainingFolder(folder)) return;
     if (!tree()) {
         // No tree pane to register it in (a hand-over before the window exists): the folder
         // is still shown.

@@ -1,10 +1,13 @@
 // The application core's small rules: message table, "%d" numbers, date text, folder
-// containment, window title, platform level, selection lists, settings rules.
+// containment, window title, platform level, selection lists, settings rules, the hand-over
+// block and the settings loader over a source of stored values.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <cwchar>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -184,5 +187,126 @@ TEST(SettingsRules, ClampsAndTextArea) {
     split.thumbSplit = SplitMode::Both;
     EXPECT_EQ(initialActivePane(split), 0);
 }
+
+// The block a second instance sends: UTF-16LE units, bounded by the path buffer.
+std::vector<uint8_t> utf16Block(const std::u16string& text) {
+    std::vector<uint8_t> bytes;
+    for (char16_t c : text) {
+        bytes.push_back(uint8_t(c));
+        bytes.push_back(uint8_t(c >> 8));
+    }
+    return bytes;
+}
+
+TEST(HandOver, BlockNeedsATerminatorInItsFirst260Units) {
+    wchar_t path[kPathCapacity];
+    std::vector<uint8_t> block = utf16Block(u"D:\\\u5199\u771F\\a.jpg");
+    block.insert(block.end(), {0, 0});
+    ASSERT_TRUE(handedOverPath(block.data(), block.size(), path));
+    EXPECT_STREQ(path, L"D:\\\u5199\u771F\\a.jpg");  // little-endian units on every build
+    block.push_back(0x41);                             // a stray odd byte after the terminator
+    EXPECT_TRUE(handedOverPath(block.data(), block.size(), path));
+
+    std::vector<uint8_t> longest = utf16Block(std::u16string(259, u'x') + u'\0');
+    ASSERT_TRUE(handedOverPath(longest.data(), longest.size(), path));
+    EXPECT_EQ(std::wcslen(path), 259u);
+    // The terminator as unit 261 lies outside the buffer: refused, not cut to another path.
+    std::vector<uint8_t> tooLong = utf16Block(std::u16string(260, u'x') + u'\0');
+    EXPECT_FALSE(handedOverPath(tooLong.data(), tooLong.size(), path));
+    EXPECT_STREQ(path, L"");
+    std::vector<uint8_t> open = utf16Block(u"C:\\pictures");
+    EXPECT_FALSE(handedOverPath(open.data(), open.size(), path));
+    const uint8_t half[1] = {0};
+    EXPECT_FALSE(handedOverPath(half, 1, path));
+    EXPECT_FALSE(handedOverPath(nullptr, 8, path));
+}
+
+TEST(HandOver, FilePathIsCutToItsFolderKeepingADriveRoot) {
+    wchar_t a[] = L"C:\\photos\\2026\\a.jpg", b[] = L"C:\\a.jpg", c[] = L"\\\\server\\share\\b.png", d[] = L"a.jpg";
+    EXPECT_TRUE(cutToContainingFolder(a));
+    EXPECT_STREQ(a, L"C:\\photos\\2026");
+    EXPECT_TRUE(cutToContainingFolder(b));
+    EXPECT_STREQ(b, L"C:\\");
+    EXPECT_TRUE(cutToContainingFolder(c));
+    EXPECT_STREQ(c, L"\\\\server\\share");
+    EXPECT_FALSE(cutToContainingFolder(d));
+    EXPECT_STREQ(d, L"a.jpg");
+}
+
+// Stored values by "section/key"; remembers every key the loader asked for.
+class MapSource final : public SettingsSource {
+public:
+    std::map<std::wstring, std::wstring> values;
+    std::vector<std::wstring> asked;
+
+    int32_t number(const wchar_t* section, const wchar_t* key, int32_t fallback) override {
+        const std::wstring* v = find(section, key);
+        return v ? int32_t(std::wcstol(v->c_str(), nullptr, 10)) : fallback;
+    }
+    size_t text(const wchar_t* section, const wchar_t* key, wchar_t* out, size_t capacity) override {
+        const std::wstring* v = find(section, key);
+        const size_t n = v ? std::min(v->size(), capacity - 1) : 0;
+        if (n) std::wmemcpy(out, v->data(), n);
+        out[n] = L'\0';
+        return n;
+    }
+
+private:
+    const std::wstring* find(const wchar_t* section, const wchar_t* key) {
+        asked.push_back(std::wstring(section) + L"/" + key);
+        auto it = values.find(asked.back());
+        return it == values.end() ? nullptr : &it->second;
+    }
+};
+
+TEST(SettingsLoader, RangesMasksTextBuffersAndTheFolderList) {
+    MapSource source;
+    source.values = {{L"Mwin/ThImgW", L"10"},     {L"Mwin/ThImgH", L"5000"},  {L"Mwin/UseCache", L"2"},
+                     {L"Mwin/FocusR", L"300"},    {L"Mwin/Max", L"3"},        {L"Mwin/ThSplit", L"7"},
+                     {L"Mwin/InfoName", L"0"},    {L"Mwin/InfoDate", L"1"},   {L"Mwin/x", L"-5"},
+                     {L"Path/SPI", std::wstring(1100, L's')}, {L"Path/AN3", std::wstring(259, L'n')},
+                     {L"FolderList/0", L"."},     {L"FolderList/1", L"no such folder"},
+                     {L"FolderList/2", std::wstring(260, L'.')}, {L"FolderList/3", L"."},
+                     {L"FolderList/5", L"."}};
+    AppSettings s;
+    loadSettingsFromSource(source, true, L"first", L"prog\\", s);
+    EXPECT_EQ(s.thumbWidth, 32);
+    EXPECT_EQ(s.thumbHeight, 800);
+    EXPECT_EQ(s.useCache, 0);
+    EXPECT_EQ(s.focusRed, 44);
+    EXPECT_EQ(s.maximized, 1);
+    EXPECT_EQ(int(s.thumbSplit), 7);  // kept as stored; its users fall back themselves
+    EXPECT_EQ(s.treeWidth, 150);      // missing keys keep their defaults
+    EXPECT_EQ(s.textAreaHeight, 28);  // size and date
+    // Over-long text keeps its first 259 units; one of 259 is whole.
+    EXPECT_EQ(std::wcslen(s.pluginFolder), 259u);
+    EXPECT_EQ(std::wcslen(s.toolNames[3]), 259u);
+    EXPECT_STREQ(s.viewerPath, L"prog\\Dorna.exe");
+    // Folders: the missing one and the over-long one are dropped, the rest move up, and
+    // reading ends at the first empty key ("4"), so "5" is never asked for.
+    EXPECT_EQ(s.folders.count(), 2);
+    EXPECT_STREQ(s.folders.paths[1], L".");
+    const auto askedFor = [&](const wchar_t* key) {
+        return std::find(source.asked.begin(), source.asked.end(), key) != source.asked.end();
+    };
+    EXPECT_TRUE(askedFor(L"FolderList/4"));
+    EXPECT_FALSE(askedFor(L"FolderList/5"));
+
+    const MainPlacement placed = readMainPlacementFromSource(source, 1000, 700);
+    EXPECT_EQ(placed.x, -5);
+    EXPECT_EQ(placed.y, 50);
+    EXPECT_EQ(placed.w, 800);
+
+    // No settings file: the first-start folder alone, without asking for the list.
+    MapSource none;
+    loadSettingsFromSource(none, false, L"first", L"prog\\", s);
+    EXPECT_EQ(s.folders.count(), 1);
+    EXPECT_STREQ(s.folders.paths[0], L"first");
+    EXPECT_EQ(s.thumbWidth, 148);
+    EXPECT_EQ(std::count_if(none.asked.begin(), none.asked.end(),
+                            [](const std::wstring& k) { return k.rfind(L"FolderList/", 0) == 0; }),
+              0);
+}
+
 
 }  // namespace
