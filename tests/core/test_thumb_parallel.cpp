@@ -298,6 +298,21 @@ std::wstring makeMixedFolder() {
     return mixed;
 }
 
+// Loads folder once into cacheFolder for a cell of the given size; true when its cache was written.
+bool makeCache(const std::wstring& folder, FolderLoadSettings settings, const std::wstring& cacheFolder,
+               int32_t cellWidth, int32_t cellHeight) {
+    settings.cacheFolder = cacheFolder;
+    settings.cellWidth = cellWidth;
+    settings.cellHeight = cellHeight;
+    thumbtest::PaneStandIn pane;
+    pane.hooks.itemReady = [&pane](size_t slot, const std::wstring& name, ThumbnailData& data, bool) {
+        pageFree(pane.items[slot].pixels);
+        fillThumbnailItem(pane.items[slot], data, name.c_str());
+    };
+    FolderLoadStats stats;
+    return loadFolderThumbnails(folder, settings, pane.hooks, stats) == LoadStop::None && stats.cacheWritten;
+}
+
 TEST(ParallelLoad, MixedFolderWithPluginsColdWarmAndSecondPassAsOneThread) {
     if (!isDirectory(sampleFolder().c_str())) GTEST_SKIP() << "no sample folder (tools/setup.sh)";
     PluginScope plugins;
@@ -310,18 +325,7 @@ TEST(ParallelLoad, MixedFolderWithPluginsColdWarmAndSecondPassAsOneThread) {
     // Partly warm: a cache of the folder, then two files changed and one added, so that
     // cache entries, stale entries and new files meet in one load.
     const std::wstring seed = scratchFolder(L"par_mixed_seed");
-    {
-        FolderLoadSettings first = settings;
-        first.cacheFolder = seed;
-        thumbtest::PaneStandIn pane;
-        pane.hooks.itemReady = [&pane](size_t slot, const std::wstring& name, ThumbnailData& data, bool) {
-            pageFree(pane.items[slot].pixels);
-            fillThumbnailItem(pane.items[slot], data, name.c_str());
-        };
-        FolderLoadStats stats;
-        ASSERT_EQ(loadFolderThumbnails(mixed, first, pane.hooks, stats), LoadStop::None);
-        ASSERT_TRUE(stats.cacheWritten);
-    }
+    ASSERT_TRUE(makeCache(mixed, settings, seed, 148, 111));
     const FileTime later = FileTime::fromValue(133000000000000000ull);
     ASSERT_TRUE(setLastWriteTime(joinPath(mixed, L"png_rgb_garden.png").c_str(), later));
     ASSERT_TRUE(setLastWriteTime(joinPath(mixed, L"m_plugin.xyz").c_str(), later));
@@ -330,19 +334,7 @@ TEST(ParallelLoad, MixedFolderWithPluginsColdWarmAndSecondPassAsOneThread) {
 
     // A cache made for a smaller cell: the second pass decodes everything again.
     const std::wstring small = scratchFolder(L"par_mixed_small");
-    {
-        FolderLoadSettings first = settings;
-        first.cacheFolder = small;
-        first.cellWidth = 96;
-        first.cellHeight = 72;
-        thumbtest::PaneStandIn pane;
-        pane.hooks.itemReady = [&pane](size_t slot, const std::wstring& name, ThumbnailData& data, bool) {
-            pageFree(pane.items[slot].pixels);
-            fillThumbnailItem(pane.items[slot], data, name.c_str());
-        };
-        FolderLoadStats stats;
-        ASSERT_EQ(loadFolderThumbnails(mixed, first, pane.hooks, stats), LoadStop::None);
-    }
+    ASSERT_TRUE(makeCache(mixed, settings, small, 96, 72));
     expectSameAsSerial(mixed, L"mixed_second", 0, 3, nullptr, nullptr, settings, small);
     EXPECT_EQ(FakePlugins::mostInside.load(), 1);
 }
