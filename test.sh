@@ -3,6 +3,7 @@
 # whose summary is the last thing printed. Exit status non-zero on any failure.
 #
 #   build/host   native core, unit tests, fuzz replays (AddressSanitizer + UBSan)
+#   build/tsan   native threaded engine and its tests (ThreadSanitizer, clang)
 #   build/win64  x86_64 Windows build: program and all tests, run under 64-bit Wine
 #   build/win    i686 Windows build, the shipped Pravel.exe; its tests run too where the kernel
 #                runs 32-bit processes (otherwise only the program and the tools are built)
@@ -47,6 +48,12 @@ configure host -DPRAVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 build host
 
+step "build/tsan"
+# The threaded engine under ThreadSanitizer (clang): only its own tests are built.
+configure tsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPRAVEL_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+build tsan
+
 step "build/win64"
 configure win64 -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
@@ -74,7 +81,7 @@ if [ "$run32" = 0 ]; then
 fi
 
 # One CTest run over all builds.
-dirs='"host" "win64"'
+dirs='"host" "tsan" "win64"'
 [ "$run32" = 1 ] && dirs="$dirs \"win\""
 cat >build/CTestTestfile.cmake <<EOF
 # Written by test.sh: runs the tests of every build in one CTest invocation.

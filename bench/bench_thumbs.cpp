@@ -22,8 +22,11 @@
 // Decoding threads (cold_in_turn, warm_in_turn; 2026-12-08, idle machine, see README):
 //   threads / vipsthumbnail 0.42-0.43, threads / one thread 0.56-0.57 (wall); busiest thread's
 //   CPU time / one thread's 0.54-0.56; warm with threads / one thread 1.00-1.01 (2.1-2.2 ms)
+// Every format on the threads (mixed_in_turn, 216 files; 2026-12-09, load average ~20):
+//   threads / one thread 0.46 (wall), busiest thread's CPU 0.54, all threads' CPU 1.04, warm 0.69
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -245,6 +248,102 @@ void warmInTurn(benchmark::State& state) {
     state.counters["vs_one"] = ms[1] > 0 ? ms[0] / ms[1] : 0;
 }
 
+// The mixed folder: 100 PNG, 30 TIFF (uncompressed), 30 GIF and 30 BMP files made once by
+// ImageMagick from the first 10 photographs (at most 1600 x 1200; each kind's 10 images
+// repeated under other names), and links to the 26 JPEG photos.
+fs::path mixedSet() {
+    const fs::path dir = kWork / "mixed";
+    const fs::path done = dir / ".complete";
+    if (fs::exists(done)) return dir;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::vector<fs::path> photos = filesOf(kPhotos);
+    std::sort(photos.begin(), photos.end());
+    if (photos.empty() || std::system("command -v convert >/dev/null 2>&1") != 0) return {};
+    constexpr size_t kDistinct = 10;
+    std::vector<fs::path> bases;  // each source once at the size all kinds are made from
+    for (size_t i = 0; i < kDistinct && i < photos.size(); ++i) {
+        const fs::path base = kWork / ("mixed-base-" + std::to_string(i) + ".ppm");
+        const std::string command = "convert -define jpeg:size=3200x2400 '" + photos[i].string() +
+                                    "' -resize '1600x1200>' '" + base.string() + "' 2>/dev/null";
+        if (std::system(command.c_str()) != 0) return {};
+        bases.push_back(base);
+    }
+    struct Kind {
+        const char* prefix;
+        const char* options;
+        const char* extension;
+        int count;
+    };
+    const Kind kinds[] = {{"png", "", ".png", 100},
+                          {"tif", "-compress none", ".tif", 30},
+                          {"gif", "-colors 256", ".gif", 30},
+                          {"bmp", "-type TrueColor", ".bmp", 30}};
+    for (const Kind& k : kinds) {
+        for (int i = 0; i < k.count; ++i) {
+            char name[64];
+            std::snprintf(name, sizeof name, "%s_%03d%s", k.prefix, i, k.extension);
+            if (size_t(i) >= bases.size()) {
+                std::snprintf(name + 32, 32, "%s_%03d%s", k.prefix, int(size_t(i) % bases.size()), k.extension);
+                fs::copy_file(dir / (name + 32), dir / name);
+                continue;
+            }
+            const std::string command = "convert '" + bases[size_t(i)].string() + "' " + k.options + " '" +
+                                        (dir / name).string() + "' 2>/dev/null";
+            if (std::system(command.c_str()) != 0) return {};
+        }
+    }
+    for (const fs::path& f : photos)
+        if (isJpeg(f)) fs::create_symlink(f, dir / f.filename());
+    std::FILE* mark = std::fopen(done.string().c_str(), "w");
+    if (mark) std::fclose(mark);
+    return dir;
+}
+
+// Cold loads of the mixed folder in turn: the decoding threads (one per processor) against
+// one thread, wall time and processor time, and the same for warm loads.
+void mixedInTurn(benchmark::State& state) {
+    if (!havePhotos(state)) return;
+    const fs::path folder = mixedSet();
+    if (folder.empty()) {
+        state.SkipWithError("could not make the mixed folder (ImageMagick convert)");
+        return;
+    }
+    const fs::path cache = kWork / "cache-mixed";
+    double ms[2] = {0, 0}, warmMs[2] = {0, 0};
+    double cpuPath[2] = {0, 0}, cpuAll[2] = {0, 0};
+    int round = 0;
+    size_t files = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < 2; ++k) {
+            const int which = (k + round) % 2;
+            clearFolder(cache);
+            auto t0 = std::chrono::steady_clock::now();
+            const FolderLoadStats s = loadOnce(folder, cache, true, which == 0 ? 0 : 1);
+            ms[which] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            if (s.decoded != s.shown || s.failed) state.SkipWithError("some files did not decode");
+            files = s.shown;
+            cpuPath[which] += s.loaderCpuMs > s.workerCpuMsMax ? s.loaderCpuMs : s.workerCpuMsMax;
+            cpuAll[which] += s.loaderCpuMs + s.workerCpuMsTotal;
+            t0 = std::chrono::steady_clock::now();
+            const FolderLoadStats w = loadOnce(folder, cache, true, which == 0 ? 0 : 1);
+            warmMs[which] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            if (w.decoded != 0) state.SkipWithError("the warm load decoded files");
+        }
+        ++round;
+    }
+    const double n = round > 0 ? double(round) : 1.0;
+    state.counters["files"] = double(files);
+    state.counters["threads_ms"] = ms[0] / n;
+    state.counters["one_ms"] = ms[1] / n;
+    state.counters["vs_one"] = ms[1] > 0 ? ms[0] / ms[1] : 0;
+    state.counters["cpu_path_vs_one"] = cpuPath[1] > 0 ? cpuPath[0] / cpuPath[1] : 0;
+    state.counters["cpu_all_vs_one"] = cpuAll[1] > 0 ? cpuAll[0] / cpuAll[1] : 0;
+    state.counters["warm_threads_ms"] = warmMs[0] / n;
+    state.counters["warm_one_ms"] = warmMs[1] / n;
+    state.counters["warm_vs_one"] = warmMs[1] > 0 ? warmMs[0] / warmMs[1] : 0;
+}
+
 // The floor: each JPEG read and decoded by libjpeg-turbo at the scale the loader picks,
 // nothing else (no fitting, no cache).
 void scaledDecodeFloor(benchmark::State& state) {
@@ -419,6 +518,7 @@ void warmLoadMany(benchmark::State& state) {
     }
 }
 
+BENCHMARK(mixedInTurn)->Name("mixed_in_turn")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 BENCHMARK(coldInTurn)->Name("cold_in_turn/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
 BENCHMARK(warmInTurn)->Name("warm_in_turn/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(30);
 BENCHMARK_CAPTURE(coldLoad, jpeg, true, true)->Name("cold_load/jpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

@@ -326,7 +326,7 @@ bool openFolderCache(const CacheLocation& location, const std::wstring& folderPa
 bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table) { return table.openBytes(bytes, size); }
 
 bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
-                   int32_t cellWidth, int32_t cellHeight) {
+                   int32_t cellWidth, int32_t cellHeight, ImageDecoder& decoder, LoadInfo& info) {
     const int64_t found = table.find(fileName);
     if (found < 0) return false;
     const uint32_t i = uint32_t(found);
@@ -338,8 +338,9 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
     if (!getLastWriteTime(filePath.c_str(), now) || !(now == facts.lastWriteTime)) return false;
 
     DecodeCounters counters;
-    DecodedImage* image = decodeJpegMemory(header + kDataRecordHeaderSize, table.recordStreamSize(i), cellWidth,
-                                           cellHeight, counters);
+    if (!decoder.jpeg()) return false;
+    DecodedImage* image = decodeJpegMemoryWith(decoder.jpeg(), header + kDataRecordHeaderSize,
+                                               table.recordStreamSize(i), cellWidth, cellHeight, counters);
     if (!image) return false;
     // Only a colour stream of the stored size is this file's thumbnail; anything else
     // means a damaged record, and the file is decoded instead.
@@ -351,10 +352,12 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
         return false;
     }
 
-    g_loadInfo.facts = facts;
-    g_loadInfo.width = image->header.biWidth;
-    g_loadInfo.height = image->header.biHeight;
-    g_loadInfo.current = image;
+    decoder.record = *image;  // the pixels move to the context's record
+    image->pixels = nullptr;
+    info.facts = facts;
+    info.width = decoder.record.header.biWidth;
+    info.height = decoder.record.header.biHeight;
+    info.current = &decoder.record;
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -85,21 +87,36 @@ std::wstring sampleFolder() { return utf8ToWide(std::string(PRAVEL_TESTDATA) + "
 // finish those first) into fresh caches and compares everything. *previews receives the
 // count of copies shown ahead of their turn, each of which must have been the thumbnail its
 // slot then received, and *drops how often they were dropped.
+// Both loads start from a copy of the files in seedCache when one is given (a cache made
+// before), and load with `settings` (its workers and cacheFolder are set here).
+void copyFolderFiles(const std::wstring& from, const std::wstring& to) {
+    std::vector<DirectoryEntry> entries;
+    listDirectory(from.c_str(), L"*", entries);
+    for (const DirectoryEntry& e : entries) {
+        if (e.attributes & kAttributeDirectory) continue;
+        std::string bytes;
+        ASSERT_TRUE(readWholeFile(joinPath(from, e.name).c_str(), bytes));
+        ASSERT_TRUE(writeWholeFile(joinPath(to, e.name).c_str(), bytes.data(), bytes.size()));
+    }
+}
+
 void expectSameAsSerial(const std::wstring& folder, const wchar_t* tag, int32_t filter, int workers,
-                        size_t* previews = nullptr, size_t* drops = nullptr) {
-    FolderLoadSettings settings;
+                        size_t* previews = nullptr, size_t* drops = nullptr, FolderLoadSettings settings = {},
+                        const std::wstring& seedCache = {}) {
     settings.filter = filter;
     settings.workers = 1;
     const std::wstring serialFolder = scratchFolder(std::wstring(L"par_serial_") + tag);
+    if (!seedCache.empty()) copyFolderFiles(seedCache, serialFolder);
     settings.cacheFolder = serialFolder;
     Pane serial;
     FolderLoadStats s;
     ASSERT_EQ(loadFolderThumbnails(folder, settings, serial.hooks, s), LoadStop::None);
     ASSERT_GT(s.shown, 1u);
-    EXPECT_EQ(s.workers, 0);
+    EXPECT_EQ(s.workers, 1);  // the one-thread load is one decoding thread
 
     settings.workers = workers;
     const std::wstring parallelFolder = scratchFolder(std::wstring(L"par_parallel_") + tag);
+    if (!seedCache.empty()) copyFolderFiles(seedCache, parallelFolder);
     settings.cacheFolder = parallelFolder;
     Pane parallel;
     parallel.hooks.visibleSlots = [&s](size_t& first, size_t& end) {
@@ -118,10 +135,14 @@ void expectSameAsSerial(const std::wstring& folder, const wchar_t* tag, int32_t 
     std::printf("[ PREVIEWS ] %s: %zu shown ahead, dropped %zu times\n", wideToUtf8(tag).c_str(), p.previews,
                 parallel.drops);
     EXPECT_GT(p.workers, 0);
-    EXPECT_GT(p.decodedByWorkers, 0u);
+    EXPECT_EQ(p.decodedByWorkers, p.decoded);  // every decode on the threads
     EXPECT_EQ(p.shown, s.shown);
     EXPECT_EQ(p.failed, s.failed);
     EXPECT_EQ(p.decoded, s.decoded);
+    EXPECT_EQ(p.fromCache, s.fromCache);
+    EXPECT_EQ(p.refreshed, s.refreshed);
+    EXPECT_EQ(p.secondPass, s.secondPass);
+    EXPECT_EQ(p.cacheWritten, s.cacheWritten);
     EXPECT_EQ(p.cacheRecords, s.cacheRecords);
 
     ASSERT_EQ(parallel.items.size(), serial.items.size());
@@ -153,13 +174,19 @@ void expectSameAsSerial(const std::wstring& folder, const wchar_t* tag, int32_t 
         }
     }
 
-    const CacheLocation serialCache{serialFolder, 148, 111};
-    const CacheLocation parallelCache{parallelFolder, 148, 111};
-    EXPECT_EQ(fileBytes(cacheIndexPath(parallelCache)), fileBytes(cacheIndexPath(serialCache)));
-    const std::string data = fileBytes(cacheDataPath(serialCache, 10000000));
-    EXPECT_GT(data.size(), 8u);
-    EXPECT_TRUE(fileBytes(cacheDataPath(parallelCache, 10000000)) == data) << "data files differ";
+    // Every file of the two cache folders (index and data files) byte for byte.
+    std::vector<DirectoryEntry> serialFiles, parallelFiles;
+    listDirectory(serialFolder.c_str(), L"*", serialFiles);
+    listDirectory(parallelFolder.c_str(), L"*", parallelFiles);
+    ASSERT_EQ(serialFiles.size(), parallelFiles.size());
+    ASSERT_GE(serialFiles.size(), 2u);
+    for (const DirectoryEntry& e : serialFiles) {
+        const std::string bytes = fileBytes(joinPath(serialFolder, e.name));
+        EXPECT_GT(bytes.size(), 8u) << wideToUtf8(e.name);
+        EXPECT_TRUE(fileBytes(joinPath(parallelFolder, e.name)) == bytes) << wideToUtf8(e.name) << " differs";
+    }
 }
+
 
 TEST(ParallelLoad, SameItemsAndCacheAsOneThreadOnSampleAndOddFiles) {
     const std::wstring sample = sampleFolder();
@@ -198,6 +225,183 @@ TEST(ParallelLoad, SameItemsAndCacheAsOneThreadOnPhotos) {
     size_t previews = 0;
     expectSameAsSerial(photos, L"photos", 3, 4, &previews);
     EXPECT_GT(previews, 0u);
+}
+
+// A stand-in for the plug-in host that knows "*.xyz" files whose first two bytes are their
+// width and height (anything else it refuses), and notes how its calls were made.
+struct FakePlugins {
+    static inline std::mutex mutex;
+    static inline std::vector<std::thread::id> callers;
+    static inline std::atomic<int> inside{0}, mostInside{0}, calls{0};
+    static inline DecodedImage record;  // the host's static record
+    static DecodedImage* load(const wchar_t* path, DecodeCounters& counters) {
+        ++calls;
+        const int now = ++inside;
+        for (int seen = mostInside.load(); now > seen && !mostInside.compare_exchange_weak(seen, now);) {
+        }
+        {
+            std::lock_guard<std::mutex> hold(mutex);
+            callers.push_back(std::this_thread::get_id());
+        }
+        sleepMs(2);  // long enough for a second call to overlap if one could
+        std::string bytes;
+        DecodedImage* result = nullptr;
+        if (readWholeFile(path, bytes) && bytes.size() >= 3 && bytes[2] == 'x') {
+            const int32_t w = uint8_t(bytes[0]), h = uint8_t(bytes[1]);
+            record = DecodedImage{};
+            record.header.biWidth = w;
+            record.header.biHeight = h;
+            record.header.biBitCount = 24;
+            record.sourceDepth = 24;
+            record.fileSize = uint32_t(bytes.size());
+            const size_t size = rowStride24(w) * size_t(h);
+            record.pixels = static_cast<uint8_t*>(pageAlloc(size));
+            for (size_t i = 0; i < size; ++i) record.pixels[i] = uint8_t(i * 7 + w);
+            counters = DecodeCounters{};
+            counters.fileWidth = w;
+            counters.fileHeight = h;
+            result = &record;
+        }
+        --inside;
+        return result;
+    }
+    static void reset() {
+        callers.clear();
+        inside = mostInside = calls = 0;
+    }
+};
+
+struct PluginScope {
+    PluginScope() {
+        FakePlugins::reset();
+        g_pluginLoader = &FakePlugins::load;
+    }
+    ~PluginScope() { g_pluginLoader = nullptr; }
+};
+
+void writeXyz(const std::wstring& folder, const std::wstring& name, int w, int h) {
+    const char bytes[4] = {char(w), char(h), 'x', 0};
+    ASSERT_TRUE(writeWholeFile(joinPath(folder, name).c_str(), bytes, sizeof bytes));
+}
+
+// The sample files with plug-in files among them: some the plug-in makes, one it refuses,
+// and a PNG no built-in decoder reads that it is offered too.
+std::wstring makeMixedFolder() {
+    const std::wstring sample = sampleFolder();
+    const std::wstring mixed = scratchFolder(L"par_mixed");
+    copyFolderFiles(sample, mixed);
+    writeXyz(mixed, L"a_plugin.xyz", 200, 150);
+    writeXyz(mixed, L"m_plugin.xyz", 31, 17);
+    writeXyz(mixed, L"z_plugin.xyz", 150, 255);
+    EXPECT_TRUE(writeWholeFile(joinPath(mixed, L"n_refused.xyz").c_str(), "??", 2));
+    EXPECT_TRUE(writeWholeFile(joinPath(mixed, L"o_broken.png").c_str(), "\x89PNG\r\n\x1a\nbroken", 14));
+    return mixed;
+}
+
+// Loads folder once into cacheFolder for a cell of the given size; true when its cache was written.
+bool makeCache(const std::wstring& folder, FolderLoadSettings settings, const std::wstring& cacheFolder,
+               int32_t cellWidth, int32_t cellHeight) {
+    settings.cacheFolder = cacheFolder;
+    settings.cellWidth = cellWidth;
+    settings.cellHeight = cellHeight;
+    thumbtest::PaneStandIn pane;
+    pane.hooks.itemReady = [&pane](size_t slot, const std::wstring& name, ThumbnailData& data, bool) {
+        pageFree(pane.items[slot].pixels);
+        fillThumbnailItem(pane.items[slot], data, name.c_str());
+    };
+    FolderLoadStats stats;
+    return loadFolderThumbnails(folder, settings, pane.hooks, stats) == LoadStop::None && stats.cacheWritten;
+}
+
+TEST(ParallelLoad, MixedFolderWithPluginsColdWarmAndSecondPassAsOneThread) {
+    if (!isDirectory(sampleFolder().c_str())) GTEST_SKIP() << "no sample folder (tools/setup.sh)";
+    PluginScope plugins;
+    const std::wstring mixed = makeMixedFolder();
+    FolderLoadSettings settings;
+    settings.pluginExtensions = {L".xyz"};
+    expectSameAsSerial(mixed, L"mixed_cold", 0, 3, nullptr, nullptr, settings);
+    EXPECT_EQ(FakePlugins::mostInside.load(), 1);
+
+    // Partly warm: a cache of the folder, then two files changed and one added, so that
+    // cache entries, stale entries and new files meet in one load.
+    const std::wstring seed = scratchFolder(L"par_mixed_seed");
+    ASSERT_TRUE(makeCache(mixed, settings, seed, 148, 111));
+    const FileTime later = FileTime::fromValue(133000000000000000ull);
+    ASSERT_TRUE(setLastWriteTime(joinPath(mixed, L"png_rgb_garden.png").c_str(), later));
+    ASSERT_TRUE(setLastWriteTime(joinPath(mixed, L"m_plugin.xyz").c_str(), later));
+    writeXyz(mixed, L"b_new.xyz", 90, 60);
+    expectSameAsSerial(mixed, L"mixed_warm", 0, 2, nullptr, nullptr, settings, seed);
+
+    // A cache made for a smaller cell: the second pass decodes everything again.
+    const std::wstring small = scratchFolder(L"par_mixed_small");
+    ASSERT_TRUE(makeCache(mixed, settings, small, 96, 72));
+    expectSameAsSerial(mixed, L"mixed_second", 0, 3, nullptr, nullptr, settings, small);
+    EXPECT_EQ(FakePlugins::mostInside.load(), 1);
+}
+
+TEST(ParallelLoad, PluginCallsOneAtATimeAcrossLoadsAndNeverOnTheLoadingThread) {
+    if (!isDirectory(sampleFolder().c_str())) GTEST_SKIP() << "no sample folder (tools/setup.sh)";
+    PluginScope plugins;
+    const std::wstring mixed = makeMixedFolder();
+    for (int k = 0; k < 12; ++k) writeXyz(mixed, L"p" + std::to_wstring(k) + L".xyz", 20 + k, 30);
+    // Two panes load at once, each with its own decoding threads and plug-in thread.
+    std::thread::id loaders[2];
+    size_t shown[2] = {};
+    const auto run = [&](int which) {
+        FolderLoadSettings settings;
+        settings.pluginExtensions = {L".xyz"};
+        settings.useCache = false;
+        settings.workers = 2;
+        thumbtest::PaneStandIn pane;
+        pane.hooks.listed = [&pane, &loaders, which](size_t n) {
+            loaders[which] = std::this_thread::get_id();
+            pane.items.assign(n, ThumbnailItem{});
+            return true;
+        };
+        pane.hooks.itemReady = [&pane](size_t slot, const std::wstring& name, ThumbnailData& data, bool) {
+            fillThumbnailItem(pane.items[slot], data, name.c_str());
+        };
+        FolderLoadStats stats;
+        loadFolderThumbnails(mixed, settings, pane.hooks, stats);
+        shown[which] = stats.shown;
+    };
+    std::thread a(run, 0), b(run, 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(shown[0], shown[1]);
+    EXPECT_EQ(FakePlugins::mostInside.load(), 1);
+    // Every .xyz (16) and the broken PNG, in each load.
+    EXPECT_GE(FakePlugins::calls.load(), 2 * 17);
+    for (const std::thread::id& caller : FakePlugins::callers) {
+        EXPECT_NE(caller, loaders[0]);
+        EXPECT_NE(caller, loaders[1]);
+    }
+}
+
+TEST(ParallelLoad, ThreadsRunABoundedNumberOfThumbnailsAhead) {
+    PluginScope plugins;
+    const std::wstring folder = scratchFolder(L"par_bound");
+    for (int k = 0; k < 120; ++k) writeXyz(folder, L"f" + std::to_wstring(1000 + k) + L".xyz", 8, 8);
+    FolderLoadSettings settings;
+    settings.pluginExtensions = {L".xyz"};
+    settings.useCache = false;
+    settings.workers = 2;
+    thumbtest::PaneStandIn pane;
+    int madeWhileStalled = -1;
+    // The loading thread stalls after its first file; the threads must stop well short of
+    // the whole folder and go on once it moves again.
+    pane.hooks.afterFile = [&](size_t done, bool) {
+        if (done == 1 && madeWhileStalled < 0) {
+            sleepMs(600);
+            madeWhileStalled = FakePlugins::calls.load();
+        }
+        return LoadStop::None;
+    };
+    FolderLoadStats stats;
+    ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, stats), LoadStop::None);
+    EXPECT_EQ(stats.shown, 120u);
+    EXPECT_GT(madeWhileStalled, 8);
+    EXPECT_LE(madeWhileStalled, 1 + 32 + 1);
 }
 
 int threadCount() {
