@@ -38,7 +38,10 @@ struct PaneSelection {
     std::wstring firstItemName;         // the item at index 0, selected or not ("" when none)
     std::vector<PaneItemCopy> selected; // every selected item, in list order
 };
-// False (and a cleared record) when the pane is not known or does not answer.
+// False (and a cleared record) when the pane is not known or does not answer. A pane that
+// does not answer within the query wait (5 s) is reported to the user (message 8, shown by the
+// main window after the calling command), and the caller then acts as if nothing were selected:
+// a command never runs on part of a selection.
 bool queryPaneSelection(int pane, PaneSelection& out);
 
 // A copy of the pane's folder ("" for none).
@@ -55,12 +58,19 @@ void paneRefresh(int pane, bool reset);
 // Removes the selected items (203), after a delete.
 void paneRemoveSelected(int pane);
 // Every item named `oldName` takes `newName` and is repainted; waits for the pane.
-// False when the pane did not answer.
+// False when the pane did not answer in time; it still renames the items when it comes to
+// the question, as long as it shows the same folder.
 bool paneRenameItems(int pane, const wchar_t* oldName, const wchar_t* newName);
 // Repaints one item (after its file changed, e.g. a comment was saved).
 void paneRepaintItem(int pane, int index);
 // Repaints the whole pane (202), e.g. after the selection colour changed.
 void paneRepaint(int pane);
 // After a comment was written into an item's file: adds the changes to the item's comment
-// and text counts (never below 0), when the item at `index` is still the file `name`.
-void paneAddItemCounts(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta);
+// and text counts (never below 0), when the item at `index` is still the file `name` of the
+// same folder. False when the pane did not answer in time (it adds them later, as a rename).
+bool paneAddItemCounts(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta);
+
+// The longest wait for a pane's answer (5000 ms; tests shorten it).
+void setPaneQueryWait(DWORD milliseconds);
+// Question blocks not yet freed: asked and still waiting, or given up on and not yet answered.
+int paneQueriesAlive();

@@ -38,6 +38,7 @@ TEST_F(PaneLarge, FiftyThousandAndOneImagesStayResponsiveWithAScreenOfCells) {
     sizeBase(6 * pitchW(), 4 * pitchH());
     const std::wstring folder = generatedFolder(L"large50001", 50001, 6, 4);
     g_settings.useCache = 0;  // every file is decoded: the slowest load
+    publishPaneSettings(g_settings);
 
     constexpr size_t kProbes = 4000;
     DelaySpy::handled.assign(kProbes, 0.0);

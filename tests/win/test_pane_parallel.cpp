@@ -68,6 +68,7 @@ TEST_F(PaneParallel, FirstScreenAndScrolledToEndScreen) {
     ASSERT_FALSE(folder.empty()) << "no photo set";
     sizeBase(6 * pitchW(), 4 * pitchH());
     g_settings.useCache = 0;
+    publishPaneSettings(g_settings);
     constexpr int kScreen = 24, kNames = 400;
     for (int workers : {1, 0}) {
         setAutomaticLoadWorkers(workers);

@@ -235,6 +235,7 @@ protected:
         tempFolder(L"settings");
         g_settings = AppSettings{};
         updateTextAreaHeight(g_settings);
+        publishPaneSettings(g_settings);
         g_activePane = 0;
         g_paneBusy[0] = g_paneBusy[1] = PaneIdle;
         g_fileFilter = 0;
@@ -273,7 +274,9 @@ protected:
     }
 
     // Sizes the outer window so that the base window's client area is exactly w x h.
+    // (The pane reads the settings this test set, as the main thread's requests make it.)
     void sizeBase(int w, int h) {
+        publishPaneSettings(g_settings);
         int ow = w, oh = h;
         for (int round = 0; round < 3; ++round) {
             SetWindowPos(pane.outerWindow, nullptr, 0, 0, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
@@ -289,6 +292,7 @@ protected:
 
     // Lists folder in the pane (code 204) and waits for the load to end.
     void load(const std::wstring& folder, LPARAM reset = 1, const std::function<void()>& rightAfterPost = {}) {
+        publishPaneSettings(g_settings);
         postPaneFolder(pane.outerWindow, folder.c_str());
         // As the main window lists a folder: clear, then load.
         PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeClear, reset);
