@@ -219,7 +219,9 @@ void saveCommentNow(HWND dialog, CommentWork& work) {
     if (!outcome.message.empty()) showErrorBox(dialog, outcome.message.c_str());
     if (outcome.changed) {
         const int metaDelta = work.file.item.facts.format == FormatPng ? outcome.count : 0;
-        paneAddItemCounts(work.file.pane, work.file.index, work.file.item.name, outcome.count, metaDelta);
+        // A pane that did not take the new counts in time shows them after listing the folder again.
+        if (!paneAddItemCounts(work.file.pane, work.file.index, work.file.item.name, outcome.count, metaDelta))
+            paneRefresh(work.file.pane, false);
         work.saved = true;
     }
 }

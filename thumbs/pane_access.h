@@ -58,8 +58,8 @@ void paneRefresh(int pane, bool reset);
 // Removes the selected items (203), after a delete.
 void paneRemoveSelected(int pane);
 // Every item named `oldName` takes `newName` and is repainted; waits for the pane.
-// False when the pane did not answer in time; it still renames the items when it comes to
-// the question, as long as it shows the same folder.
+// False when the pane did not answer in time (the caller then lists the folder again); a pane
+// that still comes to the question renames the items, as long as it shows the same folder.
 bool paneRenameItems(int pane, const wchar_t* oldName, const wchar_t* newName);
 // Repaints one item (after its file changed, e.g. a comment was saved).
 void paneRepaintItem(int pane, int index);
@@ -67,7 +67,7 @@ void paneRepaintItem(int pane, int index);
 void paneRepaint(int pane);
 // After a comment was written into an item's file: adds the changes to the item's comment
 // and text counts (never below 0), when the item at `index` is still the file `name` of the
-// same folder. False when the pane did not answer in time (it adds them later, as a rename).
+// same folder. False when the pane did not answer in time, as for a rename.
 bool paneAddItemCounts(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta);
 
 // The longest wait for a pane's answer (5000 ms; tests shorten it).

@@ -94,7 +94,8 @@ enum class Asked { Answered, NoPane, NoAnswer };
 // Sends the question and waits at most the query wait. The block outlives the wait: a message
 // that timed out is still delivered, and the pane drops its reference when it has answered.
 // Only a question with no window to go to gives the pane's reference back here; one that is
-// lost with an ending thread leaves its block behind, which is memory, never a fault.
+// dropped unread (still queued when the wait ended, or lost with an ending thread) leaves its
+// block behind, which is memory, never a fault.
 Asked ask(int index, unsigned kind, PaneQuery* query) {
     HWND window = paneOuterWindow(index);
     if (!window) {
