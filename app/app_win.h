@@ -13,7 +13,9 @@ bool registerProgramWindowClasses(HINSTANCE instance);
 
 // WM_CLOSE of the main window: runs the whole shutdown sequence. Returns true when the caller
 // should now let DefWindowProcW destroy the window; false when a shutdown is already under way
-// (a close message that arrived while it waits), which the caller then swallows.
+// (a close message that arrived while it waits), which the caller then swallows, and when a
+// pane thread was left behind (its windows cannot be destroyed from here: the quit message is
+// posted instead and the process ends without destroying them).
 bool shutdownApplication(HWND mainWindow);
 
 // ---------------------------------------------------------------- shutdown pieces (tests use them)

@@ -270,6 +270,13 @@ bool shutdownApplication(HWND mainWindow) {
     }
     saveSettings(placement);
     g_shutdownSequenceMs.store(GetTickCount() - started);
+    if (!panesEnded) {
+        // The windows of a pane left behind belong to its thread: destroying the main window
+        // would wait for that thread to answer their destruction. The main loop ends here
+        // instead, and the windows go with the process (leaveProcess).
+        PostQuitMessage(0);
+        return false;
+    }
     return true;
 }
 
