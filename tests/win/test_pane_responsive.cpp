@@ -193,18 +193,13 @@ TEST_F(PaneResponsive, LoadingLargePngsKeepsPostedMessagesAndQuestionsMoving) {
     const std::wstring folder = largePngFolder();
     g_settings.useCache = 0;
     publishPaneSettings(g_settings);
-    constexpr size_t kProbes = 20000;
-    DelaySpy::handled.assign(kProbes, 0.0);
-    std::vector<double> sent(kProbes, 0.0);
-    DelaySpy::original = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(pane.baseWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DelaySpy::proc)));
+    DelayProbes probes(pane.baseWindow, 20000);
 
     postPaneFolder(pane.outerWindow, folder.c_str());
     const double start = nowMs();
     PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, 1);
     const int marker = OuterMarker::seen;
     PostMessageW(pane.outerWindow, WM_APP + 1, 0, 0);
-    size_t probes = 0;
     int questions = 0, unanswered = 0;
     double slowestQuestion = 0, lastQuestion = 0;
     while (OuterMarker::seen == marker) {
@@ -213,11 +208,7 @@ TEST_F(PaneResponsive, LoadingLargePngsKeepsPostedMessagesAndQuestionsMoving) {
             Sleep(2);
             continue;
         }
-        if (probes < kProbes) {
-            sent[probes] = nowMs();
-            PostMessageW(pane.baseWindow, WM_MOUSEMOVE, 0, LPARAM(probes));
-            ++probes;
-        }
+        probes.send();
         if (nowMs() - lastQuestion >= 50) {
             PaneSelection selection;
             const double asked = nowMs();
@@ -229,17 +220,11 @@ TEST_F(PaneResponsive, LoadingLargePngsKeepsPostedMessagesAndQuestionsMoving) {
         Sleep(5);
     }
     const double total = nowMs() - start;
-    SetWindowLongPtrW(pane.baseWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DelaySpy::original));
-    double largest = 0;
-    size_t handled = 0;
-    for (size_t i = 0; i < probes; ++i)
-        if (DelaySpy::handled[i] > 0) {
-            largest = std::max(largest, DelaySpy::handled[i] - sent[i]);
-            ++handled;
-        }
+    const std::vector<DelayProbes::Delay> handled = probes.handled();
+    const double largest = DelayProbes::largest(handled);
     std::printf("[ MEASURED ] three 6000 x 4000 PNG files: load %.0f ms; %zu of %zu posted probes handled, largest "
                 "delay %.1f ms; %d selection questions, slowest answer %.1f ms\n",
-                total, handled, probes, largest, questions, slowestQuestion);
+                total, handled.size(), probes.sent(), largest, questions, slowestQuestion);
     EXPECT_EQ(pane.itemCount, 3);
     EXPECT_GT(questions, 0);
     EXPECT_EQ(unanswered, 0);

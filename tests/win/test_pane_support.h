@@ -212,6 +212,55 @@ struct DelaySpy {
     }
 };
 
+// Numbered pointer probes posted to a pane's base window while it works, and how long each
+// waited: the spy is attached for the probes' lifetime.
+class DelayProbes {
+public:
+    struct Delay {
+        double sentAt;
+        double waited;
+    };
+    DelayProbes(HWND base, size_t capacity) : base_(base), sent_(capacity, 0.0) {
+        DelaySpy::handled.assign(capacity, 0.0);
+        DelaySpy::original = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(base, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DelaySpy::proc)));
+    }
+    ~DelayProbes() { detach(); }
+    DelayProbes(const DelayProbes&) = delete;
+    DelayProbes& operator=(const DelayProbes&) = delete;
+    // Posts the next probe; false when all are out.
+    bool send() {
+        if (sent() >= sent_.size()) return false;
+        sent_[next_] = nowMs();
+        PostMessageW(base_, WM_MOUSEMOVE, 0, LPARAM(next_));
+        ++next_;
+        return true;
+    }
+    size_t sent() const { return next_; }
+    // Ends the spying; the probes handled so far, in the order sent.
+    std::vector<Delay> handled() {
+        detach();
+        std::vector<Delay> out;
+        for (size_t i = 0; i < next_; ++i)
+            if (DelaySpy::handled[i] > 0) out.push_back({sent_[i], DelaySpy::handled[i] - sent_[i]});
+        return out;
+    }
+    static double largest(const std::vector<Delay>& delays) {
+        double most = 0;
+        for (const Delay& d : delays) most = most > d.waited ? most : d.waited;
+        return most;
+    }
+
+private:
+    void detach() {
+        if (base_) SetWindowLongPtrW(base_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DelaySpy::original));
+        base_ = nullptr;
+    }
+    HWND base_;
+    std::vector<double> sent_;
+    size_t next_ = 0;
+};
+
 // The measurements that take minutes under Wine run only on request (PRAVEL_LARGE=1).
 inline bool largeRunsRequested() {
     wchar_t flag[8] = {};
