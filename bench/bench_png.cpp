@@ -24,6 +24,10 @@
 
 #include "image/decoded_image.h"
 
+// The record the decodes in this file fill.
+static DecodedImage pngOut;
+
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -115,7 +119,7 @@ bool decodeWithPravel(const fs::path& path) {
     }();
     DecodeCounters counters;
     const std::wstring wide = utf8ToWide(path.string());
-    DecodedImage* image = decodePng(wide.c_str(), options, counters);
+    DecodedImage* image = decodePng(wide.c_str(), options, pngOut, counters);
     if (!image) return false;
     pageFree(image->pixels);
     image->pixels = nullptr;

@@ -133,8 +133,10 @@ bool makeWallpaperFile(HWND owner, const wchar_t* imagePath, int targetWidth, in
     bool replaced = false;
     {
         ImageLockGuard lock;
-        if (!loadImage(imagePath, targetWidth, targetHeight, nullptr)) return false;
-        DecodedImage* image = g_loadInfo.current;
+        ImageDecoder decoder;
+        LoadInfo loaded;
+        if (!loadImage(decoder, imagePath, targetWidth, targetHeight, g_settings.pluginFolder, loaded)) return false;
+        DecodedImage* image = loaded.current;
         wchar_t folder[MAX_PATH + 1] = {};
         wchar_t temp[MAX_PATH + 1] = {};
         const DWORD folderLength = GetTempPathW(MAX_PATH, folder);
@@ -142,8 +144,8 @@ bool makeWallpaperFile(HWND owner, const wchar_t* imagePath, int targetWidth, in
             messages.push_back(MsgTempCreateFailed);
         } else {
             DepthConversion conversion;
-            conversion.width = g_loadInfo.width;
-            conversion.height = g_loadInfo.height;
+            conversion.width = loaded.width;
+            conversion.height = loaded.height;
             conversion.sourceDepth = 24;
             conversion.targetDepth = 24;
             conversion.xPelsPerMeter = 0;

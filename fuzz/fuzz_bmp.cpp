@@ -11,6 +11,10 @@
 #include "base/byte_order.h"
 #include "image/bmp_codec.h"
 
+// The record the decodes in this file fill.
+static DecodedImage bmpOut;
+
+
 namespace {
 
 std::string tempPath(const char* suffix) {
@@ -30,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::wstring out = utf8ToWide(tempPath("-out.bmp"));
     if (!writeWholeFile(in.c_str(), data, size)) return 0;
     DecodeCounters counters;
-    DecodedImage* img = decodeBmp(in.c_str(), counters);
+    DecodedImage* img = decodeBmp(in.c_str(), bmpOut, counters);
     if (!img) {
-        if (bmpRecord().pixels) std::abort();  // a failed decode must not leave a buffer behind
+        if (bmpOut.pixels) std::abort();  // a failed decode must not leave a buffer behind
         return 0;
     }
     // Keep the pixels: the next decode reuses the record.
@@ -49,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     conversion.targetDepth = 24;
     conversion.sourcePalette = palette;
     if (writeBmp(out.c_str(), conversion, pixels)) {
-        DecodedImage* again = decodeBmp(out.c_str(), counters);
+        DecodedImage* again = decodeBmp(out.c_str(), bmpOut, counters);
         if (!again || again->header.biWidth != width || again->header.biHeight != height) std::abort();
         const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
         for (int32_t y = 0; y < height; ++y) {

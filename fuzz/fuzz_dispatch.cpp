@@ -1,6 +1,6 @@
 // Fuzz target: the loader dispatch on arbitrary files (sniffing, every built-in decoder, the
 // 24-bit conversion). Success must give a 24-bit buffer of the stated size; failure must
-// leave the counters at 0 and the caller's flag untouched.
+// leave the counters at 0.
 #include <unistd.h>
 
 #include <cstdint>
@@ -34,19 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (tooLarge(data, size)) return 0;
     static const std::wstring path = utf8ToWide(tempPath());
     if (!writeWholeFile(path.c_str(), data, size)) return 0;
-    bool flag = false;
+    static ImageDecoder decoder;
+    LoadInfo info;
     // A small decode target, as a thumbnail pane passes, so JPEG takes its scaled path.
-    const bool ok = loadImage(path.c_str(), size % 2 ? 160 : 0, size % 2 ? 120 : 0, &flag);
+    const bool ok = loadImage(decoder, path.c_str(), size % 2 ? 160 : 0, size % 2 ? 120 : 0, nullptr, info);
     if (!ok) {
-        const FileFacts& facts = g_loadInfo.facts;
-        if (flag || facts.commentCount || facts.metaCount || facts.interlaced) std::abort();
+        const FileFacts& facts = info.facts;
+        if (facts.commentCount || facts.metaCount || facts.interlaced) std::abort();
         return 0;
     }
-    DecodedImage* image = g_loadInfo.current;
-    if (!flag || !image || !image->pixels || image->header.biBitCount != 24) std::abort();
-    if (g_loadInfo.width != image->header.biWidth || g_loadInfo.height != image->header.biHeight) std::abort();
-    const size_t stride = (size_t(g_loadInfo.width) * 3 + 3) & ~size_t(3);
-    volatile uint8_t sink = image->pixels[stride * size_t(g_loadInfo.height) - 1];
+    DecodedImage* image = info.current;
+    if (image != &decoder.record || !image || !image->pixels || image->header.biBitCount != 24) std::abort();
+    if (info.width != image->header.biWidth || info.height != image->header.biHeight) std::abort();
+    const size_t stride = (size_t(info.width) * 3 + 3) & ~size_t(3);
+    volatile uint8_t sink = image->pixels[stride * size_t(info.height) - 1];
     (void)sink;
     pageFree(image->pixels);
     image->pixels = nullptr;

@@ -9,6 +9,10 @@
 
 #include "image/gif_decoder.h"
 
+// The record the decodes in this file fill.
+static DecodedImage gifOut;
+
+
 namespace {
 
 std::string tempPath(const char* suffix) {
@@ -27,10 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::wstring in = utf8ToWide(tempPath(".gif"));
     if (!writeWholeFile(in.c_str(), data, size)) return 0;
     DecodeCounters counters;
-    DecodedImage* image = decodeGif(in.c_str(), counters);
+    DecodedImage* image = decodeGif(in.c_str(), gifOut, counters);
     if (!image) {
-        const int32_t code = gifRecord().errorCode;
-        if (gifRecord().pixels || !(code == 1 || code == 2 || code == 4 || code == 6)) std::abort();
+        const int32_t code = gifOut.errorCode;
+        if (gifOut.pixels || !(code == 1 || code == 2 || code == 4 || code == 6)) std::abort();
         return 0;
     }
     const int32_t w = data[6] | (data[7] << 8), h = data[8] | (data[9] << 8);

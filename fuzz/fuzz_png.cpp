@@ -10,6 +10,10 @@
 #include "base/byte_order.h"
 #include "image/decoded_image.h"
 
+// The record the decodes in this file fill.
+static DecodedImage pngOut;
+
+
 namespace {
 
 std::string tempPath() {
@@ -30,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0 && (data[size - 1] & 3) == 1) options.compositeTransparency = false;
     if (size > 0 && (data[size - 1] & 3) == 2) options.displayGammaX1000 = 0;
     DecodeCounters counters;
-    DecodedImage* image = decodePng(path.c_str(), options, counters);
+    DecodedImage* image = decodePng(path.c_str(), options, pngOut, counters);
     if (!image) {
-        const int32_t code = pngRecord().errorCode;
-        if (pngRecord().pixels || code < 1 || code > 22) std::abort();
+        const int32_t code = pngOut.errorCode;
+        if (pngOut.pixels || code < 1 || code > 22) std::abort();
         return 0;
     }
     const auto& h = image->header;

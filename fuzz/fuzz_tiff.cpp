@@ -8,6 +8,10 @@
 
 #include "image/tiff_decoder.h"
 
+// The record the decodes in this file fill.
+static DecodedImage tiffOut;
+
+
 namespace {
 
 std::string tempPath(const char* suffix) {
@@ -21,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::wstring in = utf8ToWide(tempPath(".tif"));
     if (!writeWholeFile(in.c_str(), data, size)) return 0;
     DecodeCounters counters;
-    DecodedImage* image = decodeTiff(in.c_str(), counters);
+    DecodedImage* image = decodeTiff(in.c_str(), tiffOut, counters);
     if (!image) {
-        const int32_t code = tiffRecord().errorCode;
-        if (tiffRecord().pixels || !(code == 1 || code == 2 || code == 4 || code == 6)) std::abort();
+        const int32_t code = tiffOut.errorCode;
+        if (tiffOut.pixels || !(code == 1 || code == 2 || code == 4 || code == 6)) std::abort();
         return 0;
     }
     const int depth = image->header.biBitCount;

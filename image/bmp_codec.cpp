@@ -12,8 +12,6 @@
 
 namespace {
 
-DecodedImage g_bmp;
-
 // Reads up to size bytes at offset, clipped to the file's end; returns the bytes read.
 size_t readClipped(BinaryFile& file, uint64_t fileSize, uint64_t offset, void* buffer, size_t size) {
     if (offset >= fileSize || size == 0) return 0;
@@ -75,8 +73,7 @@ bool convertMasked(const uint8_t* source, size_t sourceBytes, int depth, uint32_
 }
 
 // The decode proper; the caller frees whatever pixel buffer a failure leaves in the record.
-bool readBitmap(BinaryFile& file, uint64_t fileSize) {
-    DecodedImage& rec = g_bmp;
+bool readBitmap(DecodedImage& rec, BinaryFile& file, uint64_t fileSize) {
     uint8_t head[54] = {};
     readClipped(file, fileSize, 0, head, sizeof head);
     const uint32_t pixelOffset = readLe32(head + 10);
@@ -218,28 +215,26 @@ bool readBitmap(BinaryFile& file, uint64_t fileSize) {
 
 }  // namespace
 
-DecodedImage& bmpRecord() { return g_bmp; }
-
-DecodedImage* decodeBmp(const wchar_t* path, DecodeCounters& counters) {
-    g_bmp = DecodedImage{};
+DecodedImage* decodeBmp(const wchar_t* path, DecodedImage& record, DecodeCounters& counters) {
+    record = DecodedImage{};
     counters = DecodeCounters{};
     BinaryFile file;
     if (!file.open(path, BinaryFile::ReadOnly)) {
-        g_bmp.errorCode = ErrRead;
+        record.errorCode = ErrRead;
         return nullptr;
     }
     const uint64_t fileSize = file.size();
-    g_bmp.fileSize = fileSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(fileSize);
-    if (!readBitmap(file, fileSize)) {
-        pageFree(g_bmp.pixels);
-        g_bmp.pixels = nullptr;
+    record.fileSize = fileSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(fileSize);
+    if (!readBitmap(record, file, fileSize)) {
+        pageFree(record.pixels);
+        record.pixels = nullptr;
         return nullptr;
     }
-    g_bmp.format = FormatBmp;
-    getLastWriteTime(path, g_bmp.lastWriteTime);
-    counters.fileWidth = g_bmp.header.biWidth;
-    counters.fileHeight = g_bmp.header.biHeight;
-    return &g_bmp;
+    record.format = FormatBmp;
+    getLastWriteTime(path, record.lastWriteTime);
+    counters.fileWidth = record.header.biWidth;
+    counters.fileHeight = record.header.biHeight;
+    return &record;
 }
 
 bool writeBmp(const wchar_t* path, DepthConversion& conversion, const uint8_t* sourcePixels) {

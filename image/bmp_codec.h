@@ -1,4 +1,4 @@
-// Windows bitmap reader and writer. The reader (decodeBmp / bmpRecord) is declared with
+// Windows bitmap reader and writer. The reader (decodeBmp) is declared with
 // the other decoders in decoded_image.h; this header adds the writer.
 #pragma once
 

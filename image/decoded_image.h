@@ -109,14 +109,13 @@ struct FileFacts {
 };
 static_assert(sizeof(FileFacts) == 40, "the file facts are 40 bytes");
 
+// The facts of one load and the image it made; each caller keeps its own.
 struct LoadInfo {
     FileFacts facts;
     int32_t width = 0;   // size of the current pixel buffer
     int32_t height = 0;
     DecodedImage* current = nullptr;
 };
-// The process-wide record of the last load; only touched while holding the image lock.
-extern LoadInfo g_loadInfo;
 
 // Conversion context shared by convertDepth, the BMP reader/writer and the JPEG encoder.
 struct DepthConversion {
@@ -166,45 +165,69 @@ uint32_t mapImageFile(const wchar_t* path, DecoderInput& input, int32_t& errorCo
 // Unmaps and closes what mapImageFile opened (safe on a cleared input).
 void unmapImageFile(DecoderInput& input);
 
-// The loader dispatch. Caller holds the image lock. On success fills g_loadInfo, sets
-// *cacheNeedsRewrite (when given; never clears it: a decoded thumbnail must reach the
-// folder's cache) and the caller owns g_loadInfo.current->pixels (release with pageFree).
-bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, bool* cacheNeedsRewrite);
-
-// The same load for a thread that holds no lock, for JPEG files only: decoded with the
-// caller's own decoder (jpeg_codec.h) into info, exactly as loadImage would fill
-// g_loadInfo. Returns false, with nothing left allocated, for anything else (a file that
-// is not a JPEG, or a JPEG that does not decode, which loadImage would offer to the
-// plug-ins): the caller then runs loadImage under the lock.
+// One caller's decoding context for the loader dispatch: the record the decoders fill and
+// a JPEG decoder of its own. Every thread that loads images owns one; nothing in it is
+// shared, so any number of threads load any built-in format at the same time.
 struct JpegDecoder;
-bool loadJpegImage(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
-                   LoadInfo& info);
+class ImageDecoder {
+public:
+    ImageDecoder();
+    ~ImageDecoder();
+    ImageDecoder(const ImageDecoder&) = delete;
+    ImageDecoder& operator=(const ImageDecoder&) = delete;
+    // The record of the last load: its errorCode tells why a load failed; after a load that
+    // succeeded, LoadInfo::current points here.
+    DecodedImage record;
+    JpegDecoder* jpeg() const { return jpeg_; }
+
+private:
+    JpegDecoder* jpeg_ = nullptr;  // null when it could not be allocated (JPEG loads then fail)
+};
+
+enum class BuiltInLoad { Loaded, Failed, ForPlugins };
+
+// The loader dispatch without the plug-ins: sniff the file, run its decoder and bring the
+// result to 24 bits. Loaded: info is filled and the caller owns info.current->pixels
+// (release with pageFree). ForPlugins: an existing, non-empty file no built-in decoder
+// made, which the plug-ins are offered next (loadPluginFallback). Failed: nothing to offer.
+// Nothing is left allocated unless it returns Loaded; a failed load leaves info's counters 0.
+BuiltInLoad loadBuiltInImage(ImageDecoder& decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                             LoadInfo& info);
+
+// The plug-ins' part of the dispatch: when pluginFolder is usable (or g_pluginLoader is set)
+// the file is offered to them, one plug-in call at a time in the whole process (their host
+// keeps one static state), and the image is brought to 24 bits into decoder.record.
+bool loadPluginFallback(ImageDecoder& decoder, const wchar_t* path, const wchar_t* pluginFolder, LoadInfo& info);
+
+// Both of the above, in that order: the whole dispatch. targetWidth/targetHeight both
+// nonzero: a JPEG is decoded at reduced scale aimed at that size. pluginFolder is the
+// caller's copy of the plug-in folder setting (may be null or empty: no plug-ins).
+bool loadImage(ImageDecoder& decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+               const wchar_t* pluginFolder, LoadInfo& info);
 
 // Stands in for the plug-in host when set (tests); null, the normal case, means the real
 // host with the plug-in folder setting.
 using PluginLoader = DecodedImage* (*)(const wchar_t* path, DecodeCounters& counters);
 extern PluginLoader g_pluginLoader;
 
-// Per-format decoders. Each keeps one static record and state; on success it returns
-// that record (pixels in plain memory, handed to the caller), on failure null with the
-// record's errorCode set. xxxRecord() gives the record either way.
+// Per-format decoders. The working state of a decode lives for that call only; the result
+// goes to the caller's record, so any number of them run at once. On success they return
+// &record (pixels in plain memory, handed to the caller), on failure null with
+// record.errorCode set. JPEG alone also has the lock-holding form with one static record
+// (decodeJpeg / jpegRecord); threads use a JpegDecoder (jpeg_codec.h).
 struct PngOptions {
     bool compositeTransparency = true;
     uint8_t backgroundRed = 255, backgroundGreen = 255, backgroundBlue = 255;
     int32_t displayGammaX1000 = 2200;
     const uint8_t* blendTable = nullptr;  // 256*256; built on first use when null
 };
-DecodedImage* decodeBmp(const wchar_t* path, DecodeCounters& counters);
-DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodeCounters& counters);
+DecodedImage* decodeBmp(const wchar_t* path, DecodedImage& record, DecodeCounters& counters);
+DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodedImage& record, DecodeCounters& counters);
 // targetWidth/targetHeight both nonzero: reduced-scale decode aimed at that size.
 DecodedImage* decodeJpeg(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, DecodeCounters& counters);
-DecodedImage* decodeTiff(const wchar_t* path, DecodeCounters& counters);
-DecodedImage* decodeGif(const wchar_t* path, DecodeCounters& counters);
-DecodedImage& bmpRecord();
-DecodedImage& pngRecord();
+DecodedImage* decodeTiff(const wchar_t* path, DecodedImage& record, DecodeCounters& counters);
+DecodedImage* decodeGif(const wchar_t* path, DecodedImage& record, DecodeCounters& counters);
 DecodedImage& jpegRecord();
-DecodedImage& tiffRecord();
-DecodedImage& gifRecord();
 
 // Shared tables, built once at start-up (or on first use).
 const uint8_t* blendTable();  // 256 x 256 alpha products

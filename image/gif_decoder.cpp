@@ -22,7 +22,7 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-// The decoder's state; one static instance, reset before every decode.
+// The decoder's state for one decode, with the record it fills.
 struct GifState {
     const uint8_t* cursor = nullptr;
     const uint8_t* end = nullptr;
@@ -43,14 +43,15 @@ struct GifState {
     bool commentSeen = false;
     const uint8_t* lzwBlocks = nullptr;  // the image data sub-blocks, in the file
     int32_t error = 0;
+    DecodedImage* record = nullptr;
 };
 
-DecodedImage g_gif;
-GifState g_state;
 // The LZW dictionary: every entry's string already sits in the index buffer, where it
 // was first produced, so an entry is an offset and a length there.
-uint32_t g_entryOffset[kDictionarySize];
-uint16_t g_entryLength[kDictionarySize];
+struct LzwDictionary {
+    uint32_t entryOffset[kDictionarySize];
+    uint16_t entryLength[kDictionarySize];
+};
 
 size_t remaining(const GifState& s) { return size_t(s.end - s.cursor); }
 
@@ -178,7 +179,7 @@ struct BlockBits {
 // the end code, when the data are used up, when a string would not fit, or at a code
 // beyond the next free entry (invalid data); indices not produced stay 0. out must have
 // kSlack writable bytes behind total.
-void decodeLzw(const uint8_t* blocks, int minCodeSize, uint8_t* out, uint32_t total) {
+void decodeLzw(LzwDictionary& dictionary, const uint8_t* blocks, int minCodeSize, uint8_t* out, uint32_t total) {
     const uint32_t clearCode = 1u << minCodeSize;
     const uint32_t endCode = clearCode + 1;
     uint32_t nextFree = clearCode + 2;
@@ -205,9 +206,9 @@ void decodeLzw(const uint8_t* blocks, int minCodeSize, uint8_t* out, uint32_t to
             out[pos] = uint8_t(code);
             length = 1;
         } else if (code > endCode && code < nextFree) {
-            length = g_entryLength[code];
+            length = dictionary.entryLength[code];
             if (length > total - pos) break;
-            copyString(out + pos, out + g_entryOffset[code], length);
+            copyString(out + pos, out + dictionary.entryOffset[code], length);
         } else if (code == clearCode) {
             codeSize = minCodeSize + 1;
             mask = (1u << codeSize) - 1;
@@ -227,8 +228,8 @@ void decodeLzw(const uint8_t* blocks, int minCodeSize, uint8_t* out, uint32_t to
         if (havePrevious && nextFree < kDictionarySize) {
             // previous string + first byte of this one: found in the output where the
             // previous string starts, one byte longer.
-            g_entryOffset[nextFree] = previousPos;
-            g_entryLength[nextFree] = uint16_t(previousLength + 1);
+            dictionary.entryOffset[nextFree] = previousPos;
+            dictionary.entryLength[nextFree] = uint16_t(previousLength + 1);
             ++nextFree;
             if (nextFree > mask && codeSize < 12) {
                 ++codeSize;
@@ -366,7 +367,7 @@ bool readImage(GifState& s) {
     if (s.transparent) {
         active[s.transparentIndex] = s.hasGlobalTable ? s.globalTable[s.backgroundIndex] : Rgb{255, 255, 255};
     }
-    for (int k = 0; k < 256; ++k) g_gif.palette[k] = PaletteEntry{active[k].b, active[k].g, active[k].r, 0};
+    for (int k = 0; k < 256; ++k) s.record->palette[k] = PaletteEntry{active[k].b, active[k].g, active[k].r, 0};
 
     // The screen buffer doubles as the index buffer: the image (never larger than the
     // screen) is decoded into its start and then laid out in place.
@@ -377,12 +378,13 @@ bool readImage(GifState& s) {
         return false;
     }
     const size_t count = size_t(s.width) * size_t(s.height);
-    decodeLzw(s.lzwBlocks, minCodeSize, pixels, uint32_t(count));
+    LzwDictionary dictionary;  // 24 KB, on the stack of whichever thread decodes
+    decodeLzw(dictionary, s.lzwBlocks, minCodeSize, pixels, uint32_t(count));
     if ((s.interlaced && s.height > 1 && !deinterlaceInPlace(s, pixels)) || !layOutScreen(s, pixels, stride)) {
         pageFree(pixels);
         return false;
     }
-    g_gif.pixels = pixels;
+    s.record->pixels = pixels;
     return true;
 }
 
@@ -438,46 +440,44 @@ bool decodeBlocks(GifState& s) {
 
 }  // namespace
 
-DecodedImage& gifRecord() { return g_gif; }
-
-DecodedImage* decodeGifMemory(const uint8_t* data, size_t size, DecodeCounters& counters) {
-    g_gif = DecodedImage{};
-    g_state = GifState{};
+DecodedImage* decodeGifMemory(const uint8_t* data, size_t size, DecodedImage& record, DecodeCounters& counters) {
+    record = DecodedImage{};
     counters = DecodeCounters{};
-    GifState& s = g_state;
+    GifState s;
+    s.record = &record;
     s.cursor = data;
     s.end = data + size;
 
     if (!decodeBlocks(s)) {
-        pageFree(g_gif.pixels);
-        g_gif.pixels = nullptr;
-        g_gif.errorCode = s.error ? s.error : ErrMalformed;
+        pageFree(record.pixels);
+        record.pixels = nullptr;
+        record.errorCode = s.error ? s.error : ErrMalformed;
         return nullptr;
     }
-    g_gif.header = BitmapInfoHeader{};
-    g_gif.header.biWidth = s.screenWidth;
-    g_gif.header.biHeight = s.screenHeight;
-    g_gif.header.biBitCount = 8;
-    g_gif.format = FormatGif;
-    g_gif.sourceDepth = s.hasLocalTable ? s.localBits : s.globalBits;
+    record.header = BitmapInfoHeader{};
+    record.header.biWidth = s.screenWidth;
+    record.header.biHeight = s.screenHeight;
+    record.header.biBitCount = 8;
+    record.format = FormatGif;
+    record.sourceDepth = s.hasLocalTable ? s.localBits : s.globalBits;
     counters.fileWidth = s.screenWidth;
     counters.fileHeight = s.screenHeight;
     counters.interlaced = s.interlaced ? 1 : 0;
     counters.commentCount = s.commentSeen ? 1 : 0;
-    return &g_gif;
+    return &record;
 }
 
-DecodedImage* decodeGif(const wchar_t* path, DecodeCounters& counters) {
+DecodedImage* decodeGif(const wchar_t* path, DecodedImage& record, DecodeCounters& counters) {
     DecoderInput input;
     int32_t error = 0;
     const uint32_t size = mapImageFile(path, input, error);
     if (size == 0) {
-        g_gif = DecodedImage{};
+        record = DecodedImage{};
         counters = DecodeCounters{};
-        g_gif.errorCode = error ? error : ErrRead;
+        record.errorCode = error ? error : ErrRead;
         return nullptr;
     }
-    DecodedImage* image = decodeGifMemory(input.cursor, size_t(input.end - input.cursor), counters);
+    DecodedImage* image = decodeGifMemory(input.cursor, size_t(input.end - input.cursor), record, counters);
     if (image) {
         image->fileSize = size;
         getLastWriteTime(path, image->lastWriteTime);

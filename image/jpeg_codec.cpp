@@ -75,8 +75,19 @@ uint8_t g_spill[64];
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
-uint8_t g_product[256][256];  // g_product[x][k] = x * k / 255
-bool g_productReady = false;
+// product[x][k] = x * k / 255 (CMYK to RGB); built once, by whichever decoding thread
+// needs it first.
+struct ProductTable {
+    uint8_t t[256][256];
+    ProductTable() {
+        for (int x = 0; x < 256; ++x)
+            for (int k = 0; k < 256; ++k) t[x][k] = uint8_t(x * k / 255);
+    }
+};
+const ProductTable& productTable() {
+    static const ProductTable instance;
+    return instance;
+}
 
 void setMessage(wchar_t* message, const char* narrow) {
     message[0] = 0;
@@ -164,12 +175,6 @@ boolean noteApp1(j_decompress_ptr cinfo) {
     return TRUE;
 }
 
-void buildProductTable() {
-    if (g_productReady) return;
-    for (int x = 0; x < 256; ++x)
-        for (int k = 0; k < 256; ++k) g_product[x][k] = uint8_t(x * k / 255);
-    g_productReady = true;
-}
 
 uint32_t stride(uint32_t width, uint32_t bytesPerPixel) { return (width * bytesPerPixel + 3u) & ~3u; }
 
@@ -279,7 +284,7 @@ bool runDecode(DecoderContext& dec, const uint8_t* data, size_t size) {
         }
     } else {
         // CMYK as the library delivers it (Adobe-inverted): multiply each ink by k.
-        buildProductTable();
+        const auto& product = productTable().t;
         JSAMPARRAY sample = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                                         width * 4u, 1);
         while (cinfo.output_scanline < height) {
@@ -288,9 +293,9 @@ bool runDecode(DecoderContext& dec, const uint8_t* data, size_t size) {
             const uint8_t* in = sample[0];
             for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
                 const unsigned k = in[3];
-                out[0] = g_product[in[2]][k];  // blue from yellow
-                out[1] = g_product[in[1]][k];  // green from magenta
-                out[2] = g_product[in[0]][k];  // red from cyan
+                out[0] = product[in[2]][k];  // blue from yellow
+                out[1] = product[in[1]][k];  // green from magenta
+                out[2] = product[in[0]][k];  // red from cyan
             }
         }
     }
@@ -444,38 +449,52 @@ DecodedImage* decodeJpeg(const wchar_t* path, int32_t targetWidth, int32_t targe
     return decodeJpegFileWith(g_dec, path, targetWidth, targetHeight, counters);
 }
 
+namespace {
+
+DecodedImage* decodeJpegMemoryWith(DecoderContext& dec, const uint8_t* data, size_t size, int32_t targetWidth,
+                                   int32_t targetHeight, DecodeCounters& counters) {
+    resetDecoder(dec, targetWidth, targetHeight);
+    counters = DecodeCounters{};
+    dec.memorySource = true;
+    dec.memoryData = data;
+    dec.memorySize = size;
+    if (!data || size == 0) {
+        dec.record.errorCode = ErrRead;
+        return nullptr;
+    }
+    DecodedImage* result = decodeBlock(dec, data, size, counters);
+    if (result) result->fileSize = uint32_t(size);
+    return result;
+}
+
+}  // namespace
+
 DecodedImage* decodeJpegMemory(const uint8_t* data, size_t size, int32_t targetWidth, int32_t targetHeight,
                                DecodeCounters& counters) {
     g_message[0] = 0;
-    resetDecoder(g_dec, targetWidth, targetHeight);
-    counters = DecodeCounters{};
-    g_dec.memorySource = true;
-    g_dec.memoryData = data;
-    g_dec.memorySize = size;
-    if (!data || size == 0) {
-        g_dec.record.errorCode = ErrRead;
-        return nullptr;
-    }
-    DecodedImage* result = decodeBlock(g_dec, data, size, counters);
-    if (result) result->fileSize = uint32_t(size);
-    return result;
+    return decodeJpegMemoryWith(g_dec, data, size, targetWidth, targetHeight, counters);
 }
 
 struct JpegDecoder {
     DecoderContext context;
 };
 
-JpegDecoder* createJpegDecoder() {
-    buildProductTable();  // shared, and only read once built
-    return new (std::nothrow) JpegDecoder();
-}
+JpegDecoder* createJpegDecoder() { return new (std::nothrow) JpegDecoder(); }
 
 void destroyJpegDecoder(JpegDecoder* decoder) { delete decoder; }
+
+DecodedImage& jpegDecoderRecord(JpegDecoder* decoder) { return decoder->context.record; }
 
 DecodedImage* decodeJpegWith(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
                              DecodeCounters& counters) {
     if (!decoder) return nullptr;
     return decodeJpegFileWith(decoder->context, path, targetWidth, targetHeight, counters);
+}
+
+DecodedImage* decodeJpegMemoryWith(JpegDecoder* decoder, const uint8_t* data, size_t size, int32_t targetWidth,
+                                   int32_t targetHeight, DecodeCounters& counters) {
+    if (!decoder) return nullptr;
+    return decodeJpegMemoryWith(decoder->context, data, size, targetWidth, targetHeight, counters);
 }
 
 bool encodeJpegThumbnail(uint8_t* output, uint32_t* capacity, const uint8_t* pixels, const DepthConversion& conversion) {

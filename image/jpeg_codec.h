@@ -3,10 +3,10 @@
 // decoded_image.h; this header adds the memory decoder used by the thumbnail cache, the
 // thumbnail encoder, the scale rule and the library message text.
 //
-// Like every decoder, the JPEG code keeps one static record and context: callers hold the
-// image lock, and a successful decode hands the record's pixel buffer (pageAlloc'd) to the
-// caller, who releases it with pageFree. A thread that decodes without the lock owns a
-// JpegDecoder instead (below).
+// Unlike the other decoders, the JPEG code also keeps one static record and context for
+// decodeJpeg and decodeJpegMemory: their callers hold the image lock. A successful decode
+// hands the record's pixel buffer (pageAlloc'd) to the caller, who releases it with
+// pageFree. A thread that decodes without the lock owns a JpegDecoder instead (below).
 #pragma once
 
 #include <cstddef>
@@ -40,13 +40,18 @@ bool encodeJpegThumbnail(uint8_t* output, uint32_t* capacity, const uint8_t* pix
 // A decoder of its own for a thread that decodes without the image lock (the thumbnail
 // workers): the same decode as decodeJpeg, from a private context. The returned record
 // belongs to the decoder and is reused by its next decode; its pixels go to the caller.
-// createJpegDecoder is called with the image lock held (it builds a shared table once);
-// it returns null when out of memory.
+// createJpegDecoder returns null when out of memory. An ImageDecoder (decoded_image.h)
+// holds one for the loader dispatch.
 struct JpegDecoder;
 JpegDecoder* createJpegDecoder();
 void destroyJpegDecoder(JpegDecoder* decoder);
+// The decoder's own record: the result of its last decode, or the error of a failed one.
+DecodedImage& jpegDecoderRecord(JpegDecoder* decoder);
 DecodedImage* decodeJpegWith(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
                              DecodeCounters& counters);
+// decodeJpegMemory from the decoder's private context.
+DecodedImage* decodeJpegMemoryWith(JpegDecoder* decoder, const uint8_t* data, size_t size, int32_t targetWidth,
+                                   int32_t targetHeight, DecodeCounters& counters);
 
 // The library's message for the last failed decode or encode (at most 199 characters),
 // empty when there is none. Shared by decoder and encoder, emptied before each use.

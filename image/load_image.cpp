@@ -1,33 +1,54 @@
 // The loader dispatch: sniff the file, run its decoder (or the image plug-ins), bring the
-// result to 24 bits per pixel and leave the facts of the load in g_loadInfo.
-#include "base/settings.h"
+// result to 24 bits per pixel and leave the facts of the load in the caller's LoadInfo.
+#include "base/platform_threads.h"
 #include "image/decoded_image.h"
 #include "image/plugin_host.h"
 
 #include "image/jpeg_codec.h"
 
-LoadInfo g_loadInfo;
 PluginLoader g_pluginLoader = nullptr;
+
+ImageDecoder::ImageDecoder() : jpeg_(createJpegDecoder()) {}
+ImageDecoder::~ImageDecoder() { destroyJpegDecoder(jpeg_); }
 
 namespace {
 
-DecodedImage* runDecoder(ImageFormat format, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
-                         DecodeCounters& counters) {
+DecodedImage* runDecoder(ImageDecoder& decoder, ImageFormat format, const wchar_t* path, int32_t targetWidth,
+                         int32_t targetHeight, DecodeCounters& counters) {
+    DecodedImage& record = decoder.record;
     switch (format) {
-        case FormatBmp: return decodeBmp(path, counters);
+        case FormatBmp: return decodeBmp(path, record, counters);
         case FormatPng: {
             PngOptions options;  // composite onto white, display gamma 2.2
             options.blendTable = blendTable();
-            return decodePng(path, options, counters);
+            return decodePng(path, options, record, counters);
         }
-        case FormatJpeg:
+        case FormatJpeg: {
             // A reduced-scale decode only when the caller names a complete target size.
             if (targetWidth == 0 || targetHeight == 0) targetWidth = targetHeight = 0;
-            return decodeJpeg(path, targetWidth, targetHeight, counters);
-        case FormatTiff: return decodeTiff(path, counters);
-        case FormatGif: return decodeGif(path, counters);
+            record = DecodedImage{};
+            if (!decoder.jpeg()) {
+                record.errorCode = ErrMemory;
+                return nullptr;
+            }
+            DecodedImage* image = decodeJpegWith(decoder.jpeg(), path, targetWidth, targetHeight, counters);
+            // The JPEG decoder fills a record of its own; the load's result is always the
+            // context's record, so the pixels (or the error) move over.
+            DecodedImage& own = jpegDecoderRecord(decoder.jpeg());
+            record = own;
+            own.pixels = nullptr;
+            return image ? &record : nullptr;
+        }
+        case FormatTiff: return decodeTiff(path, record, counters);
+        case FormatGif: return decodeGif(path, record, counters);
         default: return nullptr;
     }
+}
+
+// The plug-in host keeps one static state for the whole process: one call at a time.
+WorkerLock& pluginLock() {
+    static WorkerLock lock;
+    return lock;
 }
 
 void releasePixels(DecodedImage& image) {
@@ -84,56 +105,64 @@ void commitLoad(LoadInfo& info, DecodedImage* image, const DecodeCounters& count
 
 }  // namespace
 
-bool loadImage(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, bool* cacheNeedsRewrite) {
-    g_loadInfo.facts.commentCount = 0;
-    g_loadInfo.facts.metaCount = 0;
-    g_loadInfo.facts.interlaced = 0;
-    if (!path || !pathExists(path)) return false;
-
-    const ImageFormat format = sniffImageFormat(path);
-    if (format == FormatEmpty) return false;
-
-    DecodeCounters counters;
-    DecodedImage* image = nullptr;
-    if (format != FormatUnknown) image = runDecoder(format, path, targetWidth, targetHeight, counters);
-    // The plug-ins, only when the plug-in folder setting names an existing folder.
-    if (!image && (g_pluginLoader || pluginFolderUsable(g_settings.pluginFolder))) {
-        counters = DecodeCounters{};
-        image = g_pluginLoader ? g_pluginLoader(path, counters)
-                               : loadPluginImage(g_settings.pluginFolder, path, counters);
-        // Only the size counts for a plug-in image; it reports no comments or text.
-        counters.interlaced = counters.metaCount = counters.commentCount = 0;
-    }
-    if (!image) return false;
-    if (!image->pixels || !convertTo24(*image)) {
-        releasePixels(*image);
-        return false;
-    }
-
-    FileTime written;
-    if (!getLastWriteTime(path, written)) written = FileTime{};
-    commitLoad(g_loadInfo, image, counters, written);
-    if (cacheNeedsRewrite) *cacheNeedsRewrite = true;
-    return true;
-}
-
-bool loadJpegImage(JpegDecoder* decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
-                   LoadInfo& info) {
+BuiltInLoad loadBuiltInImage(ImageDecoder& decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+                             LoadInfo& info) {
     info.facts.commentCount = 0;
     info.facts.metaCount = 0;
     info.facts.interlaced = 0;
-    // No look at the file beforehand: the decoder refuses a missing file and anything that
-    // does not begin as a JPEG, which are the files the format sniffing would turn away.
-    if (!decoder || !path) return false;
-    if (targetWidth == 0 || targetHeight == 0) targetWidth = targetHeight = 0;
+    decoder.record = DecodedImage{};
+    if (!path || !pathExists(path)) return BuiltInLoad::Failed;
+
+    const ImageFormat format = sniffImageFormat(path);
+    if (format == FormatEmpty) return BuiltInLoad::Failed;
+
     DecodeCounters counters;
-    DecodedImage* image = decodeJpegWith(decoder, path, targetWidth, targetHeight, counters);
-    if (!image) return false;
+    DecodedImage* image = nullptr;
+    if (format != FormatUnknown) image = runDecoder(decoder, format, path, targetWidth, targetHeight, counters);
+    if (!image) return BuiltInLoad::ForPlugins;
     if (!image->pixels || !convertTo24(*image)) {
         releasePixels(*image);
+        return BuiltInLoad::Failed;
+    }
+    FileTime written;
+    if (!getLastWriteTime(path, written)) written = FileTime{};
+    commitLoad(info, image, counters, written);
+    return BuiltInLoad::Loaded;
+}
+
+bool loadPluginFallback(ImageDecoder& decoder, const wchar_t* path, const wchar_t* pluginFolder, LoadInfo& info) {
+    info.facts.commentCount = 0;
+    info.facts.metaCount = 0;
+    info.facts.interlaced = 0;
+    if (!path) return false;
+    const wchar_t* folder = pluginFolder ? pluginFolder : L"";
+    // Only when the plug-in folder setting names an existing folder.
+    if (!g_pluginLoader && !pluginFolderUsable(folder)) return false;
+    DecodeCounters counters;
+    {
+        WorkerLockScope hold(pluginLock());
+        DecodedImage* image = g_pluginLoader ? g_pluginLoader(path, counters) : loadPluginImage(folder, path, counters);
+        if (!image) return false;
+        // The host's record is rewritten by the next call: the result moves to the caller's.
+        decoder.record = *image;
+        image->pixels = nullptr;
+    }
+    // Only the size counts for a plug-in image; it reports no comments or text.
+    counters.interlaced = counters.metaCount = counters.commentCount = 0;
+    DecodedImage& image = decoder.record;
+    if (!image.pixels || !convertTo24(image)) {
+        releasePixels(image);
         return false;
     }
-    // The decoder read the write time with the file (0 when it could not).
-    commitLoad(info, image, counters, image->lastWriteTime);
+    FileTime written;
+    if (!getLastWriteTime(path, written)) written = FileTime{};
+    commitLoad(info, &image, counters, written);
     return true;
+}
+
+bool loadImage(ImageDecoder& decoder, const wchar_t* path, int32_t targetWidth, int32_t targetHeight,
+               const wchar_t* pluginFolder, LoadInfo& info) {
+    const BuiltInLoad built = loadBuiltInImage(decoder, path, targetWidth, targetHeight, info);
+    if (built == BuiltInLoad::Loaded) return true;
+    return built == BuiltInLoad::ForPlugins && loadPluginFallback(decoder, path, pluginFolder, info);
 }

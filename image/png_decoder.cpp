@@ -266,8 +266,6 @@ struct PngDecoder {
     void fail(int32_t code) { record.errorCode = code; }
 };
 
-PngDecoder g_png;
-
 // zlib's working memory comes zero-filled from the program's private heap.
 voidpf zlibAlloc(voidpf, uInt items, uInt size) {
     if (size != 0 && items > SIZE_MAX / size) return Z_NULL;
@@ -801,15 +799,15 @@ void resetDecoder(PngDecoder& d, const PngOptions& options) {
 
 }  // namespace
 
-DecodedImage& pngRecord() { return g_png.record; }
-
-DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodeCounters& counters) {
-    PngDecoder& d = g_png;
+DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodedImage& record, DecodeCounters& counters) {
+    // The working state lives for this call only; the result goes to the caller's record.
+    PngDecoder d;
     resetDecoder(d, options);
     int32_t error = 0;
     const uint32_t fileSize = mapImageFile(path, d.input, error);
     if (fileSize == 0) {
         d.fail(error ? error : 4);
+        record = d.record;
         return nullptr;
     }
     const bool ok = readHeader(d) && walkChunks(d);
@@ -823,6 +821,7 @@ DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodeCo
     if (!ok) {
         pageFree(d.pixels);
         d.pixels = nullptr;
+        record = d.record;
         return nullptr;
     }
 
@@ -845,5 +844,6 @@ DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodeCo
     counters.interlaced = d.interlace & 1;
     counters.metaCount = d.textCount;
     counters.commentCount = d.commentCount;
-    return &r;
+    record = r;
+    return &record;
 }

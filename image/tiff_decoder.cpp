@@ -51,7 +51,7 @@ struct ValueArray {
     uint16_t type = 0;
 };
 
-// The decoder's state; one static instance, reset before every decode.
+// The decoder's state for one decode, with the record it fills.
 struct TiffState {
     const uint8_t* data = nullptr;
     size_t size = 0;
@@ -74,10 +74,8 @@ struct TiffState {
     uint32_t fillOrder = 1;
     uint32_t sampleFormat = 1;
     int32_t error = 0;
+    DecodedImage* record = nullptr;
 };
-
-DecodedImage g_tiff;
-TiffState g_state;
 
 uint16_t read16(const TiffState& s, const uint8_t* p) { return ::read16(!s.bigEndian, p); }
 uint32_t read32(const TiffState& s, const uint8_t* p) { return ::read32(!s.bigEndian, p); }
@@ -295,16 +293,16 @@ bool buildPalette(TiffState& s) {
         const uint8_t* green = map + size_t(entries) * 2;
         const uint8_t* blue = green + size_t(entries) * 2;
         for (uint32_t k = 0; k < entries; ++k) {
-            g_tiff.palette[k].red = uint8_t(read16(s, map + k * 2) >> 8);
-            g_tiff.palette[k].green = uint8_t(read16(s, green + k * 2) >> 8);
-            g_tiff.palette[k].blue = uint8_t(read16(s, blue + k * 2) >> 8);
+            s.record->palette[k].red = uint8_t(read16(s, map + k * 2) >> 8);
+            s.record->palette[k].green = uint8_t(read16(s, green + k * 2) >> 8);
+            s.record->palette[k].blue = uint8_t(read16(s, blue + k * 2) >> 8);
         }
         return true;
     }
     const uint32_t step = s.bitsPerSample == 1 ? 255 : s.bitsPerSample == 4 ? 17 : 1;
     for (uint32_t k = 0; k < entries; ++k) {
         const uint8_t grey = uint8_t(s.photometric == 0 ? 255 - k * step : k * step);
-        g_tiff.palette[k] = PaletteEntry{grey, grey, grey, 0};
+        s.record->palette[k] = PaletteEntry{grey, grey, grey, 0};
     }
     return true;
 }
@@ -493,8 +491,8 @@ void readResolution(const TiffState& s) {
     const uint8_t* y = s.data + s.yResolutionOffset;
     const uint32_t xDen = read32(s, x + 4), yDen = read32(s, y + 4);
     if (xDen == 0 || yDen == 0) return;
-    g_tiff.header.biXPelsPerMeter = pixelsPerMetre(read32(s, x), xDen, s.resolutionUnit);
-    g_tiff.header.biYPelsPerMeter = pixelsPerMetre(read32(s, y), yDen, s.resolutionUnit);
+    s.record->header.biXPelsPerMeter = pixelsPerMetre(read32(s, x), xDen, s.resolutionUnit);
+    s.record->header.biYPelsPerMeter = pixelsPerMetre(read32(s, y), yDen, s.resolutionUnit);
 }
 
 bool decodeState(TiffState& s) {
@@ -512,10 +510,10 @@ bool decodeState(TiffState& s) {
     }
     if (depth == 8 && !buildPalette(s)) return false;
 
-    g_tiff.header = BitmapInfoHeader{};
-    g_tiff.header.biWidth = int32_t(s.width);
-    g_tiff.header.biHeight = int32_t(s.height);
-    g_tiff.header.biBitCount = uint16_t(depth);
+    s.record->header = BitmapInfoHeader{};
+    s.record->header.biWidth = int32_t(s.width);
+    s.record->header.biHeight = int32_t(s.height);
+    s.record->header.biBitCount = uint16_t(depth);
     uint8_t* pixels = static_cast<uint8_t*>(pageAlloc(size_t(imageSize)));
     if (!pixels) {
         s.error = ErrMemory;
@@ -525,45 +523,43 @@ bool decodeState(TiffState& s) {
         pageFree(pixels);
         return false;
     }
-    g_tiff.pixels = pixels;
+    s.record->pixels = pixels;
     readResolution(s);
-    g_tiff.sourceDepth = int32_t(depth == 24 ? s.bitsPerSample * 3 : s.bitsPerSample);
-    g_tiff.format = FormatTiff;
+    s.record->sourceDepth = int32_t(depth == 24 ? s.bitsPerSample * 3 : s.bitsPerSample);
+    s.record->format = FormatTiff;
     return true;
 }
 
 }  // namespace
 
-DecodedImage& tiffRecord() { return g_tiff; }
-
-DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodeCounters& counters) {
-    g_tiff = DecodedImage{};
-    g_state = TiffState{};
+DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodedImage& record, DecodeCounters& counters) {
+    record = DecodedImage{};
     counters = DecodeCounters{};
-    TiffState& s = g_state;
+    TiffState s;
+    s.record = &record;
     s.data = data;
     s.size = size;
     if (!decodeState(s)) {
-        g_tiff.errorCode = s.error ? s.error : ErrMalformed;
+        record.errorCode = s.error ? s.error : ErrMalformed;
         return nullptr;
     }
     counters.fileWidth = int32_t(s.width);
     counters.fileHeight = int32_t(s.height);
     counters.commentCount = s.hasDescription ? 1 : 0;
-    return &g_tiff;
+    return &record;
 }
 
-DecodedImage* decodeTiff(const wchar_t* path, DecodeCounters& counters) {
+DecodedImage* decodeTiff(const wchar_t* path, DecodedImage& record, DecodeCounters& counters) {
     DecoderInput input;
     int32_t error = 0;
     const uint32_t size = mapImageFile(path, input, error);
     if (size == 0) {
-        g_tiff = DecodedImage{};
+        record = DecodedImage{};
         counters = DecodeCounters{};
-        g_tiff.errorCode = error ? error : ErrRead;
+        record.errorCode = error ? error : ErrRead;
         return nullptr;
     }
-    DecodedImage* image = decodeTiffMemory(input.cursor, size_t(input.end - input.cursor), counters);
+    DecodedImage* image = decodeTiffMemory(input.cursor, size_t(input.end - input.cursor), record, counters);
     if (image) {
         image->fileSize = size;
         getLastWriteTime(path, image->lastWriteTime);

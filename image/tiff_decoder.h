@@ -1,5 +1,5 @@
 // TIFF decoder: uncompressed strip images of the simple kinds (bilevel, greyscale, palette,
-// 8/16-bit RGB) in either byte order. decodeTiff/tiffRecord are declared in
+// 8/16-bit RGB) in either byte order. decodeTiff is declared in
 // decoded_image.h; this header adds the in-memory entry used by tests, fuzzers and the
 // benchmark.
 #pragma once
@@ -9,7 +9,7 @@
 
 #include "image/decoded_image.h"
 
-// Decodes the TIFF whose bytes are data[0..size) into tiffRecord(). Same result as
+// Decodes the TIFF whose bytes are data[0..size) into record. Same result as
 // decodeTiff except that fileSize and lastWriteTime are left 0. Never reads outside the
-// given bytes. On success the caller owns the record's pixels (pageFree).
-DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodeCounters& counters);
+// given bytes. On success the caller owns record.pixels (pageFree).
+DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodedImage& record, DecodeCounters& counters);

@@ -51,21 +51,34 @@ std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t fi
     return names;
 }
 
-ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& name, const std::wstring& path,
-                                  int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool* cacheNeedsRewrite,
-                                  ThumbnailData& out) {
-    ThumbnailSource source = ThumbnailSource::Failed;
-    if (table && table->isOpen() && takeFromCache(*table, name, path, cellWidth, cellHeight))
-        source = ThumbnailSource::Cache;
-    else if (loadImage(path.c_str(), cellWidth, cellHeight, cacheNeedsRewrite))
+ThumbnailSource makeItemThumbnail(ImageDecoder& decoder, const FolderCache* table, const std::wstring& name,
+                                  const std::wstring& path, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
+                                  bool cacheAvailable, ThumbnailData& out, bool* decoded) {
+    LoadInfo info;
+    ThumbnailSource source = ThumbnailSource::Cache;
+    if (!(table && table->isOpen() && takeFromCache(*table, name, path, cellWidth, cellHeight, decoder, info))) {
+        const BuiltInLoad load = loadBuiltInImage(decoder, path.c_str(), cellWidth, cellHeight, info);
+        if (load == BuiltInLoad::ForPlugins) return ThumbnailSource::ForPlugins;
+        if (load == BuiltInLoad::Failed) return ThumbnailSource::Failed;
         source = ThumbnailSource::Decoded;
-    else
-        return ThumbnailSource::Failed;
-
+        if (decoded) *decoded = true;
+    }
     DisplaySize display;
-    if (!makeThumbnail(g_loadInfo, cellWidth, cellHeight, cacheTooSmall, display)) return ThumbnailSource::Failed;
-    takeLoadedThumbnail(g_loadInfo, display, table && table->isOpen(), out);
+    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) return ThumbnailSource::Failed;
+    takeLoadedThumbnail(info, display, cacheAvailable, out);
     return source;
+}
+
+bool makePluginThumbnail(ImageDecoder& decoder, const std::wstring& path, const std::wstring& pluginFolder,
+                         int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable,
+                         ThumbnailData& out, bool* decoded) {
+    LoadInfo info;
+    if (!loadPluginFallback(decoder, path.c_str(), pluginFolder.c_str(), info)) return false;
+    if (decoded) *decoded = true;
+    DisplaySize display;
+    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) return false;
+    takeLoadedThumbnail(info, display, cacheAvailable, out);
+    return true;
 }
 
 void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out) {
@@ -147,47 +160,70 @@ LoadStop afterFile(const FolderLoadHooks& hooks, size_t done, bool secondPass, c
 
 constexpr int kMaxWorkers = 8;
 constexpr int kWaitSliceMs = 20;  // the loading thread pumps at least this often while it waits
+// Finished thumbnails (and those being made) the threads may hold beyond the name the
+// loading thread waits for: a folder of huge images must not pile up decoded pixels.
+constexpr size_t kMaxAhead = 32;
 
-// What became of a name in the first pass.
+// What became of a name of a pass.
 enum NameState : uint8_t {
-    NameSerial,   // loaded on the loading thread (cache entry, or not a JPEG by its name)
-    NameQueued,   // waiting for a decoding thread
-    NameTaken,    // being decoded
-    NameDone,     // thumbnail ready in results
-    NameRefused,  // the thread could not make it; the loading thread loads it the usual way
+    NameQueued,       // waiting for a decoding thread
+    NameTaken,        // being made by a decoding thread
+    NamePlugins,      // no built-in decoder made it: waiting for the plug-in thread
+    NamePluginTaken,  // being made by the plug-in thread
+    NameDone,         // thumbnail ready in results
+    NameFailed,       // nothing made it
+    NameCollected,    // handed to the loading thread
 };
 
-// The decoding threads of one load. The threads see only this record, their own decoder
-// and the files; the image lock, the cache table and the caller's items stay with the
-// loading thread, which takes the finished thumbnails in list order.
+constexpr size_t kNone = SIZE_MAX;
+
+// The threads of one pass over a list of names: decoding threads that take the cache
+// entries and the built-in formats, and (when the plug-ins may be asked) one thread of its
+// own for the plug-ins, so that one plug-in call runs at a time. The threads see only this
+// record, their own decoders, the files and the cache table, which nobody changes while
+// they run; the image lock and the caller's items stay with the loading thread, which
+// takes the finished thumbnails in list order.
 class DecodePool {
 public:
-    DecodePool(const std::wstring& folder, const std::vector<std::wstring>& names, std::vector<uint8_t>& state,
-               int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable)
-        : folder_(folder), names_(names), state_(state), results_(names.size()), cellWidth_(cellWidth),
-          cellHeight_(cellHeight), cacheTooSmall_(cacheTooSmall), cacheAvailable_(cacheAvailable) {}
+    struct Setup {
+        const std::wstring* folder = nullptr;
+        const std::vector<std::wstring>* names = nullptr;
+        const FolderCache* table = nullptr;  // null: every name is decoded
+        int32_t cellWidth = 0, cellHeight = 0;
+        bool cacheTooSmall = false, cacheAvailable = false;
+        std::wstring pluginFolder;
+        bool plugins = false;  // the plug-ins may be asked
+    };
+
+    explicit DecodePool(Setup setup)
+        : setup_(std::move(setup)), names_(*setup_.names), state_(names_.size(), NameQueued),
+          source_(names_.size(), 0), results_(names_.size()) {}
     ~DecodePool() { shutDown(); }
     DecodePool(const DecodePool&) = delete;
     DecodePool& operator=(const DecodePool&) = delete;
 
-    // Creates the decoders (image lock held by the caller) and starts up to count threads
-    // for queued names. Returns the number started.
-    int start(int count, size_t queued) {
-        if (!work_.valid() || !done_.valid()) return 0;
-        for (int i = 0; i < count; ++i) {
+    // Starts up to count decoding threads and the plug-in thread. Returns the number of
+    // decoding threads started; with none, the caller makes each name itself (makeHere).
+    int start(int count) {
+        if (!wake_.valid() || !pluginWake_.valid() || !done_.valid()) return 0;
+        for (int i = 0; i < count && i < kMaxWorkers; ++i) {
             Worker& w = workers_[i];
             w.pool = this;
-            w.decoder = createJpegDecoder();
-            if (!w.decoder || !w.thread.start(&DecodePool::run, &w)) {
-                destroyJpegDecoder(w.decoder);
-                w.decoder = nullptr;
-                break;
-            }
+            if (!w.thread.start(&DecodePool::run, &w)) break;
             ++started_;
         }
-        if (started_ > 0) work_.release(int(queued));
+        if (started_ > 0 && setup_.plugins) {
+            pluginWorker_.pool = this;
+            pluginWorker_.plugins = true;
+            pluginStarted_ = pluginWorker_.thread.start(&DecodePool::run, &pluginWorker_);
+        }
+        if (started_ > 0 && setup_.plugins && !pluginStarted_) {
+            shutDown();  // plug-in names would wait for ever
+            return 0;
+        }
         return started_;
     }
+    bool threaded() const { return started_ > 0; }
 
     // Stops the threads (those busy finish their file first) and waits for their end;
     // thumbnails never taken are released.
@@ -195,19 +231,17 @@ public:
         {
             WorkerLockScope hold(lock_);
             quit_ = true;
+            wakeIdle();
         }
-        work_.release(started_);
-        for (int i = 0; i < started_; ++i) {
-            workers_[i].thread.join();
-            cpuMsMax_ = workers_[i].cpuMs > cpuMsMax_ ? workers_[i].cpuMs : cpuMsMax_;
-            cpuMsTotal_ += workers_[i].cpuMs;
-            destroyJpegDecoder(workers_[i].decoder);
-            workers_[i].decoder = nullptr;
-        }
+        for (int i = 0; i < started_; ++i) workers_[i].thread.join();
+        if (pluginStarted_) pluginWorker_.thread.join();
+        for (int i = 0; i < started_; ++i) noteCpu(workers_[i].cpuMs);
+        if (pluginStarted_) noteCpu(pluginWorker_.cpuMs);
         started_ = 0;
-        for (size_t i = 0; i < results_.size(); ++i) {
-            pageFree(results_[i].pixels);
-            results_[i].pixels = nullptr;
+        pluginStarted_ = false;
+        for (ThumbnailData& r : results_) {
+            pageFree(r.pixels);
+            r.pixels = nullptr;
         }
     }
 
@@ -215,6 +249,7 @@ public:
         WorkerLockScope hold(lock_);
         visibleFirst_ = first < names_.size() ? first : names_.size();
         visibleEnd_ = end < names_.size() ? end : names_.size();
+        wakeIdle();
     }
     void visible(size_t& first, size_t& end) {
         WorkerLockScope hold(lock_);
@@ -238,15 +273,56 @@ public:
         return true;
     }
 
-    // The state of name i; when it is NameDone its thumbnail moves into out.
-    NameState collect(size_t i, ThumbnailData& out) {
+    // Name i is the one the loading thread needs now. NameDone: its thumbnail moves into
+    // out with where it came from; NameFailed: nothing made it; anything else: not yet.
+    NameState collect(size_t i, ThumbnailData& out, ThumbnailSource& source) {
         WorkerLockScope hold(lock_);
+        if (next_ != i) {
+            next_ = i;  // the name every thread may take whatever is held ahead
+            wakeIdle();
+        }
         const auto st = NameState(state_[i]);
         if (st == NameDone) {
             out = results_[i];
             results_[i].pixels = nullptr;
+            source = ThumbnailSource(source_[i]);
+            --outstanding_;
+        }
+        if (st == NameDone || st == NameFailed) {
+            state_[i] = NameCollected;
+            wakeIdle();
         }
         return st;
+    }
+
+    // Without threads: name i made on the calling thread, the same way a thread makes it.
+    void makeHere(size_t i) {
+        {
+            WorkerLockScope hold(lock_);
+            if (state_[i] != NameQueued) return;
+            state_[i] = NameTaken;
+            ++outstanding_;
+        }
+        ThumbnailData data;
+        ThumbnailSource source = make(here_, i, false, data);
+        if (source == ThumbnailSource::ForPlugins) {
+            finish(i, source, data);
+            {
+                WorkerLockScope hold(lock_);
+                if (state_[i] != NamePlugins) return;
+                state_[i] = NamePluginTaken;
+                ++outstanding_;
+            }
+            source = make(here_, i, true, data);
+        }
+        finish(i, source, data);
+    }
+
+    // True when any file was decoded (not taken from the cache), even if no thumbnail
+    // came of it: the cache must then be rewritten.
+    bool decodedAny() {
+        WorkerLockScope hold(lock_);
+        return decodedAny_;
     }
 
     double cpuMsMax() const { return cpuMsMax_; }
@@ -258,71 +334,134 @@ public:
 private:
     struct Worker {
         DecodePool* pool = nullptr;
-        JpegDecoder* decoder = nullptr;
+        bool plugins = false;
         double cpuMs = 0;
         WorkerThread thread;
     };
 
     static void run(void* argument) {
         auto& w = *static_cast<Worker*>(argument);
-        w.pool->loop(w.decoder);
+        {
+            ImageDecoder decoder;  // the thread's own, for all its files
+            w.pool->loop(w, decoder);
+        }
         w.cpuMs = threadCpuMilliseconds();
     }
 
-    // The next name to decode: those in view first, then the lowest queued one.
-    size_t take() {
-        for (size_t i = visibleFirst_; i < visibleEnd_; ++i)
-            if (state_[i] == NameQueued) return i;
-        while (low_ < state_.size() && state_[low_] != NameQueued) ++low_;
-        return low_ < state_.size() ? low_ : SIZE_MAX;
+    void noteCpu(double ms) {
+        cpuMsMax_ = ms > cpuMsMax_ ? ms : cpuMsMax_;
+        cpuMsTotal_ += ms;
     }
 
-    void loop(JpegDecoder* decoder) {
+    // Lock held: lets every waiting thread look again.
+    void wakeIdle() {
+        if (idle_ > 0) wake_.release(idle_);
+        if (pluginIdle_ > 0) pluginWake_.release(pluginIdle_);
+        idle_ = pluginIdle_ = 0;
+    }
+
+    // Lock held: the next name in state `wanted`, those in view first, then the lowest; only
+    // the name the loading thread needs when kMaxAhead are already held.
+    size_t take(NameState wanted) {
+        const bool room = outstanding_ < kMaxAhead;
+        for (size_t i = visibleFirst_; i < visibleEnd_; ++i)
+            if (state_[i] == wanted && (room || i == next_)) return i;
+        size_t i = kNone;
+        if (wanted == NameQueued) {
+            while (low_ < state_.size() && state_[low_] != NameQueued) ++low_;
+            i = low_;
+        } else {
+            // Names reach the plug-ins out of order, after a decoding thread gave them up.
+            for (i = next_; i < state_.size() && state_[i] != NamePlugins; ++i) {
+            }
+        }
+        if (i >= state_.size()) return kNone;
+        return room || i == next_ ? i : kNone;
+    }
+
+    ThumbnailSource make(ImageDecoder& decoder, size_t i, bool plugins, ThumbnailData& out) {
+        const std::wstring path = joinPath(*setup_.folder, names_[i]);
+        bool decoded = false;
+        ThumbnailSource source = ThumbnailSource::Failed;
+        if (plugins) {
+            if (makePluginThumbnail(decoder, path, setup_.pluginFolder, setup_.cellWidth, setup_.cellHeight,
+                                    setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded))
+                source = ThumbnailSource::Decoded;
+        } else {
+            source = makeItemThumbnail(decoder, setup_.table, names_[i], path, setup_.cellWidth, setup_.cellHeight,
+                                       setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded);
+        }
+        if (decoded) {
+            WorkerLockScope hold(lock_);
+            decodedAny_ = true;
+        }
+        return source;
+    }
+
+    // Records what became of name i (taken by the caller, counted in outstanding_).
+    void finish(size_t i, ThumbnailSource source, ThumbnailData& data) {
+        {
+            WorkerLockScope hold(lock_);
+            if (source == ThumbnailSource::Cache || source == ThumbnailSource::Decoded) {
+                results_[i] = data;
+                data.pixels = nullptr;
+                source_[i] = uint8_t(source);
+                state_[i] = NameDone;
+            } else {
+                state_[i] = source == ThumbnailSource::ForPlugins && setup_.plugins ? NamePlugins : NameFailed;
+                --outstanding_;
+                wakeIdle();
+            }
+        }
+        done_.release();
+    }
+
+    void loop(Worker& w, ImageDecoder& decoder) {
+        const NameState wanted = w.plugins ? NamePlugins : NameQueued;
         for (;;) {
-            work_.wait(-1);
-            size_t i = SIZE_MAX;
+            size_t i = kNone;
             {
                 WorkerLockScope hold(lock_);
                 if (quit_) return;
-                i = take();
-                if (i == SIZE_MAX) continue;
-                state_[i] = NameTaken;
+                i = take(wanted);
+                if (i == kNone) {
+                    ++(w.plugins ? pluginIdle_ : idle_);
+                } else {
+                    state_[i] = w.plugins ? NamePluginTaken : NameTaken;
+                    ++outstanding_;
+                }
+            }
+            if (i == kNone) {
+                (w.plugins ? pluginWake_ : wake_).wait(-1);
+                continue;
             }
             ThumbnailData data;
-            const bool made = makeOne(decoder, names_[i], data);
-            {
-                WorkerLockScope hold(lock_);
-                results_[i] = data;
-                state_[i] = made ? NameDone : NameRefused;
-            }
-            done_.release();
+            const ThumbnailSource source = make(decoder, i, w.plugins, data);
+            finish(i, source, data);
         }
     }
 
-    bool makeOne(JpegDecoder* decoder, const std::wstring& name, ThumbnailData& out) {
-        const std::wstring path = joinPath(folder_, name);
-        LoadInfo info;
-        if (!loadJpegImage(decoder, path.c_str(), cellWidth_, cellHeight_, info)) return false;
-        DisplaySize display;
-        if (!makeThumbnail(info, cellWidth_, cellHeight_, cacheTooSmall_, display)) return false;
-        takeLoadedThumbnail(info, display, cacheAvailable_, out);
-        return true;
-    }
-
-    const std::wstring& folder_;
+    const Setup setup_;
     const std::vector<std::wstring>& names_;
-    std::vector<uint8_t>& state_;  // written under lock_ once the threads run
+    std::vector<uint8_t> state_;   // NameState, under lock_
+    std::vector<uint8_t> source_;  // ThumbnailSource of a NameDone name
     std::vector<ThumbnailData> results_;
-    const int32_t cellWidth_, cellHeight_;
-    const bool cacheTooSmall_, cacheAvailable_;
     WorkerLock lock_;
-    WorkerSemaphore work_;  // one count per queued name, one per thread to stop it
-    WorkerSemaphore done_;  // one count per finished name
+    WorkerSemaphore wake_;        // one count per idle decoding thread woken
+    WorkerSemaphore pluginWake_;  // the same for the plug-in thread
+    WorkerSemaphore done_;        // one count per finished name
     Worker workers_[kMaxWorkers];
+    Worker pluginWorker_;
+    ImageDecoder here_;  // makeHere's
     int started_ = 0;
-    size_t low_ = 0;  // no queued name below this one
+    bool pluginStarted_ = false;
+    int idle_ = 0, pluginIdle_ = 0;
+    size_t outstanding_ = 0;  // names taken or done and not yet collected
+    size_t next_ = 0;         // the name the loading thread needs
+    size_t low_ = 0;          // no queued name below this one
     size_t visibleFirst_ = 0, visibleEnd_ = 0;
     bool quit_ = false;
+    bool decodedAny_ = false;
     double cpuMsMax_ = 0, cpuMsTotal_ = 0;
 };
 
@@ -338,12 +477,32 @@ int workerCount(int32_t setting) {
 // Asks which slots are in view and hands the names they stand for to the threads: `filled`
 // slots hold the names already loaded, and slot filled + k will take name next + k if every
 // name before it loads (the rule the copies shown ahead follow too).
-void askVisible(const FolderLoadHooks& hooks, DecodePool* pool, size_t filled, size_t next) {
-    if (!pool || !hooks.visibleSlots) return;
+void askVisible(const FolderLoadHooks& hooks, DecodePool& pool, size_t filled, size_t next) {
+    if (!hooks.visibleSlots) return;
     size_t first = 0, end = 0;
     hooks.visibleSlots(first, end);
     const auto nameOf = [&](size_t slot) { return slot < filled ? next : next + (slot - filled); };
-    pool->setVisible(nameOf(first), nameOf(end));
+    pool.setVisible(nameOf(first), nameOf(end));
+}
+
+// Waits for name i of the pass: pumps (afterFile with `done`) and passes the view on at
+// least every kWaitSliceMs. Returns the stop request that ended the wait, or None with
+// state NameDone (data and source filled) or NameFailed.
+LoadStop waitForName(DecodePool& pool, size_t i, size_t done, bool secondPass, const FolderLoadHooks& hooks,
+                     const std::atomic<LoadStop>* stop, const std::function<void()>& whileWaiting,
+                     NameState& state, ThumbnailData& data, ThumbnailSource& source) {
+    for (;;) {
+        state = pool.collect(i, data, source);
+        if (state == NameDone || state == NameFailed) return LoadStop::None;
+        if (!pool.threaded()) {
+            pool.makeHere(i);
+            continue;
+        }
+        pool.waitSlice();
+        whileWaiting();
+        const LoadStop stopped = afterFile(hooks, done, secondPass, stop);
+        if (stopped != LoadStop::None) return stopped;
+    }
 }
 
 }  // namespace
@@ -360,10 +519,11 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
 
     Clock::time_point phase = Clock::now();
     std::vector<std::wstring> names;
+    const bool pluginsUsable = pluginFolderUsable(settings.pluginFolder.c_str());
     {
         LockScope lock(hooks);
         std::vector<std::wstring> pluginExtensions = settings.pluginExtensions;
-        if ((settings.filter < 1 || settings.filter > 5) && pluginFolderUsable(settings.pluginFolder.c_str())) {
+        if ((settings.filter < 1 || settings.filter > 5) && pluginsUsable) {
             for (std::wstring& pattern : listPlugins(settings.pluginFolder.c_str(), PluginListMode::Patterns))
                 pluginExtensions.push_back(std::move(pattern));
         }
@@ -401,48 +561,37 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     stats.cacheTooSmall = cacheTooSmall;
     stats.openCacheMs = millisecondsSince(phase);
 
-    // First pass: every name in list order; filled items are packed at the front. JPEG files
-    // the cache does not hold are decoded ahead on the decoding threads; the rest, and any
-    // file a thread could not make, are loaded here as they come.
+    // First pass: every name in list order, made on the decoding threads (the names in view
+    // first); filled items are packed at the front.
     phase = Clock::now();
-    std::vector<uint8_t> state(names.size(), NameSerial);  // the pool's lock guards it once threads run
-    std::vector<uint8_t> viaThreads(names.size(), 0);        // which names the threads make; fixed
-    std::unique_ptr<DecodePool> pool;
     const int wanted = workerCount(settings.workers);
-    if (wanted > 1) {
-        size_t queued = 0;
-        for (size_t i = 0; i < names.size(); ++i) {
-            if (formatFromExtension(names[i].c_str()) == FormatJpeg && !(table.isOpen() && table.find(names[i]) >= 0)) {
-                state[i] = NameQueued;
-                viaThreads[i] = 1;
-                ++queued;
-            }
-        }
-        if (queued > 1) {
-            pool = std::make_unique<DecodePool>(folder, names, state, settings.cellWidth, settings.cellHeight,
-                                                cacheTooSmall, table.isOpen());
-            askVisible(hooks, pool.get(), 0, 0);
-            LockScope lock(hooks);
-            stats.workers = pool->start(wanted < int(queued) ? wanted : int(queued), queued);
-        }
-        if (stats.workers == 0) {
-            pool.reset();
-            std::fill(viaThreads.begin(), viaThreads.end(), uint8_t(0));
-        }
-    }
+    const bool plugins = g_pluginLoader || pluginsUsable;
+    DecodePool::Setup setup;
+    setup.folder = &folder;
+    setup.names = &names;
+    setup.table = table.isOpen() ? &table : nullptr;
+    setup.cellWidth = settings.cellWidth;
+    setup.cellHeight = settings.cellHeight;
+    setup.cacheTooSmall = cacheTooSmall;
+    setup.cacheAvailable = table.isOpen();
+    setup.pluginFolder = settings.pluginFolder;
+    setup.plugins = plugins;
+    auto pool = std::make_unique<DecodePool>(setup);
+    askVisible(hooks, *pool, 0, 0);
+    stats.workers = pool->start(wanted < int(names.size()) ? wanted : int(names.size()));
 
     std::vector<size_t> slotName;  // slot -> index into names
     slotName.reserve(names.size());
     // Thumbnails in view that the threads finished before the load reached them are shown
     // at once, as copies at the slot each will take if every name before it loads.
-    std::vector<uint8_t> previewed(pool && hooks.itemPreview ? names.size() : 0, 0);
+    std::vector<uint8_t> previewed(hooks.itemPreview && pool->threaded() ? names.size() : 0, 0);
     size_t previewsOut = 0;  // shown copies whose names the load has not reached yet
     const auto previewAhead = [&](size_t next) {
         if (previewed.empty()) return;
         size_t first = 0, end = 0;
         pool->visible(first, end);
         for (size_t j = first > next ? first : next + 1; j < end; ++j) {
-            if (!viaThreads[j] || previewed[j]) continue;
+            if (previewed[j]) continue;
             ThumbnailData copy;
             if (!pool->copyDone(j, copy)) continue;
             LockScope lock(hooks);
@@ -455,38 +604,20 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     };
     LoadStop stopped = LoadStop::None;
     for (size_t i = 0; i < names.size(); ++i) {
-        ThumbnailData made;
-        bool fromWorker = false;
-        if (viaThreads[i]) {
-            for (;;) {
-                const NameState st = pool->collect(i, made);
-                if (st == NameDone) {
-                    fromWorker = true;
-                    break;
-                }
-                if (st == NameRefused) break;
-                pool->waitSlice();
-                askVisible(hooks, pool.get(), slotName.size(), i);
+        ThumbnailData data;
+        ThumbnailSource source = ThumbnailSource::Failed;
+        NameState state = NameFailed;
+        stopped = waitForName(
+            *pool, i, i, false, hooks, stop,
+            [&] {
+                askVisible(hooks, *pool, slotName.size(), i);
                 previewAhead(i);
-                stopped = afterFile(hooks, i, false, stop);
-                if (stopped != LoadStop::None) break;
-            }
-            if (stopped != LoadStop::None) break;
-        }
+            },
+            state, data, source);
+        if (stopped != LoadStop::None) break;
         {
             LockScope lock(hooks);
-            ThumbnailData data;
-            ThumbnailSource source = ThumbnailSource::Decoded;
-            if (fromWorker) {
-                data = made;
-                cacheNeedsRewrite = true;
-                ++stats.decodedByWorkers;
-            } else {
-                source = makeItemThumbnail(table.isOpen() ? &table : nullptr, names[i], joinPath(folder, names[i]),
-                                           settings.cellWidth, settings.cellHeight, cacheTooSmall,
-                                           &cacheNeedsRewrite, data);
-            }
-            if (source == ThumbnailSource::Failed) {
+            if (state == NameFailed) {
                 ++stats.failed;
                 // Every copy shown ahead now stands one slot too far.
                 if (previewsOut > 0) {
@@ -495,7 +626,12 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                     previewsOut = 0;
                 }
             } else {
-                (source == ThumbnailSource::Cache ? stats.fromCache : stats.decoded)++;
+                if (source == ThumbnailSource::Cache) {
+                    ++stats.fromCache;
+                } else {
+                    ++stats.decoded;
+                    if (pool->threaded()) ++stats.decodedByWorkers;
+                }
                 if (!previewed.empty() && previewed[i]) --previewsOut;
                 const size_t slot = slotName.size();
                 slotName.push_back(i);
@@ -505,50 +641,68 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                     pageFree(data.pixels);
             }
         }
-        askVisible(hooks, pool.get(), slotName.size(), i + 1);
+        askVisible(hooks, *pool, slotName.size(), i + 1);
         previewAhead(i + 1);
         stopped = afterFile(hooks, i + 1, false, stop);
         if (stopped != LoadStop::None) break;
     }
     // Ends the threads (promptly after a stop: each finishes at most the file it is on) and
-    // releases what was decoded ahead and never delivered.
-    if (pool) {
-        pool->shutDown();
-        stats.workerCpuMsMax = pool->cpuMsMax();
-        stats.workerCpuMsTotal = pool->cpuMsTotal();
-        pool.reset();
-    }
+    // releases what was made ahead and never delivered.
+    pool->shutDown();
+    if (pool->decodedAny()) cacheNeedsRewrite = true;
+    stats.workerCpuMsMax = pool->cpuMsMax();
+    stats.workerCpuMsTotal = pool->cpuMsTotal();
+    pool.reset();
     const bool hadTable = table.isOpen();
     table.release();
     stats.shown = slotName.size();
     stats.firstPassMs = millisecondsSince(phase);
 
     // Second pass: the cache was made for a smaller cell, so its thumbnails (shown stretched
-    // meanwhile) are replaced by fresh decodes at the current size.
+    // meanwhile) are replaced by fresh decodes at the current size, on the decoding threads
+    // again, the cells in view first; items are replaced in slot order.
     phase = Clock::now();
-    if (stopped == LoadStop::None && cacheTooSmall && hadTable) {
+    if (stopped == LoadStop::None && cacheTooSmall && hadTable && !slotName.empty()) {
         stats.secondPass = true;
-        for (size_t slot = 0; slot < slotName.size(); ++slot) {
-            {
+        std::vector<std::wstring> shown;
+        shown.reserve(slotName.size());
+        for (size_t slot : slotName) shown.push_back(names[slot]);
+        setup.names = &shown;
+        setup.table = nullptr;
+        setup.cacheTooSmall = false;
+        setup.cacheAvailable = true;
+        pool = std::make_unique<DecodePool>(setup);
+        const auto passView = [&] {
+            if (!hooks.visibleSlots) return;
+            size_t first = 0, end = 0;
+            hooks.visibleSlots(first, end);
+            pool->setVisible(first, end);
+        };
+        passView();
+        pool->start(wanted < int(shown.size()) ? wanted : int(shown.size()));
+        for (size_t slot = 0; slot < shown.size(); ++slot) {
+            ThumbnailData data;
+            ThumbnailSource source = ThumbnailSource::Failed;
+            NameState state = NameFailed;
+            stopped = waitForName(*pool, slot, slot, true, hooks, stop, passView, state, data, source);
+            if (stopped != LoadStop::None) break;
+            if (state == NameDone) {
                 LockScope lock(hooks);
-                const std::wstring& name = names[slotName[slot]];
-                const std::wstring path = joinPath(folder, name);
-                if (loadImage(path.c_str(), settings.cellWidth, settings.cellHeight, &cacheNeedsRewrite)) {
-                    DisplaySize display;
-                    if (makeThumbnail(g_loadInfo, settings.cellWidth, settings.cellHeight, false, display)) {
-                        ThumbnailData data;
-                        takeLoadedThumbnail(g_loadInfo, display, true, data);
-                        ++stats.refreshed;
-                        if (hooks.itemReady)
-                            hooks.itemReady(slot, name, data, true);
-                        else
-                            pageFree(data.pixels);
-                    }
-                }
+                ++stats.refreshed;
+                if (hooks.itemReady)
+                    hooks.itemReady(slot, shown[slot], data, true);
+                else
+                    pageFree(data.pixels);
             }
+            passView();
             stopped = afterFile(hooks, slot + 1, true, stop);
             if (stopped != LoadStop::None) break;
         }
+        pool->shutDown();
+        if (pool->decodedAny()) cacheNeedsRewrite = true;
+        stats.workerCpuMsMax = pool->cpuMsMax() > stats.workerCpuMsMax ? pool->cpuMsMax() : stats.workerCpuMsMax;
+        stats.workerCpuMsTotal += pool->cpuMsTotal();
+        pool.reset();
     }
     stats.secondPassMs = millisecondsSince(phase);
     stats.stop = stopped;

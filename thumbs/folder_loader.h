@@ -45,15 +45,22 @@ struct ThumbnailData {
     bool cacheAvailable = false;    // the folder had a usable cache when it was loaded
 };
 
-enum class ThumbnailSource { Failed, Cache, Decoded };
+enum class ThumbnailSource { Failed, Cache, Decoded, ForPlugins };
 
-// One file, the image lock held by the caller: from table (when open and current for the
-// file), otherwise through loadImage with the cell as decode target (setting *cacheNeedsRewrite);
-// then makeThumbnail with cacheTooSmall. On success out receives the pixels and facts
-// (out.cacheAvailable = table is open). A file that fails leaves nothing allocated.
-ThumbnailSource makeItemThumbnail(const FolderCache* table, const std::wstring& name, const std::wstring& path,
-                                  int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool* cacheNeedsRewrite,
-                                  ThumbnailData& out);
+// One file, on whichever thread calls it with its own decoder: from table (when given, open
+// and current for the file), otherwise through the built-in decoders with the cell as decode
+// target (setting *decoded, when given, as soon as a decode succeeded); then makeThumbnail
+// with cacheTooSmall. On success out receives the pixels and facts (out.cacheAvailable =
+// cacheAvailable). ForPlugins: no built-in decoder made it and the plug-ins may be offered
+// it (makePluginThumbnail). Anything but success leaves nothing allocated.
+ThumbnailSource makeItemThumbnail(ImageDecoder& decoder, const FolderCache* table, const std::wstring& name,
+                                  const std::wstring& path, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
+                                  bool cacheAvailable, ThumbnailData& out, bool* decoded = nullptr);
+// The same through the plug-ins of pluginFolder (loadPluginFallback: one plug-in call at a
+// time in the process).
+bool makePluginThumbnail(ImageDecoder& decoder, const std::wstring& path, const std::wstring& pluginFolder,
+                         int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable,
+                         ThumbnailData& out, bool* decoded = nullptr);
 
 // Moves info's current thumbnail (after makeThumbnail) into out.
 void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
@@ -73,13 +80,14 @@ struct FolderLoadSettings {
     int32_t filter = 0;
     uint32_t hiddenMask = 2;   // "Hidden"
     std::vector<std::wstring> pluginExtensions;
-    // Decoding threads for the files the cache does not hold: 0 one per processor (at most
-    // 8), 1 none (every file decoded on the loading thread, one after another), n exactly n.
-    // Only JPEG files are decoded on them; everything else stays on the loading thread.
-    // The results are the same whichever number is used.
+    // Decoding threads, which make every thumbnail (cache entries and every built-in
+    // format; the loading thread only schedules and fills items): 0 one per processor (at
+    // most 8), n exactly n (1: one file after another). Files only a plug-in decodes go to
+    // one more thread of their own. The results are the same whichever number is used.
     int32_t workers = 0;
-    // "Path" "SPI": when it names an existing folder, the patterns of its image plug-ins
-    // join pluginExtensions for filter 0 (listed under the image lock, as it loads them).
+    // "Path" "SPI", the load's own copy: when it names an existing folder, the patterns of
+    // its image plug-ins join pluginExtensions for filter 0 (listed under the image lock, as
+    // it loads them), and files no built-in decoder makes are offered to its plug-ins.
     std::wstring pluginFolder;
 };
 
@@ -89,7 +97,8 @@ enum class LoadStop : int32_t { None = 0, Clear, EndThread };
 
 // Every hook may be left empty.
 struct FolderLoadHooks {
-    // The image lock around enumeration, cache opening, each file and the cache write.
+    // The image lock around enumeration, cache opening, each item delivered and the cache
+    // write. The decoding threads never take it.
     std::function<void()> lock;
     std::function<void()> unlock;
     // After the enumeration (lock released), with the number of names kept (at most
@@ -145,11 +154,11 @@ struct FolderLoadStats {
     bool cacheWriteAttempted = false;
     bool cacheWritten = false;  // false after an attempt: the pane shows message row 10
     bool cacheWriteGivenUp = false;  // the write was stopped half-way (no message then)
-    int workers = 0;            // decoding threads started (0: every decode on the loading thread)
-    size_t decodedByWorkers = 0;
+    int workers = 0;            // decoding threads started (0: none could be, the loading thread made all)
+    size_t decodedByWorkers = 0;  // first-pass thumbnails decoded on those threads
     size_t previews = 0;        // thumbnails shown ahead of their turn (itemPreview calls)
     // Processor time of the loading thread during the load, and the most and the sum any
-    // decoding thread used, milliseconds (for measurements: on an idle machine the load
+    // decoding thread (the plug-in thread included) used, milliseconds (for measurements: on an idle machine the load
     // takes about the largest of the first two).
     double loaderCpuMs = 0, workerCpuMsMax = 0, workerCpuMsTotal = 0;
     uint32_t cacheRecords = 0;
@@ -160,10 +169,11 @@ struct FolderLoadStats {
 
 // Runs the whole load of folder. Returns LoadStop::None when it ran to its end (or found
 // nothing, or `listed` gave up), otherwise what afterFile returned or the value of
-// *stop (checked after every file, while waiting for the decoding threads, whose afterFile
-// calls then repeat the last count, and before every record of the cache write; a write
-// stopped so is given up and the load returns *stop). When it returns, no decoding thread
-// runs. Items are delivered through the hooks; the summary
+// *stop (checked after every file, and at least every 20 ms while waiting for the decoding
+// threads, whose afterFile calls then repeat the last count, and before every record of the
+// cache write; a write stopped so is given up and the load returns *stop). The decoding
+// threads run at most a fixed number of finished thumbnails ahead of the loading thread.
+// When it returns, no decoding thread runs. Items are delivered through the hooks; the summary
 // goes to stats.
 LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings,
                               const FolderLoadHooks& hooks, FolderLoadStats& stats,

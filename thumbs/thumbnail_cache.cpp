@@ -300,7 +300,7 @@ bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table)
 }
 
 bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
-                   int32_t cellWidth, int32_t cellHeight) {
+                   int32_t cellWidth, int32_t cellHeight, ImageDecoder& decoder, LoadInfo& info) {
     const int64_t found = table.find(fileName);
     if (found < 0) return false;
     const uint32_t i = uint32_t(found);
@@ -311,8 +311,9 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
     if (!getLastWriteTime(filePath.c_str(), now) || !(now == facts.lastWriteTime)) return false;
 
     DecodeCounters counters;
-    DecodedImage* image =
-        decodeJpegMemory(table.recordStream(i), table.recordStreamSize(i), cellWidth, cellHeight, counters);
+    if (!decoder.jpeg()) return false;
+    DecodedImage* image = decodeJpegMemoryWith(decoder.jpeg(), table.recordStream(i), table.recordStreamSize(i),
+                                               cellWidth, cellHeight, counters);
     if (!image) return false;
     // Only a colour stream of the stored size is this file's thumbnail; anything else
     // means a damaged record, and the file is decoded instead.
@@ -324,10 +325,12 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
         return false;
     }
 
-    g_loadInfo.facts = facts;
-    g_loadInfo.width = image->header.biWidth;
-    g_loadInfo.height = image->header.biHeight;
-    g_loadInfo.current = image;
+    decoder.record = *image;  // the pixels move to the context's record
+    image->pixels = nullptr;
+    info.facts = facts;
+    info.width = decoder.record.header.biWidth;
+    info.height = decoder.record.header.biHeight;
+    info.current = &decoder.record;
     return true;
 }
 

@@ -122,11 +122,12 @@ bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table)
 
 // Takes fileName's thumbnail from the table when its record is current (the file's
 // last-write time equals the stored one) and its stream decodes to the stored size:
-// fills g_loadInfo as the dispatch would (facts from the record, width/height from the
-// decoded pixels, current = the JPEG decoder's record, whose pixels the caller then owns).
-// The stream is decoded at reduced scale aimed at the cell when it is much larger.
+// fills info as the dispatch would (facts from the record, width/height from the decoded
+// pixels, current = decoder.record, whose pixels the caller then owns), decoding with the
+// caller's context. The stream is decoded at reduced scale aimed at the cell when it is
+// much larger.
 bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
-                   int32_t cellWidth, int32_t cellHeight);
+                   int32_t cellWidth, int32_t cellHeight, ImageDecoder& decoder, LoadInfo& info);
 
 // ---------------------------------------------------------------- writing
 

@@ -1,6 +1,6 @@
 // Fitting a decoded image into the thumbnail cell and turning it into the thumbnail's own
-// 24-bit pixel buffer. Only the LoadInfo given (and the image it points to) is touched: with
-// g_loadInfo the caller holds the image lock; a decoding thread passes its own.
+// 24-bit pixel buffer. Only the LoadInfo given (and the image it points to) is touched, so
+// every decoding thread works on its own.
 #pragma once
 
 #include <cstdint>

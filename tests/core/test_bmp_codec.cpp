@@ -9,6 +9,10 @@
 
 #include "image/bmp_codec.h"
 
+// The record the decodes in this file fill.
+static DecodedImage bmpOut;
+
+
 namespace {
 
 void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
@@ -62,9 +66,9 @@ protected:
         std::filesystem::create_directories(dir);
     }
     void TearDown() override {
-        if (bmpRecord().pixels) {
-            pageFree(bmpRecord().pixels);
-            bmpRecord().pixels = nullptr;
+        if (bmpOut.pixels) {
+            pageFree(bmpOut.pixels);
+            bmpOut.pixels = nullptr;
         }
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
@@ -72,11 +76,11 @@ protected:
     std::wstring file(const char* name) { return (dir / name).wstring(); }
     // The caller of the decoder owns the pixels of each successful decode: free the last ones.
     DecodedImage* decodePath(const std::wstring& path, DecodeCounters& counters) {
-        if (bmpRecord().pixels) {
-            pageFree(bmpRecord().pixels);
-            bmpRecord().pixels = nullptr;
+        if (bmpOut.pixels) {
+            pageFree(bmpOut.pixels);
+            bmpOut.pixels = nullptr;
         }
-        return decodeBmp(path.c_str(), counters);
+        return decodeBmp(path.c_str(), bmpOut, counters);
     }
     DecodedImage* decodeBytes(const std::vector<uint8_t>& bytes) {
         std::wstring path = file("in.bmp");
@@ -99,7 +103,7 @@ TEST_F(BmpTest, SizeLimitsAndTopDownRefused) {
         DecodedImage* img = decodeBytes(buildBmp(s));
         EXPECT_EQ(img != nullptr, c.ok) << c.w << "x" << c.h;
         if (!c.ok) {
-            EXPECT_EQ(bmpRecord().errorCode, 2) << c.w << "x" << c.h;
+            EXPECT_EQ(bmpOut.errorCode, 2) << c.w << "x" << c.h;
         }
     }
 }
@@ -115,8 +119,8 @@ TEST_F(BmpTest, UnsupportedDepthsAndCompressionsRefused) {
         s.compression = c.compression;
         s.pixels.assign(64, 0);
         EXPECT_EQ(decodeBytes(buildBmp(s)), nullptr) << c.depth << "/" << c.compression;
-        EXPECT_EQ(bmpRecord().errorCode, 2);
-        EXPECT_EQ(bmpRecord().pixels, nullptr);
+        EXPECT_EQ(bmpOut.errorCode, 2);
+        EXPECT_EQ(bmpOut.pixels, nullptr);
     }
 }
 
@@ -187,8 +191,8 @@ TEST_F(BmpTest, MaskedDepthsScaleEachChannelWithTruncation) {
     wide.afterHeader.assign(12, 0);
     put32(wide.afterHeader, 8, 0xFFFFFFFFu);
     EXPECT_EQ(decodeBytes(buildBmp(wide)), nullptr);
-    EXPECT_EQ(bmpRecord().errorCode, 4);
-    EXPECT_EQ(bmpRecord().pixels, nullptr);
+    EXPECT_EQ(bmpOut.errorCode, 4);
+    EXPECT_EQ(bmpOut.pixels, nullptr);
 }
 
 TEST_F(BmpTest, OversizedTablesAndShortFilesStayInsideBuffers) {
@@ -230,18 +234,18 @@ TEST_F(BmpTest, OversizedTablesAndShortFilesStayInsideBuffers) {
     std::vector<uint8_t> farOffset = buildBmp(cut);
     put32(farOffset, 10, 0xFFFFFFF0u);
     ASSERT_NE(decodeBytes(farOffset), nullptr);
-    EXPECT_EQ(bmpRecord().pixels[0], 0);
+    EXPECT_EQ(bmpOut.pixels[0], 0);
 
     // A header cut off before the size fields: refused, not read past the file.
     std::vector<uint8_t> stub = buildBmp(cut);
     stub.resize(20);
     EXPECT_EQ(decodeBytes(stub), nullptr);
-    EXPECT_EQ(bmpRecord().errorCode, 2);
+    EXPECT_EQ(bmpOut.errorCode, 2);
 
     // Missing file: error 4.
     DecodeCounters counters;
     EXPECT_EQ(decodePath(file("absent.bmp"), counters), nullptr);
-    EXPECT_EQ(bmpRecord().errorCode, 4);
+    EXPECT_EQ(bmpOut.errorCode, 4);
 }
 
 TEST_F(BmpTest, WriterLayoutAndRoundTrip) {

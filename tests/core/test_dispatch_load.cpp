@@ -65,11 +65,16 @@ protected:
     }
     void TearDown() override {
         g_pluginLoader = nullptr;
-        if (g_loadInfo.current) {
-            pageFree(g_loadInfo.current->pixels);
-            g_loadInfo.current->pixels = nullptr;
+        if (info.current) {
+            pageFree(info.current->pixels);
+            info.current->pixels = nullptr;
         }
     }
+    bool load(const std::wstring& path, int32_t width, int32_t height) {
+        return loadImage(decoder, path.c_str(), width, height, nullptr, info);
+    }
+    ImageDecoder decoder;
+    LoadInfo info;
     // Leaves nonzero counters behind, as a successful interlaced PNG with text does.
     void loadSomethingWithCounters() {
         Image img = randomImage(3, 3, 8, 2);
@@ -77,17 +82,16 @@ protected:
         parts.interlace = true;
         parts.beforeIdat = chunk("tEXt", std::string("Comment\0x", 9));
         const std::wstring path = writeTemp("counters.png", encodePng(img, parts));
-        bool flag = false;
-        ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag));
-        ASSERT_EQ(g_loadInfo.facts.interlaced, 1);
-        ASSERT_EQ(g_loadInfo.facts.commentCount, 1);
-        pageFree(g_loadInfo.current->pixels);
-        g_loadInfo.current->pixels = nullptr;
+        ASSERT_TRUE(load(path, 0, 0));
+        ASSERT_EQ(info.facts.interlaced, 1);
+        ASSERT_EQ(info.facts.commentCount, 1);
+        pageFree(info.current->pixels);
+        info.current->pixels = nullptr;
     }
     void expectCountersCleared() {
-        EXPECT_EQ(g_loadInfo.facts.commentCount, 0);
-        EXPECT_EQ(g_loadInfo.facts.metaCount, 0);
-        EXPECT_EQ(g_loadInfo.facts.interlaced, 0);
+        EXPECT_EQ(info.facts.commentCount, 0);
+        EXPECT_EQ(info.facts.metaCount, 0);
+        EXPECT_EQ(info.facts.interlaced, 0);
     }
 };
 
@@ -282,11 +286,8 @@ TEST_F(Dispatch, PngUnderAJpegNameConvertsToTwentyFourBits) {
     const FileTime stamp = FileTime::fromValue(132000000000000000ull);
     ASSERT_TRUE(setLastWriteTime(path.c_str(), stamp));
 
-    bool flag = false;
-    ASSERT_TRUE(loadImage(path.c_str(), 160, 120, &flag));
-    EXPECT_TRUE(flag);
-    const LoadInfo& info = g_loadInfo;
-    ASSERT_EQ(info.current, &pngRecord());
+    ASSERT_TRUE(load(path, 160, 120));
+    ASSERT_EQ(info.current, &decoder.record);
     EXPECT_EQ(info.facts.format, FormatPng);
     EXPECT_EQ(info.current->header.biBitCount, 24);
     EXPECT_EQ(info.facts.sourceDepth, 8);
@@ -309,57 +310,50 @@ TEST_F(Dispatch, PngUnderAJpegNameConvertsToTwentyFourBits) {
     EXPECT_EQ(topRow[2], uint8_t(index * 7));
 }
 
-TEST_F(Dispatch, FailuresClearCountersAndKeepTheFlag) {
+TEST_F(Dispatch, FailuresClearCounters) {
     loadSomethingWithCounters();
-    bool flag = false;
-    EXPECT_FALSE(loadImage(tempPath("nothing-here.png").c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(tempPath("nothing-here.png"), 0, 0));
     expectCountersCleared();
-    EXPECT_FALSE(flag);
     EXPECT_EQ(FakePlugin::calls, 0);  // a missing path never reaches the plug-ins
 
     loadSomethingWithCounters();
     const std::wstring empty = writeTemp("empty.png", "");
-    EXPECT_FALSE(loadImage(empty.c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(empty, 0, 0));
     expectCountersCleared();
     EXPECT_EQ(FakePlugin::calls, 0);  // nor does an empty file
 
-    // A broken PNG is offered to the plug-ins; a flag already set stays set.
+    // A broken PNG is offered to the plug-ins.
     loadSomethingWithCounters();
-    flag = true;
     const std::wstring broken = writeTemp("broken.png", kSignature + chunk("IHDR", ihdrData(4, 4, 3, 0)) + chunk("IEND", ""));
-    EXPECT_FALSE(loadImage(broken.c_str(), 0, 0, &flag));
-    EXPECT_EQ(pngRecord().errorCode, 15);
+    EXPECT_FALSE(load(broken, 0, 0));
+    EXPECT_EQ(decoder.record.errorCode, 15);
     EXPECT_EQ(FakePlugin::calls, 1);
-    EXPECT_TRUE(flag);
     expectCountersCleared();
 }
 
 TEST_F(Dispatch, UnknownOrUnopenableFilesGoToThePlugins) {
     const std::wstring unknown = writeTemp("unknown.xyz", "not an image at all");
-    bool flag = false;
-    EXPECT_FALSE(loadImage(unknown.c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(unknown, 0, 0));
     EXPECT_EQ(FakePlugin::calls, 1);
     createDirectoryAt(tempPath("plugin-folder").c_str());
-    EXPECT_FALSE(loadImage(tempPath("plugin-folder").c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(tempPath("plugin-folder"), 0, 0));
     EXPECT_EQ(FakePlugin::calls, 2);
     // A JPEG that its decoder rejects is offered too.
     const std::wstring badJpeg = writeTemp("bad.jpg", std::string("\xff\xd8\xff\xe0 this is no JPEG", 21));
-    EXPECT_FALSE(loadImage(badJpeg.c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(badJpeg, 0, 0));
     EXPECT_EQ(FakePlugin::calls, 3);
     g_pluginLoader = nullptr;
-    EXPECT_FALSE(loadImage(unknown.c_str(), 0, 0, &flag));
-    EXPECT_FALSE(flag);
+    EXPECT_FALSE(load(unknown, 0, 0));
 }
 
 TEST_F(Dispatch, PluginImagesAreBroughtToTwentyFourBits) {
     const std::wstring path = writeTemp("plugin.abc", "plug-in food");
-    bool flag = false;
 
     // 48 bits: the high byte of each little-endian sample.
     FakePlugin::prepare(3, 2, 48);
-    ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag));
-    const LoadInfo& info = g_loadInfo;
-    EXPECT_EQ(info.current, &FakePlugin::record);
+    ASSERT_TRUE(load(path, 0, 0));
+    EXPECT_EQ(info.current, &decoder.record);
+    EXPECT_EQ(FakePlugin::record.pixels, nullptr);  // moved to the caller's record
     EXPECT_EQ(info.facts.format, FormatUnknown);
     EXPECT_EQ(info.facts.sourceDepth, 48);
     EXPECT_EQ(info.facts.commentCount, 0);
@@ -374,7 +368,7 @@ TEST_F(Dispatch, PluginImagesAreBroughtToTwentyFourBits) {
     // 4 bits with 16 colours: entries come from the palette.
     FakePlugin::prepare(2, 1, 4);
     FakePlugin::record.pixels[0] = 0x3F;
-    ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag));
+    ASSERT_TRUE(load(path, 0, 0));
     EXPECT_EQ(info.current->pixels[0], 3);
     EXPECT_EQ(info.current->pixels[1], 252);
     EXPECT_EQ(info.current->pixels[3], 15);
@@ -384,11 +378,9 @@ TEST_F(Dispatch, PluginImagesAreBroughtToTwentyFourBits) {
     // 2 bits cannot pass: the load fails and no buffer is left behind (LeakSanitizer
     // would report the plug-in's pixels otherwise).
     loadSomethingWithCounters();
-    flag = false;
     FakePlugin::prepare(4, 4, 2);
-    EXPECT_FALSE(loadImage(path.c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(path, 0, 0));
     EXPECT_EQ(FakePlugin::record.pixels, nullptr);
-    EXPECT_FALSE(flag);
     expectCountersCleared();
 }
 
@@ -397,8 +389,7 @@ TEST_F(Dispatch, TruncatedPngStillLoads) {
     const std::string z = zlibCompress(scanlines(img, false));
     const std::wstring path = writeTemp("cut.png", kSignature + chunk("IHDR", ihdrData(8, 8, 8, 2)) +
                                                        chunk("IDAT", z.substr(0, z.size() / 2)) + chunk("IEND", ""));
-    bool flag = false;
-    ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag));
-    EXPECT_EQ(pngRecord().errorCode, 23);
+    ASSERT_TRUE(load(path, 0, 0));
+    EXPECT_EQ(decoder.record.errorCode, 23);
     EXPECT_EQ(FakePlugin::calls, 0);
 }

@@ -10,6 +10,9 @@
 #include "core/png_builder.h"
 #include "image/decoded_image.h"
 
+// The record the decodes in this file fill.
+static DecodedImage pngOut;
+
 using namespace pngtest;
 
 namespace {
@@ -71,8 +74,8 @@ struct Decoded {
 void decodeBytes(const std::string& bytes, Decoded& out, const char* name = "case", PngOptions options = {}) {
     const std::wstring path = tempFile(name);
     ASSERT_TRUE(writeWholeFile(path.c_str(), bytes.data(), bytes.size()));
-    out.take(decodePng(path.c_str(), options, out.counters));
-    out.error = pngRecord().errorCode;
+    out.take(decodePng(path.c_str(), options, pngOut, out.counters));
+    out.error = pngOut.errorCode;
     deleteFileAt(path.c_str());
 }
 
@@ -80,7 +83,7 @@ int32_t errorOf(const std::string& bytes) {
     Decoded d;
     decodeBytes(bytes, d, "error");
     EXPECT_EQ(d.image, nullptr);
-    EXPECT_EQ(pngRecord().pixels, nullptr);
+    EXPECT_EQ(pngOut.pixels, nullptr);
     return d.error;
 }
 
@@ -334,9 +337,9 @@ TEST(PngHeader, ErrorCodes) {
 
 TEST(PngHeader, UnreadableFilesAreCode4) {
     Decoded d;
-    d.take(decodePng(L"png_test_does_not_exist.png", PngOptions{}, d.counters));
+    d.take(decodePng(L"png_test_does_not_exist.png", PngOptions{}, pngOut, d.counters));
     EXPECT_EQ(d.image, nullptr);
-    EXPECT_EQ(pngRecord().errorCode, 4);
+    EXPECT_EQ(pngOut.errorCode, 4);
     Decoded e;
     decodeBytes("", e, "empty");
     EXPECT_EQ(e.image, nullptr);

@@ -231,26 +231,28 @@ TEST(CacheData, LookupIsExactAndHonoursLastWriteTime) {
     ASSERT_TRUE(openFolderCache(location, folder, table, larger, smaller));
     EXPECT_EQ(table.count(), 3u);
 
+    ImageDecoder decoder;
+    LoadInfo loaded;
     auto take = [&](const wchar_t* name) {
-        const bool ok = takeFromCache(table, name, joinPath(folder, name), 148, 111);
+        const bool ok = takeFromCache(table, name, joinPath(folder, name), 148, 111, decoder, loaded);
         if (ok) {
-            pageFree(g_loadInfo.current->pixels);
-            g_loadInfo.current->pixels = nullptr;
+            pageFree(loaded.current->pixels);
+            loaded.current->pixels = nullptr;
         }
         return ok;
     };
-    ASSERT_TRUE(takeFromCache(table, L"b.bmp", joinPath(folder, L"b.bmp"), 148, 111));
-    EXPECT_EQ(g_loadInfo.width, 60);
-    EXPECT_EQ(g_loadInfo.height, 100);
-    EXPECT_EQ(std::memcmp(&g_loadInfo.facts, &items.items[1].facts, sizeof(FileFacts)), 0);
+    ASSERT_TRUE(takeFromCache(table, L"b.bmp", joinPath(folder, L"b.bmp"), 148, 111, decoder, loaded));
+    EXPECT_EQ(loaded.width, 60);
+    EXPECT_EQ(loaded.height, 100);
+    EXPECT_EQ(std::memcmp(&loaded.facts, &items.items[1].facts, sizeof(FileFacts)), 0);
     // The pixels are the stored ones, give or take the JPEG rounding.
     long error = 0;
-    const uint8_t* got = g_loadInfo.current->pixels;
+    const uint8_t* got = loaded.current->pixels;
     const uint8_t* want = items.items[1].pixels;
     for (size_t k = 0; k < rowStride24(60) * 100; ++k) error += std::abs(int(got[k]) - int(want[k]));
     EXPECT_LT(double(error) / (rowStride24(60) * 100), 4.0);
-    pageFree(g_loadInfo.current->pixels);
-    g_loadInfo.current->pixels = nullptr;
+    pageFree(loaded.current->pixels);
+    loaded.current->pixels = nullptr;
 
     EXPECT_TRUE(take(L"a.bmp"));
     EXPECT_FALSE(take(L"A.bmp"));      // letter case differs (the file is found on Windows)

@@ -7,6 +7,10 @@
 
 #include "image/tiff_decoder.h"
 
+// The record the decodes in this file fill.
+static DecodedImage tiffOut;
+
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -92,9 +96,9 @@ struct Decoded {
     DecodeCounters counters;
     explicit Decoded(const Bytes& file) {
         Bytes exact(file);  // exact size: the sanitizer build sees any read past the end
-        DecodedImage* image = decodeTiffMemory(exact.data(), exact.size(), counters);
+        DecodedImage* image = decodeTiffMemory(exact.data(), exact.size(), tiffOut, counters);
         ok = image != nullptr;
-        error = ok ? 0 : tiffRecord().errorCode;
+        error = ok ? 0 : tiffOut.errorCode;
         if (ok) record = *image;
     }
     ~Decoded() { pageFree(ok ? record.pixels : nullptr); }
@@ -200,7 +204,7 @@ TEST(TiffRefusals, UnusualKindsGiveTwoAndMalformedDirectoriesSix) {
     bad[4] = 0xFF;  // directory far beyond the file
     EXPECT_EQ(Decoded(bad).error, 6);
     EXPECT_EQ(Decoded(Bytes(file.begin(), file.end() - 10)).error, 6);  // entries cut short
-    EXPECT_EQ(tiffRecord().pixels, nullptr);
+    EXPECT_EQ(tiffOut.pixels, nullptr);
 }
 
 TEST(TiffResolution, InchAndCentimetreUnitsAndTheirGuards) {

@@ -177,13 +177,15 @@ int thumbnailsInCache(const std::wstring& home) {
     bool larger = false, smaller = false;
     if (!openFolderCache(location, imageFolder(), table, larger, smaller)) return 0;
     int taken = 0;
+    ImageDecoder decoder;
+    LoadInfo loaded;
     for (int i = 0; i < kImages; ++i) {
         wchar_t name[32];
         wsprintfW(name, L"img%05d.jpg", i);
-        if (takeFromCache(table, name, imageFolder() + L"\\" + name, 148, 111)) {
+        if (takeFromCache(table, name, imageFolder() + L"\\" + name, 148, 111, decoder, loaded)) {
             ++taken;
-            pageFree(g_loadInfo.current->pixels);
-            g_loadInfo.current->pixels = nullptr;
+            pageFree(loaded.current->pixels);
+            loaded.current->pixels = nullptr;
         }
     }
     return taken;

@@ -139,11 +139,15 @@ protected:
     }
     void TearDown() override {
         g_settings.pluginFolder[0] = 0;
-        if (g_loadInfo.current) {
-            pageFree(g_loadInfo.current->pixels);
-            g_loadInfo.current->pixels = nullptr;
+        if (loaded_.current) {
+            pageFree(loaded_.current->pixels);
+            loaded_.current->pixels = nullptr;
         }
     }
+
+    static bool load(const wchar_t* path) { return loadImage(decoder_, path, 0, 0, g_settings.pluginFolder, loaded_); }
+    static inline ImageDecoder decoder_;
+    static inline LoadInfo loaded_;
 
     static std::string calls() {
         std::string text;
@@ -159,15 +163,13 @@ protected:
 
     // Loads through the dispatch and compares every pixel of the 24-bit result.
     static void expectDecodes(const std::wstring& path, const TestPicture& p, int sourceDepth) {
-        bool flag = false;
-        ASSERT_TRUE(loadImage(path.c_str(), 0, 0, &flag)) << calls();
-        EXPECT_TRUE(flag);
-        const DecodedImage& image = *g_loadInfo.current;
-        EXPECT_EQ(g_loadInfo.facts.format, 0);
-        EXPECT_EQ(g_loadInfo.facts.sourceDepth, sourceDepth);
-        EXPECT_EQ(g_loadInfo.facts.fileWidth, p.width);
-        EXPECT_EQ(g_loadInfo.facts.fileHeight, p.height);
-        EXPECT_EQ(g_loadInfo.facts.fileSize, uint32_t(p.bytes.size()));
+        ASSERT_TRUE(load(path.c_str())) << calls();
+        const DecodedImage& image = *loaded_.current;
+        EXPECT_EQ(loaded_.facts.format, 0);
+        EXPECT_EQ(loaded_.facts.sourceDepth, sourceDepth);
+        EXPECT_EQ(loaded_.facts.fileWidth, p.width);
+        EXPECT_EQ(loaded_.facts.fileHeight, p.height);
+        EXPECT_EQ(loaded_.facts.fileSize, uint32_t(p.bytes.size()));
         ASSERT_EQ(image.header.biBitCount, 24);
         const size_t stride = (size_t(p.width) * 3 + 3) & ~size_t(3);
         int wrong = 0;
@@ -228,7 +230,7 @@ TEST_F(PluginHost, PaletteAndTrueColourImagesComeOutAtTwentyFourBits) {
     // A version 4 header: the colour table follows its 108 bytes.
     const TestPicture v4 = makePicture(kMain, 13, 5, 4, 8, 77);
     expectDecodes(save(L"v4header.tpi", v4.bytes), v4, 4);
-    EXPECT_EQ(g_loadInfo.current->header.biSize, 40u);
+    EXPECT_EQ(loaded_.current->header.biSize, 40u);
     // The second import filter gets the files the first one rejects.
     const TestPicture second = makePicture(kSecond, 5, 3, 24, 0, 99);
     expectDecodes(save(L"second.pic", second.bytes), second, 24);
@@ -245,15 +247,13 @@ TEST_F(PluginHost, FileWithAHeaderIsDecodedAtOffset128) {
 }
 
 TEST_F(PluginHost, RefusedBitmapsAndRefusingPlugins) {
-    bool flag = false;
     const std::wstring deep = save(L"deep.tpi", makePicture(kMain, 4, 4, 32, 0, 1).bytes);
     const std::wstring compressed = save(L"rle.tpi", makePicture(kMain, 4, 4, 8, 1, 2).bytes);
     const std::wstring topDown = save(L"topdown.tpi", makePicture(kMain, 4, 4, 24, 4, 3).bytes);
     const std::wstring nobody = save(L"nobody.tpi", "no plug-in knows this");
     for (const std::wstring* path : {&deep, &compressed, &topDown, &nobody}) {
-        EXPECT_FALSE(loadImage(path->c_str(), 0, 0, &flag));
+        EXPECT_FALSE(load(path->c_str()));
     }
-    EXPECT_FALSE(flag);
     EXPECT_EQ(calls().find("tpicam"), std::string::npos);
 
     // No usable plug-in folder: not one plug-in is loaded.
@@ -261,9 +261,9 @@ TEST_F(PluginHost, RefusedBitmapsAndRefusingPlugins) {
     const std::wstring good = save(L"good.tpi", p.bytes);
     DeleteFileW(log_.c_str());
     g_settings.pluginFolder[0] = 0;
-    EXPECT_FALSE(loadImage(good.c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(good.c_str()));
     wcscpy(g_settings.pluginFolder, (folder_ + L"\\missing").c_str());
-    EXPECT_FALSE(loadImage(good.c_str(), 0, 0, &flag));
+    EXPECT_FALSE(load(good.c_str()));
     EXPECT_EQ(calls(), "");
     wcscpy(g_settings.pluginFolder, folder_.c_str());
     expectDecodes(good, p, 24);
@@ -277,7 +277,7 @@ TEST_F(PluginHost, ShortBitsLeaveTheRestOfAFullSizeBufferBlack) {
         std::fill_n(p.rgb.begin() + size_t(y) * p.width, p.width, 0u);
     expectDecodes(path, p, 24);
     // The whole image is readable: every byte up to stride x height lies in committed memory.
-    const uint8_t* pixels = g_loadInfo.current->pixels;
+    const uint8_t* pixels = loaded_.current->pixels;
     const size_t size = size_t(904) * 200;
     MEMORY_BASIC_INFORMATION info;
     size_t at = 0;

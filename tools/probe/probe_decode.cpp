@@ -6,21 +6,11 @@
 #include <string>
 
 #include "image/bmp_codec.h"
+#include "base/settings.h"
 #include "image/decoded_image.h"
 #include "tools/probe/probe.h"
 
 namespace {
-
-int32_t decoderError(ImageFormat format) {
-    switch (format) {
-        case FormatBmp: return bmpRecord().errorCode;
-        case FormatPng: return pngRecord().errorCode;
-        case FormatJpeg: return jpegRecord().errorCode;
-        case FormatTiff: return tiffRecord().errorCode;
-        case FormatGif: return gifRecord().errorCode;
-        default: return 0;
-    }
-}
 
 bool parseSize(const std::string& text, int32_t& w, int32_t& h) {
     unsigned long a = 0, b = 0;
@@ -50,9 +40,11 @@ int runDecode(const probe::Args& args) {
     if (probe::optionValue(args, "--plugins", value)) probe::copyPluginFolderSetting(probe::toPath(value));
     const std::wstring path = probe::toPath(files[0]);
     const ImageFormat sniffed = sniffImageFormat(path.c_str());
-    bool cacheNeedsRewrite = false;
-    const bool ok = loadImage(path.c_str(), targetW, targetH, &cacheNeedsRewrite);
-    const LoadInfo& info = g_loadInfo;
+    ImageDecoder decoder;
+    LoadInfo info;
+    const bool ok = loadImage(decoder, path.c_str(), targetW, targetH, g_settings.pluginFolder, info);
+    // The dispatch's rule: whatever it decodes must reach the folder's cache.
+    const bool cacheNeedsRewrite = ok;
     const FileFacts& facts = info.facts;
 
     char line[512];
@@ -61,7 +53,7 @@ int runDecode(const probe::Args& args) {
                   "\"lastWriteTime\":%" PRIu64 ",\"fileWidth\":%d,\"fileHeight\":%d,\"fileSize\":%" PRIu32
                   ",\"format\":%d,\"sourceDepth\":%d,\"commentCount\":%d,\"metaCount\":%d,\"interlaced\":%d,"
                   "\"width\":%d,\"height\":%d",
-                  ok ? "true" : "false", int(sniffed), int(decoderError(sniffed)), unsigned(cacheNeedsRewrite),
+                  ok ? "true" : "false", int(sniffed), int(sniffed != FormatUnknown && sniffed != FormatEmpty ? decoder.record.errorCode : 0), unsigned(cacheNeedsRewrite),
                   ok ? facts.lastWriteTime.value() : uint64_t(0), ok ? facts.fileWidth : 0, ok ? facts.fileHeight : 0,
                   ok ? facts.fileSize : 0, ok ? facts.format : 0, ok ? facts.sourceDepth : 0, facts.commentCount,
                   facts.metaCount, facts.interlaced, ok ? info.width : 0, ok ? info.height : 0);
