@@ -13,16 +13,18 @@ bool registerProgramWindowClasses(HINSTANCE instance);
 
 // WM_CLOSE of the main window: runs the whole shutdown sequence. Returns true when the caller
 // should now let DefWindowProcW destroy the window; false when a shutdown is already under way
-// (a close message that arrived while it waits), which the caller then swallows.
+// (a close message that arrived while it waits), which the caller then swallows, and when a
+// pane thread was left behind (its windows cannot be destroyed from here: the quit message is
+// posted instead and the process ends without destroying them).
 bool shutdownApplication(HWND mainWindow);
 
 // ---------------------------------------------------------------- shutdown pieces (tests use them)
-// Posts 206 to a pane window, waits up to waitMs for its thread (answering what is sent to
-// this thread meanwhile), and when it still runs removes that pane's mouse hook and
-// terminates it; closes the handle. Returns true when the thread had to be terminated.
-bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs);
-// How many threads the process had to terminate so far (tests check it stays 0).
-int terminatedThreadCount();
+// Posts 206 to a pane window and waits up to waitMs for its thread (answering what is sent to
+// this thread meanwhile); closes the handle. Returns true when the thread ended by itself; one
+// that did not is left running, never terminated, and counted.
+bool stopPaneThread(HWND paneWindow, HANDLE thread, DWORD waitMs);
+// How many threads the shutdown left behind so far (stuck in a call that never returns).
+int abandonedThreadCount();
 // How long the last shutdown sequence took, from the close message to the saved settings.
 DWORD shutdownSequenceMs();
 // Sends the close message to every window of the companion viewer's two classes until none
@@ -35,3 +37,6 @@ int runMessageLoop();
 
 // The whole program (wWinMain calls it).
 int runApplication(HINSTANCE instance, int showCommand);
+// After runApplication: when the shutdown left a thread behind, ends the process at once with
+// exitCode (the settings are saved by then); otherwise returns and the caller returns normally.
+void leaveProcess(int exitCode);

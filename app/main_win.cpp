@@ -4,5 +4,7 @@
 #include "app/app_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
-    return runApplication(instance, showCommand);
+    const int code = runApplication(instance, showCommand);
+    leaveProcess(code);
+    return code;
 }

@@ -27,6 +27,7 @@
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/pane.h"
 #include "thumbs/pane_access.h"
+#include "thumbs/pane_settings.h"
 #include "tree/tree_access.h"
 
 namespace {
@@ -35,7 +36,7 @@ constexpr wchar_t kMainClass[] = L"Pravel_main_class";
 constexpr DWORD kPaneStopWaitMs = 1000;
 
 bool g_shutdownStarted = false;
-std::atomic<int> g_threadsTerminated{0};
+std::atomic<int> g_threadsAbandoned{0};
 std::atomic<DWORD> g_shutdownSequenceMs{0};
 
 int platformLevelOfSystem() {
@@ -88,6 +89,7 @@ void handOverToFirstInstance(HWND first, const wchar_t* path) {
 bool initialiseFirstInstance(int showCommand) {
     readSystemMetrics();
     loadSettings();
+    publishPaneSettings(g_settings);
     loadAccelerators(settingsFilePath());
     registerProgramWindowClasses(g_instance);
 
@@ -125,8 +127,8 @@ bool initialiseFirstInstance(int showCommand) {
 
 // The stop is posted, not sent: a pane in the middle of a file or of its cache write would
 // hold a send until it next looks at its queue, and the main thread must not wait in a send
-// it cannot bound. The pane sees the request itself (requestPaneStop) between two files or
-// records, and the posted 206 in its idle loop.
+// it cannot bound. The pane sees the request itself (requestPaneStop) wherever it waits, and
+// the posted 206 in its idle loop.
 void postStop(HWND paneWindow) {
     if (paneWindow && IsWindow(paneWindow)) PostMessageW(paneWindow, WM_APP, CodeEndThread, 0);
 }
@@ -147,22 +149,27 @@ bool waitAnswering(HANDLE thread, DWORD waitMs) {
     }
 }
 
-bool waitOrTerminate(HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
-    if (!thread) return false;
-    bool terminated = false;
-    if (!waitAnswering(thread, waitMs)) {
-        // Only a thread that truly does not answer ends so.
-        ++g_threadsTerminated;
-        if (mouseHook && *mouseHook) {
-            UnhookWindowsHookEx(*mouseHook);
-            *mouseHook = nullptr;
-        }
-        TerminateThread(thread, 0);
-        WaitForSingleObject(thread, 5000);  // termination is asynchronous; its items are freed next
-        terminated = true;
-    }
+// A pane thread ends by itself: it looks at its stop request at least every 20 ms in every
+// state. One that has not ended when the wait is over is stuck in a call that never returns
+// (a plug-in's) and is left where it is, never killed: a thread killed inside a heap call or
+// while holding a lock could hang the rest of the shutdown. What it may still use (its items,
+// the image lock, the private heap) is then left alone, and the process ends after the
+// settings are saved (leaveProcess).
+bool waitForThread(HANDLE thread, DWORD waitMs) {
+    if (!thread) return true;
+    const bool ended = waitAnswering(thread, waitMs);
+    if (!ended) ++g_threadsAbandoned;
     CloseHandle(thread);
-    return terminated;
+    return ended;
+}
+
+void optimiseCacheIndexUnlessInUse(bool panesEnded) {
+    if (panesEnded) {
+        optimiseCacheIndex(CacheLocation{cacheFolderPath()});
+    } else if (tryLockImages()) {  // a pane left behind may hold it in the middle of a load
+        optimiseCacheIndex(CacheLocation{cacheFolderPath()});
+        unlockImages();
+    }
 }
 
 }  // namespace
@@ -184,12 +191,12 @@ int runMessageLoop() {
     }
 }
 
-bool stopPaneThread(HWND paneWindow, HANDLE thread, HHOOK* mouseHook, DWORD waitMs) {
+bool stopPaneThread(HWND paneWindow, HANDLE thread, DWORD waitMs) {
     postStop(paneWindow);
-    return waitOrTerminate(thread, mouseHook, waitMs);
+    return waitForThread(thread, waitMs);
 }
 
-int terminatedThreadCount() { return g_threadsTerminated.load(); }
+int abandonedThreadCount() { return g_threadsAbandoned.load(); }
 
 DWORD shutdownSequenceMs() { return g_shutdownSequenceMs.load(); }
 
@@ -228,15 +235,18 @@ bool shutdownApplication(HWND mainWindow) {
         requestPaneStop(i);
         postStop(g_paneWindows[i] ? g_paneWindows[i] : paneOuterWindow(i));
     }
+    // Both panes stop at the same time, so one wait covers both.
+    const DWORD stopSent = GetTickCount();
+    bool ended[2] = {true, true};
     for (int i = 0; i < 2; ++i) {
-        // The hook handle is read only once the wait is over: the thread has ended, or it
-        // is about to be terminated and writes nothing more.
-        waitOrTerminate(g_paneThreads[i], &g_panes[i].mouseHook, kPaneStopWaitMs);
+        const DWORD spent = GetTickCount() - stopSent;
+        ended[i] = waitForThread(g_paneThreads[i], spent >= kPaneStopWaitMs ? 0 : kPaneStopWaitMs - spent);
         g_paneThreads[i] = nullptr;
         g_paneWindows[i] = nullptr;
     }
+    const bool panesEnded = ended[0] && ended[1];
 
-    deleteImageLock();
+    if (panesEnded) deleteImageLock();
     if (g_settings.subClose) closeViewerWindows();
     if (g_scalingDC) DeleteDC(g_scalingDC);
     g_scalingDC = nullptr;
@@ -244,9 +254,9 @@ bool shutdownApplication(HWND mainWindow) {
     saveAccelerators(settingsFilePath());  // destroys the live table
     freeFrameResources();
 
-    freePaneItems(g_panes[0]);
-    freePaneItems(g_panes[1]);
-    if (g_settings.cacheOptimise) optimiseCacheIndex(CacheLocation{cacheFolderPath()});
+    for (int i = 0; i < 2; ++i)
+        if (ended[i]) freePaneItems(g_panes[i]);
+    if (g_settings.cacheOptimise) optimiseCacheIndexUnlessInUse(panesEnded);
 
     MainPlacement placement;
     WINDOWPLACEMENT wp = {};
@@ -259,6 +269,13 @@ bool shutdownApplication(HWND mainWindow) {
     }
     saveSettings(placement);
     g_shutdownSequenceMs.store(GetTickCount() - started);
+    if (!panesEnded) {
+        // The windows of a pane left behind belong to its thread: destroying the main window
+        // would wait for that thread to answer their destruction. The main loop ends here
+        // instead, and the windows go with the process (leaveProcess).
+        PostQuitMessage(0);
+        return false;
+    }
     return true;
 }
 
@@ -289,6 +306,11 @@ int runApplication(HINSTANCE instance, int showCommand) {
     uninitHtmlHelp();
     if (g_uiFont) DeleteObject(g_uiFont);
     g_uiFont = nullptr;
-    destroyPrivateHeap();
+    if (abandonedThreadCount() == 0) destroyPrivateHeap();  // a thread left behind may still use it
     return exitCode;
+}
+
+void leaveProcess(int exitCode) {
+    // With a thread left behind, the runtime's exit would run the static destructors under it.
+    if (abandonedThreadCount() > 0) ExitProcess(UINT(exitCode));
 }

@@ -32,6 +32,11 @@ void unlockImages() {
     if (g_ready) LeaveCriticalSection(&g_section);
 }
 
+bool tryLockImages() {
+    if (!g_ready) initImageLock();
+    return TryEnterCriticalSection(&g_section) != FALSE;
+}
+
 #else
 #include <mutex>
 
@@ -43,4 +48,5 @@ void initImageLock() {}
 void deleteImageLock() {}
 void lockImages() { g_mutex.lock(); }
 void unlockImages() { g_mutex.unlock(); }
+bool tryLockImages() { return g_mutex.try_lock(); }
 #endif

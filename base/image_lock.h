@@ -13,6 +13,10 @@ void initImageLock();    // start-up, before the pane threads start
 void deleteImageLock();  // shutdown, after the pane threads ended
 void lockImages();
 void unlockImages();
+// Takes the lock only when no other thread holds it; true when taken (then unlockImages).
+// A pane thread waits for the lock in a loop of tries and pumps, so that its queue and its
+// stop request never wait for another thread's whole hold.
+bool tryLockImages();
 
 class ImageLockGuard {
 public:

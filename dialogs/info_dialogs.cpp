@@ -240,7 +240,10 @@ bool saveCommentNow(HWND dialog, CommentWork& work) {
             size = data.nFileSizeHigh ? 0xFFFFFFFFu : data.nFileSizeLow;
             written = FileTime{data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime};
         }
-        paneItemRewritten(work.file.pane, work.file.index, work.file.item.name, outcome.count, metaDelta, size, written);
+        // A pane that did not take the new facts in time shows them after listing the folder again.
+        if (!paneItemRewritten(work.file.pane, work.file.index, work.file.item.name, outcome.count, metaDelta, size,
+                               written))
+            paneRefresh(work.file.pane, false);
         work.saved = true;
     }
     return true;

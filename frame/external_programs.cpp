@@ -53,8 +53,10 @@ bool viewerPresent() { return isFile(g_settings.viewerPath); }
 
 void startViewer(int pane, const wchar_t* viewerSwitch) {
     if (!viewerPresent()) return;
+    // An unanswered question (already told to the user) starts nothing: never the viewer
+    // without its files.
     PaneSelection selection;
-    queryPaneSelection(pane, selection);
+    if (!queryPaneSelection(pane, selection)) return;
     startOrTell(g_settings.viewerPath, viewerParameters(viewerSwitch, selection, g_settings.pluginFolder));
 }
 
@@ -85,7 +87,7 @@ void runTool(int pane, int toolIndex) {
     const wchar_t* program = g_settings.toolPaths[toolIndex];
     if (!program[0]) return;  // no tool registered there
     PaneSelection selection;
-    queryPaneSelection(pane, selection);
+    if (!queryPaneSelection(pane, selection)) return;  // as the viewer above
     startOrTell(program, selectionQuotedList(selection));
 }
 

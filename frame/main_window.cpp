@@ -26,6 +26,7 @@
 #include "frame/tree_pane_frame.h"
 #include "frame/wallpaper.h"
 #include "thumbs/pane_access.h"
+#include "thumbs/pane_settings.h"
 #include "tree/tree_access.h"
 
 
@@ -388,6 +389,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         // While the shutdown waits for the panes it still answers their sends, shortcuts too.
         if (!g_closing) onFrameCommand(LOWORD(wParam), HIWORD(wParam));
+        // A command may have changed settings the panes draw with (view flags, split, sizes).
+        publishPaneSettings(g_settings);
         return 0;
     case WM_NOTIFY: {
         LRESULT result = 0;

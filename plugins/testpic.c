@@ -9,7 +9,8 @@
  * colour count (2), colour table (4 bytes each: blue, green, red, 0), then the rows as a
  * bottom-up Windows bitmap stores them (padded to 4 bytes). Flags: 1 report the bitmap as
  * compressed, 2 hand over only half of the bits, 4 report a negative (top-down) height,
- * 8 use a 108-byte (version 4) header, the colour table after it.
+ * 8 use a 108-byte (version 4) header, the colour table after it, 16 sleep 10 s in GetPicture
+ * before decoding (a call that outlasts any wait of the host).
  * Every call is appended to the file named by PRAVEL_TPIC_LOG when that is set. */
 #include "spi.h"
 
@@ -93,6 +94,7 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
         spiFree(input);
         return SPI_UNKNOWN_FORMAT;
     }
+    if (input[9] & 16) Sleep(10000);
     if (progress && progress(0, 1, data)) {
         spiFree(input);
         return SPI_ABORTED;

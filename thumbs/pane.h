@@ -10,6 +10,7 @@
 #include "base/settings.h"
 #include "thumbs/folder_loader.h"
 #include "thumbs/pane_geometry.h"
+#include "thumbs/pane_settings.h"
 #include "thumbs/thumbnail_item.h"
 
 struct ThumbnailPane {
@@ -101,9 +102,10 @@ DWORD WINAPI paneThread2(LPVOID);
 // Releases a pane's item array and every item's pixels (shutdown, after its thread ended).
 void freePaneItems(ThumbnailPane& pane);
 
-// Shutdown: asks pane `index` to end. The pane sees it between two files of a load and
-// between two records of a cache write as well as in its idle loop (code 206 is posted
-// after this); a pane never needs the main thread to end.
+// Shutdown: asks pane `index` to end. The pane sees it wherever its load waits (between two
+// files, for a decoding thread, for the image lock) and between two records of a cache write
+// as well as in its idle loop (code 206 is posted after this); a pane never needs the main
+// thread to end.
 void requestPaneStop(int index);
 // The pane's outer window while its thread runs, from its published snapshot (also before the
 // main window heard of it; pane_access_win.cpp).
@@ -114,8 +116,10 @@ HWND paneOuterWindow(int index);
 // windows) for the main thread; called after every change of them.
 void publishPane(const ThumbnailPane& pane);
 // Synchronous questions sent to the outer window: message kPaneQueryMessage, wParam the
-// kind, lParam the caller's record. The pane answers from its idle loop, from the pump of a
-// load and between the records of a cache write.
+// kind, lParam the asker's question block (pane_access_win.cpp), which the pane answers into
+// and then releases, whether or not the asker still waits. The pane answers from its idle
+// loop, from the pump of a load, while it waits for the image lock and between the records of
+// a cache write.
 constexpr unsigned kPaneQueryMessage = 0x8000 + 0x40;  // WM_APP + 0x40
 enum PaneQueryKind : unsigned { PaneQuerySelection = 1, PaneQueryRename = 2, PaneQueryAddCounts = 3 };
 // Returns 1 (the value the outer window answers) when the query was carried out.

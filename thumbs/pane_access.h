@@ -38,7 +38,10 @@ struct PaneSelection {
     std::wstring firstItemName;         // the item at index 0, selected or not ("" when none)
     std::vector<PaneItemCopy> selected; // every selected item, in list order
 };
-// False (and a cleared record) when the pane is not known or does not answer.
+// False (and a cleared record) when the pane is not known or does not answer. A pane that
+// does not answer within the query wait (5 s) is reported to the user (message 8, shown by the
+// main window after the calling command), and the caller then acts as if nothing were selected:
+// a command never runs on part of a selection.
 bool queryPaneSelection(int pane, PaneSelection& out);
 
 // A copy of the pane's folder ("" for none).
@@ -55,7 +58,8 @@ void paneRefresh(int pane, bool reset);
 // Removes the selected items (203), after a delete.
 void paneRemoveSelected(int pane);
 // Every item named `oldName` takes `newName` and is repainted; waits for the pane.
-// False when the pane did not answer.
+// False when the pane did not answer in time (the caller then lists the folder again); a pane
+// that still comes to the question renames the items, as long as it shows the same folder.
 bool paneRenameItems(int pane, const wchar_t* oldName, const wchar_t* newName);
 // Repaints one item (after its file changed, e.g. a comment was saved).
 void paneRepaintItem(int pane, int index);
@@ -63,6 +67,12 @@ void paneRepaintItem(int pane, int index);
 void paneRepaint(int pane);
 // After a comment was written into an item's file: adds the changes to the item's comment
 // and text counts (never below 0) and takes the file's new size and date, when the item at
-// `index` is still the file `name`; the cell is repainted.
-void paneItemRewritten(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta, uint32_t fileSize,
+// `index` is still the file `name` of the same folder; the cell is repainted. False when the
+// pane did not answer in time, as for a rename.
+bool paneItemRewritten(int pane, int index, const wchar_t* name, int commentDelta, int metaDelta, uint32_t fileSize,
                        const FileTime& lastWriteTime);
+
+// The longest wait for a pane's answer (5000 ms; tests shorten it).
+void setPaneQueryWait(DWORD milliseconds);
+// Question blocks not yet freed: asked and still waiting, or given up on and not yet answered.
+int paneQueriesAlive();

@@ -4,9 +4,11 @@
 // outer window and answered on the pane's own thread.
 #include "thumbs/pane_access.h"
 
+#include <atomic>
 #include <cwchar>
 #include <new>
 
+#include "base/messages.h"
 #include "base/platform_threads.h"
 #include "base/thread_messages.h"
 #include "base/win_state.h"
@@ -14,7 +16,7 @@
 
 namespace {
 
-constexpr DWORD kQueryWaitMs = 5000;
+std::atomic<DWORD> g_queryWaitMs{5000};
 
 bool validPane(int index) { return index == 0 || index == 1; }
 
@@ -52,18 +54,67 @@ HWND paneOuterWindow(int index) { return validPane(index) ? published().get(inde
 
 namespace {
 
+// Main thread only. What the pane is asked to do next (load, repaint) follows the settings
+// as they are now, so the pane's copy of them is brought up to date first.
 void post(int index, unsigned code, LPARAM arg) {
+    publishPaneSettings(g_settings);
     if (HWND window = paneOuterWindow(index)) PostMessageW(window, kCrossThreadMessage, code, arg);
 }
 
-bool ask(int index, PaneQueryKind kind, void* record) {
+// Everything a question to a pane carries, and the room for its answer. The asker and the
+// pane each hold a reference and whoever lets go last frees the block: a pane that answers
+// after the asker stopped waiting writes into live storage, never into a finished frame. The
+// question's texts are copies for the same reason.
+struct PaneQuery {
+    std::atomic<int> references{2};
+    std::atomic<bool> answered{false};
+    std::wstring folder;  // the folder the pane showed when asked (rename, counts)
+    std::wstring oldName, newName;
+    int item = -1;
+    int commentDelta = 0, metaDelta = 0;
+    uint32_t fileSize = 0;      // the rewritten file's new facts (counts)
+    FileTime lastWriteTime{};
+    PaneSelection selection;  // the answer to PaneQuerySelection
+};
+
+std::atomic<int> g_queriesAlive{0};
+
+PaneQuery* newQuery() {
+    auto* query = new (std::nothrow) PaneQuery;
+    if (query) ++g_queriesAlive;
+    return query;
+}
+
+void release(PaneQuery* query) {
+    if (query->references.fetch_sub(1) != 1) return;
+    delete query;
+    --g_queriesAlive;
+}
+
+enum class Asked { Answered, NoPane, NoAnswer };
+
+// Sends the question and waits at most the query wait. The block outlives the wait: a message
+// that timed out is still delivered, and the pane drops its reference when it has answered.
+// Only a question with no window to go to gives the pane's reference back here; one that is
+// dropped unread (still queued when the wait ended, or lost with an ending thread) leaves its
+// block behind, which is memory, never a fault.
+Asked ask(int index, unsigned kind, PaneQuery* query) {
     HWND window = paneOuterWindow(index);
-    if (!window) return false;
+    if (!window) {
+        release(query);  // never sent
+        release(query);
+        return Asked::NoPane;
+    }
     DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutW(window, kPaneQueryMessage, kind, reinterpret_cast<LPARAM>(record),
-                             SMTO_NORMAL | SMTO_ABORTIFHUNG, kQueryWaitMs, &answer))
-        return false;
-    return answer == 1;
+    const bool returned = SendMessageTimeoutW(window, kPaneQueryMessage, kind, reinterpret_cast<LPARAM>(query),
+                                              SMTO_NORMAL, g_queryWaitMs.load(), &answer) != 0;
+    return returned && answer == 1 && query->answered.load() ? Asked::Answered : Asked::NoAnswer;
+}
+
+// A question that went unanswered is told to the user: the command that asked does nothing.
+// The box is the main window's (code 150), after the command that asked has returned.
+void reportUnanswered() {
+    if (g_mainWindow) PostMessageW(g_mainWindow, kCrossThreadMessage, CodeShowMessage, MsgRunFailed);
 }
 
 PaneItemCopy copyOf(const ThumbnailItem& item, int index) {
@@ -75,20 +126,6 @@ PaneItemCopy copyOf(const ThumbnailItem& item, int index) {
     copy.item.pixels = nullptr;
     return copy;
 }
-
-struct RenameRequest {
-    const wchar_t* oldName;
-    const wchar_t* newName;
-};
-
-struct CountsRequest {
-    int item;
-    const wchar_t* name;
-    int commentDelta;
-    int metaDelta;
-    uint32_t fileSize;
-    FileTime lastWriteTime;
-};
 
 }  // namespace
 
@@ -116,48 +153,59 @@ void publishPane(const ThumbnailPane& pane) {
     published().put(pane.index, p);
 }
 
-LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record) {
-    if (!record) return 0;
+namespace {
+
+bool showsFolder(const ThumbnailPane& pane, const std::wstring& folder) { return folder == pane.folder; }
+
+void answer(ThumbnailPane& pane, WPARAM kind, PaneQuery& query) {
     if (kind == PaneQuerySelection) {
-        PaneSelection& out = *reinterpret_cast<PaneSelection*>(record);
+        PaneSelection& out = query.selection;
         out = PaneSelection{};
         out.folder = pane.folder;
-        if (!pane.items) return 1;
+        if (!pane.items) return;
         out.hasItems = true;
         out.total = pane.itemCount;
         if (out.total > 0) out.firstItemName = pane.items[0].name;
         for (int i = 0; i < out.total && i < kMaxPaneItems; ++i)
             if (pane.items[i].isSelected()) out.selected.push_back(copyOf(pane.items[i], i));
-        return 1;
+        return;
     }
+    // A change that comes after the pane moved to another folder no longer names its files.
+    if (!pane.items || !showsFolder(pane, query.folder)) return;
     if (kind == PaneQueryRename) {
-        const RenameRequest& request = *reinterpret_cast<const RenameRequest*>(record);
-        if (!pane.items) return 1;
-        const size_t length = std::wcslen(request.newName);
         for (int i = 0; i < pane.itemCount && i < kMaxPaneItems; ++i) {
-            if (std::wcscmp(pane.items[i].name, request.oldName) == 0) {
-                std::wmemcpy(pane.items[i].name, request.newName, length + 1);
+            if (query.oldName == pane.items[i].name) {
+                std::wmemcpy(pane.items[i].name, query.newName.c_str(), query.newName.size() + 1);
                 repaintItem(pane, i);
             }
         }
-        return 1;
+        return;
     }
     if (kind == PaneQueryAddCounts) {
-        const CountsRequest& request = *reinterpret_cast<const CountsRequest*>(record);
-        const int i = request.item;
-        if (!pane.items || i < 0 || i >= pane.itemCount || i >= kMaxPaneItems) return 1;
+        const int i = query.item;
+        if (i < 0 || i >= pane.itemCount || i >= kMaxPaneItems) return;
         ThumbnailItem& target = pane.items[i];
-        if (std::wcscmp(target.name, request.name) != 0) return 1;
+        if (query.oldName != target.name) return;
         auto add = [](int32_t& count, int delta) { count = count + delta < 0 ? 0 : count + delta; };
-        add(target.facts.commentCount, request.commentDelta);
-        add(target.facts.metaCount, request.metaDelta);
-        target.facts.fileSize = request.fileSize;
-        target.facts.lastWriteTime = request.lastWriteTime;
+        add(target.facts.commentCount, query.commentDelta);
+        add(target.facts.metaCount, query.metaDelta);
+        target.facts.fileSize = query.fileSize;
+        target.facts.lastWriteTime = query.lastWriteTime;
         repaintItem(pane, i);
         publishPane(pane);
-        return 1;
     }
-    return 0;
+}
+
+}  // namespace
+
+LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record) {
+    auto* query = reinterpret_cast<PaneQuery*>(record);
+    if (!query) return 0;
+    const bool known = kind == PaneQuerySelection || kind == PaneQueryRename || kind == PaneQueryAddCounts;
+    if (known) answer(pane, kind, *query);
+    query->answered.store(known);
+    release(query);
+    return known ? 1 : 0;
 }
 
 bool postPaneFolder(HWND outerWindow, const wchar_t* folder) {
@@ -190,10 +238,13 @@ bool queryPaneSnapshot(int index, PaneSnapshot& out) {
 bool queryPaneSelection(int index, PaneSelection& out) {
     out = PaneSelection{};
     if (!validPane(index)) return false;
-    PaneSelection answer;
-    if (!ask(index, PaneQuerySelection, &answer)) return false;
-    out = std::move(answer);
-    return true;
+    PaneQuery* query = newQuery();
+    if (!query) return false;
+    const Asked asked = ask(index, PaneQuerySelection, query);
+    if (asked == Asked::Answered) out = std::move(query->selection);
+    if (asked == Asked::NoAnswer) reportUnanswered();
+    if (asked != Asked::NoPane) release(query);
+    return asked == Asked::Answered;
 }
 
 std::wstring paneFolder(int index) {
@@ -219,10 +270,26 @@ void paneRemoveSelected(int index) {
     if (validPane(index)) post(index, CodeRemoveSelected, 0);
 }
 
+namespace {
+
+// Rename and counts change the pane's items; the pane carries them out when it reaches the
+// question even after the asker stopped waiting, as long as it still shows the same folder.
+bool askChange(int index, unsigned kind, PaneQuery* query) {
+    query->folder = paneFolder(index);
+    const Asked asked = ask(index, kind, query);
+    if (asked != Asked::NoPane) release(query);
+    return asked == Asked::Answered;
+}
+
+}  // namespace
+
 bool paneRenameItems(int index, const wchar_t* oldName, const wchar_t* newName) {
     if (!validPane(index) || !oldName || !newName || std::wcslen(newName) >= 260) return false;
-    RenameRequest request{oldName, newName};
-    return ask(index, PaneQueryRename, &request);
+    PaneQuery* query = newQuery();
+    if (!query) return false;
+    query->oldName = oldName;
+    query->newName = newName;
+    return askChange(index, PaneQueryRename, query);
 }
 
 void paneRepaintItem(int index, int item) {
@@ -235,9 +302,20 @@ void paneRepaint(int index) {
     if (validPane(index)) post(index, CodeRepaint, 0);
 }
 
-void paneItemRewritten(int index, int item, const wchar_t* name, int commentDelta, int metaDelta, uint32_t fileSize,
+bool paneItemRewritten(int index, int item, const wchar_t* name, int commentDelta, int metaDelta, uint32_t fileSize,
                        const FileTime& lastWriteTime) {
-    if (!validPane(index) || !name) return;
-    CountsRequest request{item, name, commentDelta, metaDelta, fileSize, lastWriteTime};
-    ask(index, PaneQueryAddCounts, &request);
+    if (!validPane(index) || !name) return false;
+    PaneQuery* query = newQuery();
+    if (!query) return false;
+    query->item = item;
+    query->oldName = name;
+    query->commentDelta = commentDelta;
+    query->metaDelta = metaDelta;
+    query->fileSize = fileSize;
+    query->lastWriteTime = lastWriteTime;
+    return askChange(index, PaneQueryAddCounts, query);
 }
+
+void setPaneQueryWait(DWORD milliseconds) { g_queryWaitMs.store(milliseconds); }
+
+int paneQueriesAlive() { return g_queriesAlive.load(); }

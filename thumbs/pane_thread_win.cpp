@@ -41,7 +41,7 @@ ThumbnailPane* paneOfWindow(HWND window) {
     return tag == 1 || tag == 2 ? &g_panes[tag - 1] : nullptr;
 }
 void askOtherPaneToRepaint(const ThumbnailPane& pane) {
-    if (g_settings.thumbSplit != SplitMode::Both) return;
+    if (paneSettings().thumbSplit != SplitMode::Both) return;
     if (HWND other = paneOuterWindow(1 - pane.index)) PostMessageW(other, kCrossThreadMessage, CodeRepaint, 0);
 }
 
@@ -54,7 +54,7 @@ LPARAM screenPoint(HWND window, LPARAM lParam) {
 }
 
 void autoTreeTrigger(int x) {
-    if (!g_settings.autoTree) return;
+    if (!paneSettings().autoTree) return;
     if (g_treePaneShown.load())
         postMain(CodeShowTree, 0);
     else if (x <= 15)
@@ -479,6 +479,26 @@ LoadStop pumpWhileLoading(ThumbnailPane& pane) {
 
 namespace {
 
+constexpr DWORD kLockRetryMs = 10;
+
+// The image lock for the load, taken without ever leaving the pane's queue unattended: while
+// another thread holds it (the other pane's cache, a dialog's file), the pane tries again
+// every 10 ms and pumps in between as between two files. A stop seen meanwhile waits in
+// pendingStop for the load's next look; after it only questions are answered. Every holder
+// lets go within a bounded time, so the loop ends also at shutdown.
+void lockImagesPumping(ThumbnailPane& pane) {
+    while (!tryLockImages()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kLockRetryMs, QS_ALLINPUT);
+        if (pane.pendingStop == LoadStop::None && g_stopRequested[pane.index].load() == LoadStop::None) {
+            const LoadStop stop = pumpWhileLoading(pane);
+            if (stop != LoadStop::None && pane.pendingStop != LoadStop::EndThread) pane.pendingStop = stop;
+        } else {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+}
+
 // Marks the pane as inside its load for as long as the load runs, whichever way it ends.
 class LoadingScope {
 public:
@@ -506,19 +526,22 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     if (!pane.folder[0]) return LoadStop::None;
     LoadingScope scope(pane);
 
+    // One copy of the settings for the whole load: the main thread may publish another
+    // meanwhile, and the cells, the cache and the decodes must agree on one cell size.
+    const PaneSettings& published = paneSettings();
     FolderLoadSettings settings;
-    settings.cellWidth = g_settings.thumbWidth;
-    settings.cellHeight = g_settings.thumbHeight;
-    settings.useCache = g_settings.useCache != 0;
+    settings.cellWidth = published.thumbWidth;
+    settings.cellHeight = published.thumbHeight;
+    settings.useCache = published.useCache != 0;
     settings.cacheFolder = cacheFolderPath() ? cacheFolderPath() : L"";
     settings.filter = g_fileFilter.load();
-    settings.hiddenMask = static_cast<uint32_t>(g_settings.hiddenMask);
-    settings.pluginFolder = g_settings.pluginFolder;
+    settings.hiddenMask = static_cast<uint32_t>(published.hiddenMask);
+    settings.pluginFolder = published.pluginFolder;
     pane.filledCount = 0;
 
     bool allocationFailed = false;
     FolderLoadHooks hooks;
-    hooks.lock = lockImages;
+    hooks.lock = [&pane] { lockImagesPumping(pane); };
     hooks.unlock = unlockImages;
     hooks.listed = [&](size_t names) {
         g_paneBusy[pane.index].store(PaneLoading);
@@ -598,8 +621,11 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     };
 
     FolderLoadStats stats;
-    const LoadStop stopped = loadFolderThumbnails(pane.folder, settings, hooks, stats, &g_stopRequested[pane.index]);
-    if (stats.kept == 0) return LoadStop::None;  // nothing matched: the pane stays empty
+    LoadStop stopped = loadFolderThumbnails(pane.folder, settings, hooks, stats, &g_stopRequested[pane.index]);
+    // A stop that the pump took while the load waited for the image lock after its last look
+    // (before the cache write, say) is the load's result all the same: it was taken off the queue.
+    if (stopped == LoadStop::None) stopped = pane.pendingStop;
+    if (stats.kept == 0) return stopped;  // nothing matched: the pane stays empty
     if (stopped == LoadStop::None) {
         if (!allocationFailed) shrinkToFilled(pane);
         if (stats.cacheWriteAttempted && !stats.cacheWritten && !stats.cacheWriteGivenUp)
@@ -729,9 +755,9 @@ bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LP
         return true;
     case WM_MOUSEMOVE:
         if ((wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0 && g_mainWindowActive.load()) {
-            if (pane.index == 0 || g_settings.thumbSplit != SplitMode::Both)
+            if (pane.index == 0 || paneSettings().thumbSplit != SplitMode::Both)
                 autoTreeTrigger(GET_X_LPARAM(lParam));
-            else if (g_settings.autoTree && g_treePaneShown.load())
+            else if (paneSettings().autoTree && g_treePaneShown.load())
                 postMain(CodeShowTree, 0);
         }
         return true;
@@ -739,7 +765,7 @@ bool baseInput(ThumbnailPane& pane, HWND window, UINT message, WPARAM wParam, LP
         *result = DefWindowProcW(window, message, wParam, lParam);
         if (*result == HTBORDER && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_SHIFT) >= 0 &&
             g_mainWindowActive.load())
-            autoTreeTrigger(pane.index == 1 && g_settings.thumbSplit == SplitMode::Both ? 100 : GET_X_LPARAM(lParam));
+            autoTreeTrigger(pane.index == 1 && paneSettings().thumbSplit == SplitMode::Both ? 100 : GET_X_LPARAM(lParam));
         return true;
     }
     default: return false;

@@ -26,7 +26,7 @@ COLORREF backgroundColour(const ThumbnailPane& pane) {
     return g_activePane.load() == pane.index ? RGB(204, 204, 212) : RGB(156, 156, 164);
 }
 COLORREF selectedColour(const ThumbnailPane& pane) {
-    return g_activePane.load() == pane.index ? RGB(g_settings.focusRed, g_settings.focusGreen, g_settings.focusBlue)
+    return g_activePane.load() == pane.index ? RGB(paneSettings().focusRed, paneSettings().focusGreen, paneSettings().focusBlue)
                                              : RGB(204, 204, 212);
 }
 
@@ -40,7 +40,7 @@ void fill(HDC dc, int l, int t, int r, int b, COLORREF colour) {
 void paintCell(ThumbnailPane& pane, HWND window) {
     const PaintScope paint(window);
     const HDC dc = paint.dc();
-    const int cw = g_settings.thumbWidth, ch = g_settings.thumbHeight;
+    const int cw = paneSettings().thumbWidth, ch = paneSettings().thumbHeight;
     const COLORREF back = backgroundColour(pane);
     const int i = itemOfWindow(pane, window);
     const ThumbnailItem* item = i >= 0 ? &pane.items[i] : nullptr;
@@ -84,10 +84,10 @@ void paintText(ThumbnailPane& pane, HWND window) {
                       DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_WORD_ELLIPSIS | DT_NOPREFIX | DT_NOCLIP);
             ++line;
         };
-        if (g_settings.infoName) draw(item->name);
-        if (g_settings.infoSize) draw(sizeLine(*item));
-        if (g_settings.infoDepth) draw(depthLine(*item));
-        if (g_settings.infoDate) {
+        if (paneSettings().infoName) draw(item->name);
+        if (paneSettings().infoSize) draw(sizeLine(*item));
+        if (paneSettings().infoDepth) draw(depthLine(*item));
+        if (paneSettings().infoDate) {
             // The conversion keeps no shared state: no lock, so that a long cache write of
             // the other pane never holds up this one's painting.
             wchar_t date[64] = {};
@@ -193,7 +193,7 @@ HWND makeCell(ThumbnailPane& pane, int id, int x, int y) {
                                 g_instance, nullptr);
     if (!cell) return nullptr;
     CreateWindowExW(0, windowClassName(two ? ClassPaneText2 : ClassPaneText1), L"",
-                    WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, g_settings.thumbHeight, g_settings.thumbWidth,
+                    WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, paneSettings().thumbHeight, paneSettings().thumbWidth,
                     kTextAreaWindowHeight, cell, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance,
                     nullptr);
     return cell;
@@ -231,9 +231,9 @@ int itemOfWindow(const ThumbnailPane& pane, HWND window) {
 }
 
 void refreshPanePitch(ThumbnailPane& pane) {
-    pane.grid.pitchWidth = std::max(1, g_settings.thumbWidth + GetSystemMetrics(SM_CXEDGE));
+    pane.grid.pitchWidth = std::max(1, paneSettings().thumbWidth + GetSystemMetrics(SM_CXEDGE));
     pane.grid.pitchHeight =
-        std::max(1, g_settings.thumbHeight + g_settings.textAreaHeight + GetSystemMetrics(SM_CYEDGE));
+        std::max(1, paneSettings().thumbHeight + paneSettings().textAreaHeight + GetSystemMetrics(SM_CYEDGE));
 }
 
 bool createPaneWindows(ThumbnailPane& pane, HWND parent) {
@@ -295,8 +295,8 @@ void layoutCells(ThumbnailPane& pane, int position) {
     // Cells that leave the view become spares.
     for (int i = pane.cellFirst; i < pane.cellEnd && i < pane.itemCount; ++i)
         if (i < first || i >= end) releaseCell(pane, i);
-    const int cw = g_settings.thumbWidth;
-    const int ch = g_settings.thumbHeight;
+    const int cw = paneSettings().thumbWidth;
+    const int ch = paneSettings().thumbHeight;
     for (int i = first; i < end; ++i) {
         ThumbnailItem& item = pane.items[i];
         HWND cell = static_cast<HWND>(item.imageWindow);

@@ -38,47 +38,37 @@ TEST_F(PaneLarge, FiftyThousandAndOneImagesStayResponsiveWithAScreenOfCells) {
     sizeBase(6 * pitchW(), 4 * pitchH());
     const std::wstring folder = generatedFolder(L"large50001", 50001, 6, 4);
     g_settings.useCache = 0;  // every file is decoded: the slowest load
+    publishPaneSettings(g_settings);
 
-    constexpr size_t kProbes = 4000;
-    DelaySpy::handled.assign(kProbes, 0.0);
-    std::vector<double> sent(kProbes, 0.0);
-    DelaySpy::original = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(pane.baseWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DelaySpy::proc)));
+    DelayProbes probes(pane.baseWindow, 4000);
 
     postPaneFolder(pane.outerWindow, folder.c_str());
     const double start = nowMs();
     PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeLoadFolder, 1);
     const int marker = OuterMarker::seen;
     PostMessageW(pane.outerWindow, WM_APP + 1, 0, 0);
-    size_t probes = 0;
     int maxCells = 0;
     // While it loads: a pointer message every few milliseconds, and the cell windows counted.
     while (OuterMarker::seen == marker) {
         pump();
-        if (probes < kProbes && g_paneBusy[0].load() == PaneLoading) {
-            sent[probes] = nowMs();
-            PostMessageW(pane.baseWindow, WM_MOUSEMOVE, 0, LPARAM(probes));
-            ++probes;
-            if (probes % 8 == 0) SendMessageW(pane.baseWindow, WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 0), 0);
-        }
+        if (g_paneBusy[0].load() == PaneLoading && probes.send() && probes.sent() % 8 == 0)
+            SendMessageW(pane.baseWindow, WM_VSCROLL, MAKEWPARAM(SB_LINEDOWN, 0), 0);
         maxCells = std::max(maxCells, cellWindowCount());
         Sleep(20);
     }
     const double total = nowMs() - start;
     std::vector<double> delays;
     double worstAt = 0;
-    for (size_t i = 0; i < probes; ++i)
-        if (DelaySpy::handled[i] > 0) {
-            const double d = DelaySpy::handled[i] - sent[i];
-            if (delays.empty() || d > *std::max_element(delays.begin(), delays.end())) worstAt = sent[i] - start;
-            delays.push_back(d);
-        }
+    for (const DelayProbes::Delay& d : probes.handled()) {
+        if (delays.empty() || d.waited > *std::max_element(delays.begin(), delays.end())) worstAt = d.sentAt - start;
+        delays.push_back(d.waited);
+    }
     std::sort(delays.begin(), delays.end());
     const size_t answered = delays.size();
     auto quantile = [&](double q) { return delays.empty() ? 0.0 : delays[size_t(q * double(delays.size() - 1))]; };
     std::printf("[ MEASURED ] 50,001 files: load %.0f ms, %zu of %zu probes handled during the load, delay median "
                 "%.1f ms, 99%% %.1f ms, largest %.1f ms (posted %.0f ms into the load), at most %d cell windows\n",
-                total, answered, probes, quantile(0.5), quantile(0.99), quantile(1.0), worstAt, maxCells);
+                total, answered, probes.sent(), quantile(0.5), quantile(0.99), quantile(1.0), worstAt, maxCells);
 
     ASSERT_EQ(pane.itemCount, 50000) << "the first 50,000 names";
     EXPECT_STREQ(pane.items[49999].name, L"img49999.bmp");

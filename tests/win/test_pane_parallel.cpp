@@ -68,15 +68,12 @@ TEST_F(PaneParallel, FirstScreenAndScrolledToEndScreen) {
     ASSERT_FALSE(folder.empty()) << "no photo set";
     sizeBase(6 * pitchW(), 4 * pitchH());
     g_settings.useCache = 0;
+    publishPaneSettings(g_settings);
     constexpr int kScreen = 24, kNames = 400;
     for (int workers : {1, 0}) {
         setAutomaticLoadWorkers(workers);
         load(L"");  // an empty pane for the next load
-        constexpr size_t kProbes = 20000;
-        DelaySpy::handled.assign(kProbes, 0.0);
-        std::vector<double> sent(kProbes, 0.0);
-        DelaySpy::original = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(pane.baseWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DelaySpy::proc)));
+        DelayProbes probes(pane.baseWindow, 20000);
 
         lstrcpynW(pane.folder, folder.c_str(), kPathCapacity);
         const double start = nowMs();
@@ -86,15 +83,10 @@ TEST_F(PaneParallel, FirstScreenAndScrolledToEndScreen) {
         double firstScreen = 0, endScreen = 0;
         bool scrolled = false;
         int endFirst = 0, endEnd = 0;
-        size_t probes = 0;
         while (OuterMarker::seen == marker) {
             pump();
             const bool loading = g_paneBusy[0].load() == PaneLoading;
-            if (loading && probes < kProbes) {
-                sent[probes] = nowMs();
-                PostMessageW(pane.baseWindow, WM_MOUSEMOVE, 0, LPARAM(probes));
-                ++probes;
-            }
+            if (loading) probes.send();
             if (!firstScreen && pane.itemCount == kNames && filled(pane, 0, kScreen)) firstScreen = nowMs() - start;
             if (!scrolled && loading && pane.itemCount == kNames && firstScreen) {
                 // The user scrolls to the end once the first screen is there.
@@ -108,18 +100,13 @@ TEST_F(PaneParallel, FirstScreenAndScrolledToEndScreen) {
             Sleep(5);
         }
         const double total = nowMs() - start;
-        SetWindowLongPtrW(pane.baseWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DelaySpy::original));
-        double largest = 0;
-        size_t answered = 0;
-        for (size_t i = 0; i < probes; ++i)
-            if (DelaySpy::handled[i] > 0) {
-                largest = std::max(largest, DelaySpy::handled[i] - sent[i]);
-                ++answered;
-            }
+        const std::vector<DelayProbes::Delay> handled = probes.handled();
+        const double largest = DelayProbes::largest(handled);
+        const size_t answered = handled.size();
         std::printf("[ MEASURED ] 400 photos, %s: first screen %.0f ms, scrolled-to end screen %.0f ms, whole load "
                     "%.0f ms; %zu of %zu probes handled, largest delay %.1f ms\n",
                     workers == 1 ? "one decoding thread" : "one per processor", firstScreen, endScreen, total, answered,
-                    probes, largest);
+                    probes.sent(), largest);
         EXPECT_EQ(pane.itemCount, kNames);
         EXPECT_GT(firstScreen, 0);
         // With decoding threads the screen scrolled to is shown ahead of the load's turn.

@@ -212,6 +212,55 @@ struct DelaySpy {
     }
 };
 
+// Numbered pointer probes posted to a pane's base window while it works, and how long each
+// waited: the spy is attached for the probes' lifetime.
+class DelayProbes {
+public:
+    struct Delay {
+        double sentAt;
+        double waited;
+    };
+    DelayProbes(HWND base, size_t capacity) : base_(base), sent_(capacity, 0.0) {
+        DelaySpy::handled.assign(capacity, 0.0);
+        DelaySpy::original = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(base, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DelaySpy::proc)));
+    }
+    ~DelayProbes() { detach(); }
+    DelayProbes(const DelayProbes&) = delete;
+    DelayProbes& operator=(const DelayProbes&) = delete;
+    // Posts the next probe; false when all are out.
+    bool send() {
+        if (sent() >= sent_.size()) return false;
+        sent_[next_] = nowMs();
+        PostMessageW(base_, WM_MOUSEMOVE, 0, LPARAM(next_));
+        ++next_;
+        return true;
+    }
+    size_t sent() const { return next_; }
+    // Ends the spying; the probes handled so far, in the order sent.
+    std::vector<Delay> handled() {
+        detach();
+        std::vector<Delay> out;
+        for (size_t i = 0; i < next_; ++i)
+            if (DelaySpy::handled[i] > 0) out.push_back({sent_[i], DelaySpy::handled[i] - sent_[i]});
+        return out;
+    }
+    static double largest(const std::vector<Delay>& delays) {
+        double most = 0;
+        for (const Delay& d : delays) most = most > d.waited ? most : d.waited;
+        return most;
+    }
+
+private:
+    void detach() {
+        if (base_) SetWindowLongPtrW(base_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DelaySpy::original));
+        base_ = nullptr;
+    }
+    HWND base_;
+    std::vector<double> sent_;
+    size_t next_ = 0;
+};
+
 // The measurements that take minutes under Wine run only on request (PRAVEL_LARGE=1).
 inline bool largeRunsRequested() {
     wchar_t flag[8] = {};
@@ -235,6 +284,7 @@ protected:
         tempFolder(L"settings");
         g_settings = AppSettings{};
         updateTextAreaHeight(g_settings);
+        publishPaneSettings(g_settings);
         g_activePane = 0;
         g_paneBusy[0] = g_paneBusy[1] = PaneIdle;
         g_fileFilter = 0;
@@ -273,7 +323,9 @@ protected:
     }
 
     // Sizes the outer window so that the base window's client area is exactly w x h.
+    // (The pane reads the settings this test set, as the main thread's requests make it.)
     void sizeBase(int w, int h) {
+        publishPaneSettings(g_settings);
         int ow = w, oh = h;
         for (int round = 0; round < 3; ++round) {
             SetWindowPos(pane.outerWindow, nullptr, 0, 0, ow, oh, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
@@ -289,6 +341,7 @@ protected:
 
     // Lists folder in the pane (code 204) and waits for the load to end.
     void load(const std::wstring& folder, LPARAM reset = 1, const std::function<void()>& rightAfterPost = {}) {
+        publishPaneSettings(g_settings);
         postPaneFolder(pane.outerWindow, folder.c_str());
         // As the main window lists a folder: clear, then load.
         PostMessageW(pane.outerWindow, kCrossThreadMessage, CodeClear, reset);
