@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -16,10 +14,12 @@
 #include <tlhelp32.h>
 #else
 #include <dirent.h>
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
 #include "thumb_test_support.h"
+#include "base/platform_threads.h"
 #include "thumbs/folder_loader.h"
 
 namespace {
@@ -229,9 +229,18 @@ TEST(ParallelLoad, SameItemsAndCacheAsOneThreadOnPhotos) {
 
 // A stand-in for the plug-in host that knows "*.xyz" files whose first two bytes are their
 // width and height (anything else it refuses), and notes how its calls were made.
+// Which thread runs: the Windows builds have no std::thread (win32 thread model).
+uintptr_t threadMark() {
+#ifdef _WIN32
+    return uintptr_t(GetCurrentThreadId());
+#else
+    return uintptr_t(pthread_self());
+#endif
+}
+
 struct FakePlugins {
-    static inline std::mutex mutex;
-    static inline std::vector<std::thread::id> callers;
+    static inline WorkerLock mutex;
+    static inline std::vector<uintptr_t> callers;
     static inline std::atomic<int> inside{0}, mostInside{0}, calls{0};
     static inline DecodedImage record;  // the host's static record
     static DecodedImage* load(const wchar_t* path, DecodeCounters& counters) {
@@ -240,8 +249,8 @@ struct FakePlugins {
         for (int seen = mostInside.load(); now > seen && !mostInside.compare_exchange_weak(seen, now);) {
         }
         {
-            std::lock_guard<std::mutex> hold(mutex);
-            callers.push_back(std::this_thread::get_id());
+            WorkerLockScope hold(mutex);
+            callers.push_back(threadMark());
         }
         sleepMs(2);  // long enough for a second call to overlap if one could
         std::string bytes;
@@ -345,7 +354,7 @@ TEST(ParallelLoad, PluginCallsOneAtATimeAcrossLoadsAndNeverOnTheLoadingThread) {
     const std::wstring mixed = makeMixedFolder();
     for (int k = 0; k < 12; ++k) writeXyz(mixed, L"p" + std::to_wstring(k) + L".xyz", 20 + k, 30);
     // Two panes load at once, each with its own decoding threads and plug-in thread.
-    std::thread::id loaders[2];
+    uintptr_t loaders[2] = {};
     size_t shown[2] = {};
     const auto run = [&](int which) {
         FolderLoadSettings settings;
@@ -354,7 +363,7 @@ TEST(ParallelLoad, PluginCallsOneAtATimeAcrossLoadsAndNeverOnTheLoadingThread) {
         settings.workers = 2;
         thumbtest::PaneStandIn pane;
         pane.hooks.listed = [&pane, &loaders, which](size_t n) {
-            loaders[which] = std::this_thread::get_id();
+            loaders[which] = threadMark();
             pane.items.assign(n, ThumbnailItem{});
             return true;
         };
@@ -365,14 +374,24 @@ TEST(ParallelLoad, PluginCallsOneAtATimeAcrossLoadsAndNeverOnTheLoadingThread) {
         loadFolderThumbnails(mixed, settings, pane.hooks, stats);
         shown[which] = stats.shown;
     };
-    std::thread a(run, 0), b(run, 1);
+    struct Run {
+        decltype(run)* body;
+        int which;
+    } first{&run, 0}, second{&run, 1};
+    const auto entry = [](void* p) {
+        const Run& r = *static_cast<Run*>(p);
+        (*r.body)(r.which);
+    };
+    WorkerThread a, b;
+    ASSERT_TRUE(a.start(entry, &first));
+    ASSERT_TRUE(b.start(entry, &second));
     a.join();
     b.join();
     EXPECT_EQ(shown[0], shown[1]);
     EXPECT_EQ(FakePlugins::mostInside.load(), 1);
     // Every .xyz (16) and the broken PNG, in each load.
     EXPECT_GE(FakePlugins::calls.load(), 2 * 17);
-    for (const std::thread::id& caller : FakePlugins::callers) {
+    for (uintptr_t caller : FakePlugins::callers) {
         EXPECT_NE(caller, loaders[0]);
         EXPECT_NE(caller, loaders[1]);
     }
