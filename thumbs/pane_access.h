@@ -73,6 +73,6 @@ bool paneItemRewritten(int pane, int index, const wchar_t* name, int commentDelt
                        const FileTime& lastWriteTime);
 
 // The longest wait for a pane's answer (5000 ms; tests shorten it).
-void setPaneQueryWait(DWORD milliseconds);
+void setPaneQueryWait(uint32_t milliseconds);
 // Question blocks not yet freed: asked and still waiting, or given up on and not yet answered.
 int paneQueriesAlive();

@@ -316,6 +316,6 @@ bool paneItemRewritten(int index, int item, const wchar_t* name, int commentDelt
     return askChange(index, PaneQueryAddCounts, query);
 }
 
-void setPaneQueryWait(DWORD milliseconds) { g_queryWaitMs.store(milliseconds); }
+void setPaneQueryWait(uint32_t milliseconds) { g_queryWaitMs.store(milliseconds); }
 
 int paneQueriesAlive() { return g_queriesAlive.load(); }
