@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cwchar>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -43,8 +44,16 @@ PaneSettings paneSettingsOf(const AppSettings& s) {
 void publishPaneSettings(const AppSettings& settings) {
     const PaneSettings next = paneSettingsOf(settings);
     if (next == paneSettings()) return;
+    // Every copy stays for the life of the process (a reader may hold any of them); the list
+    // only keeps them reachable. Published from the main thread alone.
+    static auto* kept = new std::vector<const PaneSettings*>;
     const auto* copy = new (std::nothrow) PaneSettings(next);
-    if (copy) g_published.store(copy, std::memory_order_release);
+    if (!copy) return;
+    try {
+        kept->push_back(copy);
+    } catch (...) {
+    }
+    g_published.store(copy, std::memory_order_release);
 }
 
 const PaneSettings& paneSettings() {
