@@ -219,6 +219,20 @@ const uint8_t* FolderCache::record(uint32_t i) const {
     return bytesAt(starts_[i], size_t(starts_[i + 1] - starts_[i]));
 }
 
+bool FolderCache::copyRecord(uint32_t i, std::vector<uint8_t>& out) const {
+    if (!open_ || i + 1 >= starts_.size()) return false;
+    const size_t size = size_t(starts_[i + 1] - starts_[i]);
+    WorkerLockScope scope(viewLock_);
+    const uint8_t* r = bytesAt(starts_[i], size);
+    if (!r) return false;
+    try {
+        out.assign(r, r + size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 const uint8_t* FolderCache::recordStream(uint32_t i) const {
     const uint8_t* r = record(i);
     return r ? r + kDataRecordHeaderSize : nullptr;
@@ -304,6 +318,7 @@ int64_t FolderCache::find(const std::wstring& name) const {
     if (wanted.size() > kCacheNameMaxUnits * 2) return -1;
     const size_t mask = buckets_.size() - 1;
     size_t slot = hashName(reinterpret_cast<const uint8_t*>(wanted.data()), wanted.size()) & mask;
+    WorkerLockScope scope(viewLock_);  // decoding threads share the table and its views
     for (;; slot = (slot + 1) & mask) {
         const uint32_t entry = buckets_[slot];
         if (entry == 0) return -1;
@@ -330,8 +345,10 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
     const int64_t found = table.find(fileName);
     if (found < 0) return false;
     const uint32_t i = uint32_t(found);
-    const uint8_t* header = table.record(i);
-    if (!header) return false;
+    // A copy: another decoding thread may map a view over this one's while the stream decodes.
+    std::vector<uint8_t> bytes;
+    if (!table.copyRecord(i, bytes) || bytes.size() < kDataRecordHeaderSize) return false;
+    const uint8_t* header = bytes.data();
     const FileFacts facts = decodeFacts(header + kDataFactsOffset);
 
     FileTime now;
@@ -340,7 +357,7 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
     DecodeCounters counters;
     if (!decoder.jpeg()) return false;
     DecodedImage* image = decodeJpegMemoryWith(decoder.jpeg(), header + kDataRecordHeaderSize,
-                                               table.recordStreamSize(i), cellWidth, cellHeight, counters);
+                                               uint32_t(bytes.size() - kDataRecordHeaderSize), cellWidth, cellHeight, counters);
     if (!image) return false;
     // Only a colour stream of the stored size is this file's thumbnail; anything else
     // means a damaged record, and the file is decoded instead.

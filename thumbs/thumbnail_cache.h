@@ -28,6 +28,7 @@
 
 #include "base/byte_order.h"
 #include "base/platform.h"
+#include "base/platform_threads.h"
 #include "image/decoded_image.h"
 
 // ---------------------------------------------------------------- file format
@@ -86,8 +87,8 @@ bool findFolderData(const CacheLocation& location, const std::wstring& folderPat
 
 // An opened data file: where each record starts, and a name lookup. A file on disk is read
 // through a few mapped views of part of it (never one block as large as the file, which a
-// fragmented 32-bit address space may not have); bytes handed in are copied. One thread
-// uses a table at a time.
+// fragmented 32-bit address space may not have); bytes handed in are copied. The decoding
+// threads of a load share one table: find and copyRecord may run on several at once.
 class FolderCache {
 public:
     FolderCache() = default;
@@ -101,8 +102,12 @@ public:
 
     // Record i whole: its 572-byte header followed by its stream; nullptr when the part of
     // the file cannot be mapped. The address stays valid until three further records lying
-    // outside its view have been asked for, or the table is released.
+    // outside its view have been asked for, or the table is released, so only a table used
+    // by one thread may hand out addresses; threads sharing a table use copyRecord.
     const uint8_t* record(uint32_t i) const;
+    // Record i whole, copied into out while no other thread can move the views; false when
+    // the part of the file cannot be mapped. Safe from any number of threads at once.
+    bool copyRecord(uint32_t i, std::vector<uint8_t>& out) const;
     const uint8_t* recordHeader(uint32_t i) const { return record(i); }
     const uint8_t* recordStream(uint32_t i) const;
     uint32_t recordStreamSize(uint32_t i) const {
@@ -136,6 +141,7 @@ private:
     mutable FileViews file_;           // the file, mapped in views
     mutable View views_[kViews];
     mutable uint64_t useClock_ = 0;
+    mutable WorkerLock viewLock_;      // the views and the clock, for find and copyRecord
     std::vector<uint64_t> starts_;     // file offset of every record, then the file's end
     std::vector<uint32_t> buckets_;    // name hash -> record index + 1 (first of equal names)
 };
