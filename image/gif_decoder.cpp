@@ -29,11 +29,11 @@ struct GifState {
     int32_t screenWidth = 0, screenHeight = 0;
     bool hasGlobalTable = false;
     int32_t globalBits = 0;
-    Rgb globalTable[256];
+    Rgb globalTable[256] = {};  // entries past a short table stay black
     uint8_t backgroundIndex = 0;
     bool hasLocalTable = false;
     int32_t localBits = 0;
-    Rgb localTable[256];
+    Rgb localTable[256] = {};
     int32_t left = 0, top = 0, width = 0, height = 0;
     bool interlaced = false;
     bool transparent = false;
