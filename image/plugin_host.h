@@ -29,7 +29,9 @@ struct DecodeCounters;
 
 // The loader dispatch's fall-back (load image): offers path to the import filters of
 // pluginFolder in listing order, first with the file's first bytes and then with them 128
-// bytes further on, and decodes it with the first one that accepts it. Returns the
+// bytes further on, and decodes it with the first one that accepts it. A filter exporting
+// the wide-character entry points gets the full UTF-16 path, the others the narrow one.
+// Its bitmap is read as convertPluginBitmap (plugin_bitmap.h) describes. Returns the
 // plug-in record (format 0, pixels in a zero-filled page block of the full image size,
 // handed to the caller) or null; counters get the image size. Every module and memory
 // handle of the plug-in is released before it returns. Caller holds the image lock.

@@ -11,6 +11,7 @@
 #include "base/platform.h"
 #include "base/win_handles.h"
 #include "image/decoded_image.h"
+#include "image/plugin_bitmap.h"
 #include "image/plugin_host.h"
 
 namespace {
@@ -45,6 +46,12 @@ using ProgressFn = int(WINAPI*)(int done, int total, LONG_PTR data);
 using GetPictureFn = int(WINAPI*)(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
                                   ProgressFn progress, LONG_PTR data);
 using ConfigurationDlgFn = int(WINAPI*)(HWND parent, int request);
+// The wide-character forms some filters export: the same calls with a UTF-16 file name, so a
+// name the code page cannot hold reaches them as it is.
+using IsSupportedWFn = int(WINAPI*)(LPCWSTR fileName, DWORD_PTR data);
+using GetPictureInfoWFn = int(WINAPI*)(LPCWSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info);
+using GetPictureWFn = int(WINAPI*)(LPCWSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
+                                   ProgressFn progress, LONG_PTR data);
 
 template <typename Fn>
 Fn exported(HMODULE module, const char* name) {
@@ -154,22 +161,23 @@ bool collectPatterns(GetPluginInfoFn info, std::vector<std::wstring>& patterns) 
 
 int WINAPI progressCallback(int, int, LONG_PTR) { return 0; }
 
-// The state of one plug-in load; its destructor releases everything the plug-in returned
-// and unloads the module, on every path.
+// The module of one plug-in load, unloaded on every path. The memory handles of its picture
+// are released by takePluginPicture before the load returns.
 struct PluginLoad {
     HMODULE module = nullptr;
-    HLOCAL info = nullptr;
-    HLOCAL bits = nullptr;
-    void* infoBlock = nullptr;
-    void* bitsBlock = nullptr;
     LONG_PTR offset = 0;
     ~PluginLoad() {
-        if (infoBlock) LocalUnlock(info);
-        if (info) LocalFree(info);
-        if (bitsBlock) LocalUnlock(bits);
-        if (bits) LocalFree(bits);
         if (module) FreeLibrary(module);
     }
+};
+
+// The hand-back's handles are local memory (global memory handles answer the same calls).
+class LocalMemory final : public PluginMemory {
+public:
+    size_t size(void* handle) override { return LocalSize(handle); }
+    const void* lock(void* handle) override { return LocalLock(handle); }
+    void unlock(void* handle) override { LocalUnlock(handle); }
+    void release(void* handle) override { LocalFree(handle); }
 };
 
 DecodedImage g_pluginRecord;
@@ -282,16 +290,22 @@ DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, 
 
     // The plug-ins in listing order: the first import filter that accepts the file is kept
     // loaded. One walk both lists and asks them (the same choice as listing first and then
-    // asking each listed plug-in, with half the module loads).
+    // asking each listed plug-in, with half the module loads). Each entry point is called in
+    // its wide form when the filter exports that.
     PluginLoad load;
     load.module = walkImportFilters(pluginFolder, [&](const std::wstring&, HMODULE module, GetPluginInfoFn) {
-        const IsSupportedFn supported = exported<IsSupportedFn>(module, "IsSupported");
-        if (!supported) return Walk::Next;
-        if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head))) {
+        const IsSupportedWFn supportedW = exported<IsSupportedWFn>(module, "IsSupportedW");
+        const IsSupportedFn supported = supportedW ? nullptr : exported<IsSupportedFn>(module, "IsSupported");
+        if (!supportedW && !supported) return Walk::Next;
+        auto ask = [&](const char* data) {
+            const DWORD_PTR at = reinterpret_cast<DWORD_PTR>(data);
+            return supportedW ? supportedW(path, at) != 0 : supported(narrow.c_str(), at) != 0;
+        };
+        if (ask(head)) {
             load.offset = 0;
             return Walk::Keep;
         }
-        if (supported(narrow.c_str(), reinterpret_cast<DWORD_PTR>(head + kHeaderSkip))) {
+        if (ask(head + kHeaderSkip)) {
             load.offset = kHeaderSkip;
             return Walk::Keep;
         }
@@ -301,69 +315,36 @@ DecodedImage* loadPluginImage(const wchar_t* pluginFolder, const wchar_t* path, 
 
     // Decoding.
     int32_t colorDepth = 0;
-    if (const GetPictureInfoFn pictureInfo = exported<GetPictureInfoFn>(load.module, "GetPictureInfo")) {
+    {
+        const GetPictureInfoWFn pictureInfoW = exported<GetPictureInfoWFn>(load.module, "GetPictureInfoW");
+        const GetPictureInfoFn pictureInfo =
+            pictureInfoW ? nullptr : exported<GetPictureInfoFn>(load.module, "GetPictureInfo");
         PictureInfo pi;
         std::memset(&pi, 0, sizeof pi);
-        if (pictureInfo(narrow.c_str(), load.offset, 0, &pi) == 0) {
+        const int rc = pictureInfoW  ? pictureInfoW(path, load.offset, 0, &pi)
+                       : pictureInfo ? pictureInfo(narrow.c_str(), load.offset, 0, &pi)
+                                     : -1;
+        if (rc == 0) {
             colorDepth = pi.colorDepth;
             if (pi.textInfo) GlobalFree(pi.textInfo);
         }
     }
-    const GetPictureFn picture = exported<GetPictureFn>(load.module, "GetPicture");
-    if (!picture) return nullptr;
+    const GetPictureWFn pictureW = exported<GetPictureWFn>(load.module, "GetPictureW");
+    const GetPictureFn picture = pictureW ? nullptr : exported<GetPictureFn>(load.module, "GetPicture");
+    if (!pictureW && !picture) return nullptr;
     HANDLE infoHandle = nullptr;
     HANDLE bitsHandle = nullptr;
-    const int rc = picture(narrow.c_str(), load.offset, 0, &infoHandle, &bitsHandle, progressCallback, 0);
-    load.info = infoHandle;
-    load.bits = bitsHandle;
-    if (rc != 0 || !load.info || !load.bits) return nullptr;
+    const int rc = pictureW ? pictureW(path, load.offset, 0, &infoHandle, &bitsHandle, progressCallback, 0)
+                            : picture(narrow.c_str(), load.offset, 0, &infoHandle, &bitsHandle, progressCallback, 0);
+    LocalMemory memory;
+    if (takePluginPicture(memory, rc, infoHandle, bitsHandle, record) != ErrNone) return nullptr;
 
-    const SIZE_T infoSize = LocalSize(load.info);
-    load.infoBlock = LocalLock(load.info);
-    // Anything shorter than a bitmap header cannot be read as one.
-    if (!load.infoBlock || infoSize < sizeof(BitmapInfoHeader)) return nullptr;
-    BitmapInfoHeader header;
-    std::memcpy(&header, load.infoBlock, sizeof header);
-    if (header.biCompression != 0 || header.biWidth <= 0 || header.biHeight <= 0 || header.biWidth > kMaxImageSide ||
-        header.biHeight > kMaxImageSide)
-        return nullptr;
-    const uint64_t width = uint64_t(header.biWidth);
-    uint64_t packed = 0;
-    switch (header.biBitCount) {
-        case 1: packed = (width + 7) / 8; break;
-        case 4: packed = (width + 1) / 2; break;
-        case 8: packed = width; break;
-        case 24: packed = width * 3; break;
-        default: return nullptr;
-    }
-    const int32_t sourceDepth = colorDepth != 0 ? colorDepth : header.biBitCount;
-
-    // Header and colour table as the plug-in supplied them; missing entries stay zero. A
-    // larger (version 4 or 5) header puts the colour table after itself; the record keeps
-    // the 40-byte form that its palette follows.
-    size_t paletteAt = sizeof(BitmapInfoHeader);
-    if (header.biSize > paletteAt && header.biSize <= infoSize) paletteAt = header.biSize;
-    const size_t paletteBytes = std::min<size_t>(infoSize - paletteAt, sizeof record.palette);
-    record.header = header;
-    record.header.biSize = sizeof(BitmapInfoHeader);
-    std::memcpy(record.palette, static_cast<const uint8_t*>(load.infoBlock) + paletteAt, paletteBytes);
-
-    const SIZE_T bitsSize = LocalSize(load.bits);
-    load.bitsBlock = LocalLock(load.bits);
-    if (!load.bitsBlock || bitsSize == 0) return nullptr;
-    const uint64_t imageSize = uint64_t(header.biHeight) * ((packed + 3) & ~uint64_t(3));
-    if (imageSize > 0xFFFFFFFFull) return nullptr;
-    // The full image size, zero-filled: a plug-in that hands over fewer bits than the image
-    // needs leaves the rest black instead of letting readers run past the buffer.
-    record.pixels = static_cast<uint8_t*>(pageAlloc(size_t(imageSize)));
-    if (!record.pixels) return nullptr;
-    std::memcpy(record.pixels, load.bitsBlock, size_t(imageSize < bitsSize ? imageSize : bitsSize));
-
+    // The source depth is the plug-in's own: its stated colour depth, else the bitmap's.
+    if (colorDepth != 0) record.sourceDepth = colorDepth;
     record.format = FormatUnknown;
     record.fileSize = fileSize == INVALID_FILE_SIZE ? 0 : fileSize;
-    record.sourceDepth = sourceDepth;
     counters = DecodeCounters{};
-    counters.fileWidth = header.biWidth;
-    counters.fileHeight = header.biHeight;
+    counters.fileWidth = record.header.biWidth;
+    counters.fileHeight = record.header.biHeight;
     return &record;
 }

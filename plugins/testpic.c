@@ -1,16 +1,26 @@
 /* The test plug-in: a trivial picture format of Pravel's own, so that the host can be
- * tried on every case it must handle. Built in three variants:
+ * tried on every case it must handle. Built in four variants:
  *   tpic   (TPIC_MAIN)   import filter for "TPIC" files, patterns "*.JPG;*.PIC" and "*.tpi",
  *                        with a settings dialog
  *   tpic2  (TPIC_SECOND) import filter for "TPI2" files, pattern "*.pic", no settings dialog
+ *   tpicw  (TPIC_WIDE)   import filter for "TPIW" files, pattern "*.tpw", that also exports the
+ *                        wide-character entry points: a filter that has them must be called
+ *                        through them, with the file's real name (its narrow ones log "narrow")
  *   tpicam (TPIC_EXPORT) an export filter ("00AM") that claims every file: must be ignored
  *
  * File layout (little-endian): magic (4 bytes), width (2), height (2), bit count (1), flags (1),
- * colour count (2), colour table (4 bytes each: blue, green, red, 0), then the rows as a
- * bottom-up Windows bitmap stores them (padded to 4 bytes). Flags: 1 report the bitmap as
- * compressed, 2 hand over only half of the bits, 4 report a negative (top-down) height,
- * 8 use a 108-byte (version 4) header, the colour table after it, 16 sleep 10 s in GetPicture
- * before decoding (a call that outlasts any wait of the host).
+ * colour count (2), a fault byte when flag 128 is set, the colour table (4 bytes each: blue,
+ * green, red, 0; with flag 32 the colour masks), then the rows as the bitmap stores them
+ * (padded to 4 bytes; top row first with flag 4). Flags: 1 report the bitmap as compressed,
+ * 2 hand over only half of the bits, 4 report a negative (top-down) height, 8 use a 108-byte
+ * (version 4) header, the colour table after it, 16 sleep 10 s in GetPicture before decoding
+ * (a call that outlasts any wait of the host), 32 report colour masks (BI_BITFIELDS), 128 a
+ * fault byte follows the colour count.
+ * Faults, each a hand-back the host must survive without a crash, a double free or a read past
+ * a block: 1 the same handle for header and bits; 2 both handles freed, then a failure returned
+ * with them; 4 both handles kept, a failure returned with them (logged as "kept", so the test
+ * sees that the host left them alone); 8 a header block of 20 bytes; 16 a header claiming 124
+ * bytes in a block of 40 and the colour table; 32 success with no bits handle.
  * Every call is appended to the file named by PRAVEL_TPIC_LOG when that is set. */
 #include "spi.h"
 
@@ -23,21 +33,73 @@ static const char g_magic[4] = {'T', 'P', 'I', 'C'};
 static const char* const g_info[] = {"00IN", "Pravel test plug-in 2", "*.pic", "Second test pictures", NULL};
 static const char g_magic[4] = {'T', 'P', 'I', '2'};
 #define TPIC_NAME "tpic2"
+#elif defined(TPIC_WIDE)
+static const char* const g_info[] = {"00IN", "Pravel wide test plug-in", "*.tpw", "Wide test pictures", NULL};
+static const char g_magic[4] = {'T', 'P', 'I', 'W'};
+#define TPIC_NAME "tpicw"
 #else
 static const char* const g_info[] = {"00AM", "Pravel test export filter", "*.xam", "Export test pictures", NULL};
 #define TPIC_NAME "tpicam"
 #endif
 
-static void logCall(const char* what, LONG_PTR value) {
-    char path[MAX_PATH], line[160];
+#ifdef TPIC_WIDE
+#define NARROW "narrow "
+#else
+#define NARROW ""
+#endif
+
+static void logLine(const char* line, int n) {
+    char path[MAX_PATH];
     HANDLE file;
-    DWORD n, written;
-    if (!GetEnvironmentVariableA("PRAVEL_TPIC_LOG", path, MAX_PATH)) return;
+    DWORD written;
+    if (n <= 0 || !GetEnvironmentVariableA("PRAVEL_TPIC_LOG", path, MAX_PATH)) return;
     file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return;
-    n = (DWORD)wsprintfA(line, "%s %s %ld\r\n", TPIC_NAME, what, (long)value);
-    WriteFile(file, line, n, &written, NULL);
+    WriteFile(file, line, (DWORD)n, &written, NULL);
     CloseHandle(file);
+}
+
+static void logCall(const char* what, LONG_PTR value) {
+    char line[160];
+    logLine(line, wsprintfA(line, "%s %s %ld\r\n", TPIC_NAME, what, (long)value));
+}
+
+#ifdef TPIC_WIDE
+/* The file name as the plug-in received it, in UTF-8. */
+static void logName(const char* what, LPCWSTR name) {
+    char line[1200];
+    int n = wsprintfA(line, "%s %s ", TPIC_NAME, what);
+    int m = WideCharToMultiByte(CP_UTF8, 0, name, -1, line + n, (int)sizeof line - n - 3, NULL, NULL);
+    if (m <= 0) m = 1;
+    n += m - 1;
+    line[n++] = '\r';
+    line[n++] = '\n';
+    logLine(line, n);
+}
+#endif
+
+/* Two handle values in hexadecimal ("tpic kept 1a2b 3c4d"): wsprintf has no pointer-sized
+ * format. */
+static void logHandles(const char* what, HANDLE a, HANDLE b) {
+    char line[120];
+    int n = wsprintfA(line, "%s %s", TPIC_NAME, what), k;
+    HANDLE h[2];
+    h[0] = a;
+    h[1] = b;
+    for (k = 0; k < 2; ++k) {
+        ULONG_PTR v = (ULONG_PTR)h[k];
+        char digits[20];
+        int d = 0;
+        do {
+            digits[d++] = "0123456789abcdef"[v & 15];
+            v >>= 4;
+        } while (v);
+        line[n++] = ' ';
+        while (d) line[n++] = digits[--d];
+    }
+    line[n++] = '\r';
+    line[n++] = '\n';
+    logLine(line, n);
 }
 
 static unsigned readU16(const unsigned char* p) { return p[0] | (p[1] << 8); }
@@ -58,15 +120,13 @@ int WINAPI GetPluginInfo(int index, LPSTR buffer, int bufferSize) {
 
 int WINAPI IsSupported(LPCSTR fileName, DWORD_PTR data) {
     (void)fileName;
-    logCall("IsSupported", 0);
+    logCall(NARROW "IsSupported", 0);
     if ((data & ~(DWORD_PTR)0xFFFF) == 0) return 0; /* a file handle: not offered by Pravel */
     return matches((const unsigned char*)data);
 }
 
-int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info) {
-    DWORD length;
-    unsigned char* input = spiReadInput(fileName, offset, flag, &length);
-    logCall("GetPictureInfo", offset);
+/* The picture information of a whole input (freed here). */
+static int pictureInfo(unsigned char* input, DWORD length, PictureInfo* info) {
     if (!input) return SPI_FILE_READ_ERROR;
     if (length < 12 || !matches(input)) {
         spiFree(input);
@@ -80,15 +140,21 @@ int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, P
     return SPI_OK;
 }
 
-int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* infoOut, HANDLE* bitsOut,
-                      SpiProgress progress, LONG_PTR data) {
-    DWORD length, colours, stride, bitsSize, available, paletteBytes, headerBytes;
-    LONG width, height;
-    unsigned depth, flags;
-    HLOCAL info, bits;
-    BITMAPINFOHEADER* header;
+int WINAPI GetPictureInfo(LPCSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info) {
+    DWORD length;
     unsigned char* input = spiReadInput(fileName, offset, flag, &length);
-    logCall("GetPicture", offset);
+    logCall(NARROW "GetPictureInfo", offset);
+    return pictureInfo(input, length, info);
+}
+
+/* Decodes a whole input (freed here) into the two handles, with the fault its file asks for. */
+static int picture(unsigned char* input, DWORD length, HANDLE* infoOut, HANDLE* bitsOut, SpiProgress progress,
+                   LONG_PTR data) {
+    DWORD colours, stride, bitsSize, available, paletteBytes, headerBytes, infoBytes, start;
+    LONG width, height;
+    unsigned depth, flags, faults = 0;
+    HLOCAL info, bits;
+    unsigned char* block;
     if (!input) return SPI_FILE_READ_ERROR;
     if (length < 12 || !matches(input)) {
         spiFree(input);
@@ -104,9 +170,11 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
     depth = input[8];
     flags = input[9];
     colours = readU16(input + 10);
+    start = 12;
+    if ((flags & 128) && length > start) faults = input[start++];
     if (colours > 256) colours = 256;
     paletteBytes = colours * 4;
-    if (length < 12 + paletteBytes) {
+    if (length < start + paletteBytes) {
         spiFree(input);
         return SPI_BROKEN_DATA;
     }
@@ -115,7 +183,8 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
     if (flags & 2) bitsSize /= 2;
     if (bitsSize == 0) bitsSize = 1;
     headerBytes = (flags & 8) ? sizeof(BITMAPV4HEADER) : sizeof(BITMAPINFOHEADER);
-    info = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, headerBytes + paletteBytes);
+    infoBytes = (faults & 8) ? 20 : headerBytes + paletteBytes;
+    info = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, infoBytes);
     bits = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, bitsSize);
     if (!info || !bits) {
         if (info) LocalFree(info);
@@ -123,24 +192,110 @@ int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDL
         spiFree(input);
         return SPI_NO_MEMORY;
     }
-    header = (BITMAPINFOHEADER*)LocalLock(info);
-    header->biSize = headerBytes;
-    header->biWidth = width;
-    header->biHeight = (flags & 4) ? -height : height;
-    header->biPlanes = 1;
-    header->biBitCount = (WORD)depth;
-    header->biCompression = (flags & 1) ? BI_RLE8 : BI_RGB;
-    header->biClrUsed = colours;
-    CopyMemory((unsigned char*)header + headerBytes, input + 12, paletteBytes);
+    block = (unsigned char*)LocalLock(info);
+    if (infoBytes >= sizeof(BITMAPINFOHEADER)) {
+        BITMAPINFOHEADER* header = (BITMAPINFOHEADER*)block;
+        header->biSize = (faults & 16) ? sizeof(BITMAPV5HEADER) : headerBytes;
+        header->biWidth = width;
+        header->biHeight = (flags & 4) ? -height : height;
+        header->biPlanes = 1;
+        header->biBitCount = (WORD)depth;
+        header->biCompression = (flags & 1) ? BI_RLE8 : (flags & 32) ? BI_BITFIELDS : BI_RGB;
+        header->biClrUsed = (flags & 32) ? 0 : colours;
+        CopyMemory(block + headerBytes, input + start, paletteBytes);
+    } else {
+        CopyMemory(block, input, infoBytes); /* too short for a header: just the file's bytes */
+    }
     LocalUnlock(info);
-    available = length - 12 - paletteBytes;
-    CopyMemory(LocalLock(bits), input + 12 + paletteBytes, available < bitsSize ? available : bitsSize);
+    available = length - start - paletteBytes;
+    CopyMemory(LocalLock(bits), input + start + paletteBytes, available < bitsSize ? available : bitsSize);
     LocalUnlock(bits);
     spiFree(input);
+    if (faults & 1) {
+        LocalFree(bits);
+        bits = info;
+    }
+    if (faults & 2) {
+        LocalFree(info);
+        if (bits != info) LocalFree(bits);
+        *infoOut = info;
+        *bitsOut = bits;
+        return SPI_MEMORY_ERROR;
+    }
+    if (faults & 4) {
+        logHandles("kept", info, bits);
+        *infoOut = info;
+        *bitsOut = bits;
+        return SPI_MEMORY_ERROR;
+    }
+    if (faults & 32) {
+        LocalFree(bits);
+        bits = NULL;
+    }
     *infoOut = info;
     *bitsOut = bits;
     return SPI_OK;
 }
+
+int WINAPI GetPicture(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* infoOut, HANDLE* bitsOut,
+                      SpiProgress progress, LONG_PTR data) {
+    DWORD length;
+    unsigned char* input = spiReadInput(fileName, offset, flag, &length);
+    logCall(NARROW "GetPicture", offset);
+    return picture(input, length, infoOut, bitsOut, progress, data);
+}
+
+#ifdef TPIC_WIDE
+/* The file from offset on, read by its UTF-16 name. */
+static unsigned char* readWide(LPCWSTR name, LONG_PTR offset, DWORD* length) {
+    HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    DWORD size, got = 0;
+    unsigned char* block;
+    *length = 0;
+    if (file == INVALID_HANDLE_VALUE) return NULL;
+    size = GetFileSize(file, NULL);
+    if (size == INVALID_FILE_SIZE || offset < 0 || (DWORD)offset >= size) {
+        CloseHandle(file);
+        return NULL;
+    }
+    size -= (DWORD)offset;
+    block = (unsigned char*)HeapAlloc(GetProcessHeap(), 0, size);
+    if (!block || SetFilePointer(file, (LONG)offset, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !ReadFile(file, block, size, &got, NULL) || got != size) {
+        spiFree(block);
+        CloseHandle(file);
+        return NULL;
+    }
+    CloseHandle(file);
+    *length = size;
+    return block;
+}
+
+int WINAPI IsSupportedW(LPCWSTR fileName, DWORD_PTR data) {
+    logName("IsSupportedW", fileName);
+    if ((data & ~(DWORD_PTR)0xFFFF) == 0) return 0;
+    return matches((const unsigned char*)data);
+}
+
+int WINAPI GetPictureInfoW(LPCWSTR fileName, LONG_PTR offset, unsigned int flag, PictureInfo* info) {
+    DWORD length;
+    unsigned char* input;
+    logName("GetPictureInfoW", fileName);
+    if (flag & 7) return SPI_NOT_IMPLEMENTED;
+    input = readWide(fileName, offset, &length);
+    return pictureInfo(input, length, info);
+}
+
+int WINAPI GetPictureW(LPCWSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* infoOut, HANDLE* bitsOut,
+                       SpiProgress progress, LONG_PTR data) {
+    DWORD length;
+    unsigned char* input;
+    logName("GetPictureW", fileName);
+    if (flag & 7) return SPI_NOT_IMPLEMENTED;
+    input = readWide(fileName, offset, &length);
+    return picture(input, length, infoOut, bitsOut, progress, data);
+}
+#endif
 
 int WINAPI GetPreview(LPCSTR fileName, LONG_PTR offset, unsigned int flag, HANDLE* info, HANDLE* bits,
                       SpiProgress progress, LONG_PTR data) {

@@ -1,6 +1,7 @@
 // The image plug-in host against the project's own test plug-ins (plugins/testpic.c): a
-// folder holding two import filters, an export filter, a file that is no DLL and a DLL of
-// the other architecture. Calls made by the plug-ins are logged to PRAVEL_TPIC_LOG.
+// folder holding three import filters (one with the wide-character entry points), an export
+// filter, a file that is no DLL and a DLL of the other architecture. Calls made by the
+// plug-ins are logged to PRAVEL_TPIC_LOG.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include "base/image_lock.h"
 #include "base/platform.h"
 #include "base/settings.h"
+#include "core/png_builder.h"
 #include "image/decoded_image.h"
 #include "image/plugin_host.h"
 #include "thumbs/folder_loader.h"
@@ -104,6 +106,48 @@ TestPicture makePicture(const char magic[4], int width, int height, int depth, u
 
 const char kMain[4] = {'T', 'P', 'I', 'C'};
 const char kSecond[4] = {'T', 'P', 'I', '2'};
+const char kWide[4] = {'T', 'P', 'I', 'W'};
+
+// A file of the test plug-in's format from its parts: the colour table (or masks) and the rows
+// as the bitmap stores them; fault >= 0 adds the fault byte (flag 128).
+std::string tpicFile(const char magic[4], int width, int height, int depth, uint8_t flags, const std::string& table,
+                     const std::string& rows, int fault = -1) {
+    std::string b(magic, 4);
+    auto u16 = [&](unsigned v) { b += char(v & 0xFF), b += char(v >> 8); };
+    u16(unsigned(width));
+    u16(unsigned(height));
+    b += char(depth);
+    b += char(fault >= 0 ? flags | 128 : flags);
+    u16(unsigned(table.size() / 4));
+    if (fault >= 0) b += char(fault);
+    return b + table + rows;
+}
+
+std::string le32(uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+
+// A BMP file of the built-in reader: 40-byte header, then table (colours or masks) and rows.
+std::string bmpFile(int width, int height, int depth, uint32_t compression, const std::string& table,
+                    const std::string& rows) {
+    std::string info = le32(40) + le32(uint32_t(width)) + le32(uint32_t(height)) + std::string("\1\0", 2) +
+                       char(depth) + '\0' + le32(compression) + std::string(20, '\0');
+    if (depth <= 8) std::memcpy(info.data() + 32, le32(uint32_t(table.size() / 4)).data(), 4);
+    const uint32_t offset = uint32_t(14 + info.size() + table.size());
+    return "BM" + le32(offset + uint32_t(rows.size())) + le32(0) + le32(offset) + info + table + rows;
+}
+
+std::string randomText(size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = char(random());
+    return s;
+}
+
+// The rows of a bitmap in the opposite order (top-down <-> bottom-up).
+std::string flipRows(const std::string& rows, size_t stride) {
+    std::string out;
+    for (size_t at = rows.size(); at >= stride; at -= stride) out += rows.substr(at - stride, stride);
+    return out;
+}
 
 class PluginHost : public ::testing::Test {
 protected:
@@ -112,7 +156,7 @@ protected:
         folder_ = fullPath(L"plugin_host_plugins");
         emptyFolder(folder_);
         const std::wstring built = exeFolder() + L"\\..\\plugins\\";
-        for (const wchar_t* name : {L"tpic.spi", L"tpic2.spi", L"tpicam.spi"})
+        for (const wchar_t* name : {L"tpic.spi", L"tpic2.spi", L"tpicw.spi", L"tpicam.spi"})
             ASSERT_TRUE(CopyFileW((built + name).c_str(), (folder_ + L"\\" + name).c_str(), FALSE)) << "build test_plugins";
         // Modules that must be passed over without a word: no DLL at all, and the test
         // plug-in marked as built for the other architecture.
@@ -155,6 +199,17 @@ protected:
         return text;
     }
 
+    // The 24-bit pixels of one load through the dispatch (empty when it fails), released here.
+    static std::string loadPixels(const std::wstring& path) {
+        if (!load(path.c_str())) return {};
+        DecodedImage& image = *loaded_.current;
+        const size_t stride = (size_t(image.header.biWidth) * 3 + 3) & ~size_t(3);
+        std::string pixels(reinterpret_cast<const char*>(image.pixels), stride * size_t(image.header.biHeight));
+        pageFree(image.pixels);
+        image.pixels = nullptr;
+        return pixels;
+    }
+
     static std::wstring save(const std::wstring& name, const std::string& bytes) {
         const std::wstring path = images_ + L"\\" + name;
         writeBytes(path, bytes);
@@ -195,11 +250,11 @@ std::vector<std::wstring> sorted(std::vector<std::wstring> v) {
 TEST_F(PluginHost, ListsImportFiltersOnlyAndTheirNewPatternsOnce) {
     // The export filter, the non-DLL and the other architecture's module are left out.
     EXPECT_EQ(sorted(listPlugins(folder_.c_str(), PluginListMode::Names)),
-              (std::vector<std::wstring>{L"tpic.spi", L"tpic2.spi"}));
+              (std::vector<std::wstring>{L"tpic.spi", L"tpic2.spi", L"tpicw.spi"}));
     // "*.JPG;*.PIC" adds only *.pic (JPEG is built in), tpic2's "*.pic" adds nothing, *.xam
     // belongs to the export filter.
     EXPECT_EQ(sorted(listPlugins(folder_.c_str(), PluginListMode::Patterns)),
-              (std::vector<std::wstring>{L"*.pic", L"*.tpi"}));
+              (std::vector<std::wstring>{L"*.pic", L"*.tpi", L"*.tpw"}));
     EXPECT_TRUE(listPlugins(L"", PluginListMode::Names).empty());
     EXPECT_TRUE(listPlugins((folder_ + L"\\missing").c_str(), PluginListMode::Patterns).empty());
 }
@@ -247,11 +302,10 @@ TEST_F(PluginHost, FileWithAHeaderIsDecodedAtOffset128) {
 }
 
 TEST_F(PluginHost, RefusedBitmapsAndRefusingPlugins) {
-    const std::wstring deep = save(L"deep.tpi", makePicture(kMain, 4, 4, 32, 0, 1).bytes);
     const std::wstring compressed = save(L"rle.tpi", makePicture(kMain, 4, 4, 8, 1, 2).bytes);
-    const std::wstring topDown = save(L"topdown.tpi", makePicture(kMain, 4, 4, 24, 4, 3).bytes);
+    const std::wstring twoBits = save(L"twobits.tpi", tpicFile(kMain, 4, 4, 2, 0, std::string(16, 'p'), std::string(16, 'r')));
     const std::wstring nobody = save(L"nobody.tpi", "no plug-in knows this");
-    for (const std::wstring* path : {&deep, &compressed, &topDown, &nobody}) {
+    for (const std::wstring* path : {&compressed, &twoBits, &nobody}) {
         EXPECT_FALSE(load(path->c_str()));
     }
     EXPECT_EQ(calls().find("tpicam"), std::string::npos);
@@ -331,6 +385,111 @@ TEST_F(PluginHost, FolderListingAddsThePluginPatterns) {
     settings.pluginFolder.clear();
     loadFolderThumbnails(folder, settings, hooks, stats);
     EXPECT_EQ(stats.listed, 0u);
+}
+
+// Each kind of bitmap that current filters return comes out as the built-in decoders give the
+// same image: 32 bits with alpha composited onto white as the PNG decoder does (and all-zero
+// 4th bytes counting as opaque), colour masks at 32 and 16 bits, top-down rows.
+TEST_F(PluginHost, CurrentFiltersBitmapsGiveTheBuiltInDecodersPixels) {
+    const int w = 11, h = 6;  // odd width: 16-bit rows need padding
+    pngtest::Image rgba = pngtest::randomImage(w, h, 8, 6, 3);
+    for (int x = 0; x < w; ++x) rgba.samples[size_t(x) * 4 + 3] = x % 3 ? 255 : 0;  // opaque and clear too
+    std::string bgraTopDown;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c : {2, 1, 0, 3}) bgraTopDown += char(rgba.at(uint32_t(x), uint32_t(y), c));
+    const std::string bgra = flipRows(bgraTopDown, size_t(w) * 4);
+    pngtest::Image rgb = rgba;
+    rgb.type = 2;
+    rgb.samples.clear();
+    for (size_t i = 0; i < rgba.samples.size(); ++i)
+        if (i % 4 != 3) rgb.samples.push_back(rgba.samples[i]);
+    std::string opaque = bgra;
+    for (size_t i = 3; i < opaque.size(); i += 4) opaque[i] = 0;
+
+    const std::string masks888 = le32(0xFF0000) + le32(0xFF00) + le32(0xFF);
+    const std::string masks565 = le32(0xF800) + le32(0x07E0) + le32(0x001F);
+    const std::string rows16 = randomText(24 * size_t(h), 4);  // 11 pixels of 2 bytes, padded to 24
+    const std::string palette = randomText(256 * 4, 5);
+    const std::string rows8 = randomText(12 * size_t(h), 6);
+    struct Kind {
+        const wchar_t* name;
+        std::string plugin, reference;  // the test plug-in's file, the built-in decoder's
+        int depth;
+    } kinds[] = {
+        {L"bgra_topdown", tpicFile(kMain, w, h, 32, 4, "", bgraTopDown), pngtest::encodePng(rgba), 32},
+        {L"bgra_masks", tpicFile(kMain, w, h, 32, 32, masks888, bgra), pngtest::encodePng(rgba), 32},
+        {L"bgrx_zero_alpha", tpicFile(kMain, w, h, 32, 0, "", opaque), pngtest::encodePng(rgb), 32},
+        {L"rgb565", tpicFile(kMain, w, h, 16, 32, masks565, rows16), bmpFile(w, h, 16, 3, masks565, rows16), 16},
+        {L"rgb555_topdown", tpicFile(kMain, w, h, 16, 4, "", flipRows(rows16, 24)), bmpFile(w, h, 16, 0, "", rows16), 16},
+        {L"pal8_topdown", tpicFile(kMain, w, h, 8, 4, palette, flipRows(rows8, 12)), bmpFile(w, h, 8, 0, palette, rows8), 8},
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(testing::Message() << std::string(kind.name, kind.name + wcslen(kind.name)));
+        const std::string want = loadPixels(save(std::wstring(kind.name) + L".ref", kind.reference));
+        ASSERT_FALSE(want.empty());
+        EXPECT_NE(loaded_.facts.format, 0);  // a built-in decoder made it
+        const std::string got = loadPixels(save(std::wstring(kind.name) + L".tpi", kind.plugin));
+        EXPECT_EQ(loaded_.facts.format, 0);
+        EXPECT_EQ(loaded_.facts.sourceDepth, kind.depth);
+        EXPECT_EQ(loaded_.facts.fileWidth, w);
+        EXPECT_EQ(loaded_.facts.fileHeight, h);
+        EXPECT_TRUE(got == want);
+    }
+}
+
+// A filter with the wide-character entry points gets the file by its real name, even one
+// the code page cannot hold (a character outside the Japanese code page, and an emoji).
+TEST_F(PluginHost, WideFilterIsCalledWithTheRealName) {
+    const TestPicture p = makePicture(kWide, 9, 4, 24, 0, 31);
+    const std::wstring path = save(L"\u65E5\u672C\u8A9E \u011F \U0001F600.tpw", p.bytes);
+    expectDecodes(path, p, 24);
+    char utf8[MAX_PATH * 4];
+    ASSERT_GT(WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr), 0);
+    const std::string log = calls();
+    for (const char* call : {"IsSupportedW ", "GetPictureInfoW ", "GetPictureW "})
+        EXPECT_NE(log.find(std::string("tpicw ") + call + utf8 + "\r\n"), std::string::npos) << call << log;
+    EXPECT_EQ(log.find("tpicw narrow"), std::string::npos) << log;
+    // The narrow filters are still asked with the narrow name (and turn the file down).
+    EXPECT_NE(log.find("tpic IsSupported 0"), std::string::npos) << log;
+}
+
+// Hand-backs that break the interface's rules: each is refused, nothing is freed twice or read
+// past, and after a failure the handles are left to the filter.
+TEST_F(PluginHost, MalformedHandBacksAreRefusedWithoutACrash) {
+    const std::string rows = randomText(12 * 3, 7);  // 4 x 3 at 24 bits
+    struct Fault {
+        int bits;
+        const char* rule;
+    } faults[] = {
+        {1, "one handle for header and bits"},     {2, "handles freed by the filter, then a failure"},
+        {4, "handles kept, then a failure"},       {8, "a 20-byte header block"},
+        {16, "a header longer than its block"},    {32, "success without a bits handle"},
+    };
+    for (const Fault& fault : faults) {
+        DeleteFileW(log_.c_str());
+        const std::wstring path = save(L"fault" + std::to_wstring(fault.bits) + L".tpi",
+                                       tpicFile(kMain, 4, 3, 24, 0, "", rows, fault.bits));
+        EXPECT_FALSE(load(path.c_str())) << fault.rule;
+        if (fault.bits == 4) {
+            // The filter still owns both blocks: the host freed neither.
+            const std::string log = calls();
+            const size_t at = log.find("tpic kept ");
+            ASSERT_NE(at, std::string::npos) << log;
+            const char* text = log.c_str() + at + 10;
+            char* end = nullptr;
+            const HLOCAL info = HLOCAL(uintptr_t(strtoull(text, &end, 16)));
+            const HLOCAL bits = HLOCAL(uintptr_t(strtoull(end, nullptr, 16)));
+            EXPECT_NE(LocalFlags(info), UINT(LMEM_INVALID_HANDLE));
+            EXPECT_NE(LocalFlags(bits), UINT(LMEM_INVALID_HANDLE));
+            EXPECT_EQ(LocalSize(bits), rows.size());
+            LocalFree(info);
+            LocalFree(bits);
+        }
+    }
+    // The host is still sound: the next file decodes.
+    const TestPicture p = makePicture(kMain, 4, 3, 24, 0, 8);
+    expectDecodes(save(L"afterfaults.tpi", p.bytes), p, 24);
 }
 
 }  // namespace
