@@ -52,7 +52,9 @@ private:
     void* handle_ = nullptr;
 };
 
-// A thread running entry(argument). join waits for its end; the destructor joins.
+// A thread running entry(argument). join waits for its end; the destructor joins. detach
+// lets it run on without an owner: it must then keep alive by itself whatever it uses, and
+// the record may go before the thread ends (the start reads nothing of it after entry).
 class WorkerThread {
 public:
     WorkerThread() = default;
@@ -62,6 +64,7 @@ public:
     bool start(void (*entry)(void*), void* argument);
     bool running() const { return handle_ != nullptr; }
     void join();
+    void detach();
 
 private:
     void* handle_ = nullptr;
