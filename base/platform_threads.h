@@ -44,6 +44,8 @@ public:
     WorkerSemaphore(const WorkerSemaphore&) = delete;
     WorkerSemaphore& operator=(const WorkerSemaphore&) = delete;
     bool valid() const { return handle_ != nullptr; }
+    // Windows: the semaphore's HANDLE, for waits that watch other things too.
+    void* nativeHandle() const { return handle_; }
     void release(int count = 1);
     // Waits at most milliseconds (negative: without limit); true when one was taken.
     bool wait(int milliseconds);

@@ -349,8 +349,14 @@ public:
     double cpuMsMax() const { return cpuMsMax_; }
     double cpuMsTotal() const { return cpuMsTotal_; }
 
-    // Waits at most one slice for any thread to finish a file.
-    void waitSlice() { done_.wait(kWaitSliceMs); }
+    // Waits at most one slice for any thread to finish a file (through the caller's wait
+    // when it has one, which may also end early).
+    void waitSlice(const FolderLoadHooks& hooks) {
+        if (hooks.waitForThreads)
+            hooks.waitForThreads(done_.nativeHandle(), kWaitSliceMs);
+        else
+            done_.wait(kWaitSliceMs);
+    }
 
 private:
     struct Worker {
@@ -560,7 +566,7 @@ LoadStop waitForName(DecodePool& pool, size_t i, size_t done, bool secondPass, c
             pool.makeHere(i);
             continue;
         }
-        pool.waitSlice();
+        pool.waitSlice(hooks);
         whileWaiting();
         const LoadStop stopped = afterFile(hooks, done, secondPass, stop);
         if (stopped != LoadStop::None) return stopped;

@@ -130,6 +130,12 @@ struct FolderLoadHooks {
     // decoding threads finished of them is shown ahead of its turn through itemPreview.
     // Items are still filled in list order through itemReady.
     std::function<void(size_t& first, size_t& end)> visibleSlots;
+    // How the loader waits (at most milliseconds, lock released) for a decoding thread to
+    // finish a file: on `finished`, a semaphore of the platform layer (its native handle),
+    // of which it takes one count when it returns true. The pane returns early when a
+    // message arrives for its thread as well (false), so that it is pumped at once instead
+    // of at the end of the slice. Empty: a plain wait on the semaphore.
+    std::function<bool(void* finished, int milliseconds)> waitForThreads;
     // A copy of a thumbnail in view that a decoding thread finished before the load reached
     // its name (lock held): slot is the one it takes if every name before it loads, beyond
     // the filled items. The receiver takes data.pixels and frees what the slot showed. The
