@@ -24,6 +24,7 @@
 #include "frame/main_window.h"
 #include "frame/toolbars.h"
 #include "image/decoded_image.h"
+#include "thumbs/folder_loader.h"
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/pane.h"
 #include "thumbs/pane_access.h"
@@ -34,6 +35,10 @@ namespace {
 
 constexpr wchar_t kMainClass[] = L"Pravel_main_class";
 constexpr DWORD kPaneStopWaitMs = 1000;
+// A decoding thread that a stopped load left busy with its file gives up within a few rows
+// of a PNG or TIFF, or ends with its file; only a plug-in call may take longer (or never
+// return). The end waits this long for them before the private heap goes.
+constexpr int kDecodingThreadsWaitMs = 200;
 
 bool g_shutdownStarted = false;
 std::atomic<int> g_threadsAbandoned{0};
@@ -306,11 +311,14 @@ int runApplication(HINSTANCE instance, int showCommand) {
     uninitHtmlHelp();
     if (g_uiFont) DeleteObject(g_uiFont);
     g_uiFont = nullptr;
-    if (abandonedThreadCount() == 0) destroyPrivateHeap();  // a thread left behind may still use it
+    // A thread left behind may still use the private heap: a pane's, or a decoding thread
+    // (in a plug-in call, say) that a stopped load did not wait for.
+    const bool decodersEnded = waitForDecodingThreads(kDecodingThreadsWaitMs);
+    if (abandonedThreadCount() == 0 && decodersEnded) destroyPrivateHeap();
     return exitCode;
 }
 
 void leaveProcess(int exitCode) {
     // With a thread left behind, the runtime's exit would run the static destructors under it.
-    if (abandonedThreadCount() > 0) ExitProcess(UINT(exitCode));
+    if (abandonedThreadCount() > 0 || decodingThreadsRunning() > 0) ExitProcess(UINT(exitCode));
 }

@@ -44,6 +44,8 @@ public:
     WorkerSemaphore(const WorkerSemaphore&) = delete;
     WorkerSemaphore& operator=(const WorkerSemaphore&) = delete;
     bool valid() const { return handle_ != nullptr; }
+    // Windows: the semaphore's HANDLE, for waits that watch other things too.
+    void* nativeHandle() const { return handle_; }
     void release(int count = 1);
     // Waits at most milliseconds (negative: without limit); true when one was taken.
     bool wait(int milliseconds);
@@ -52,7 +54,9 @@ private:
     void* handle_ = nullptr;
 };
 
-// A thread running entry(argument). join waits for its end; the destructor joins.
+// A thread running entry(argument). join waits for its end; the destructor joins. detach
+// lets it run on without an owner: it must then keep alive by itself whatever it uses, and
+// the record may go before the thread ends (the start reads nothing of it after entry).
 class WorkerThread {
 public:
     WorkerThread() = default;
@@ -62,6 +66,7 @@ public:
     bool start(void (*entry)(void*), void* argument);
     bool running() const { return handle_ != nullptr; }
     void join();
+    void detach();
 
 private:
     void* handle_ = nullptr;

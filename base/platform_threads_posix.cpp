@@ -96,8 +96,11 @@ bool WorkerSemaphore::wait(int milliseconds) {
 
 struct WorkerThreadStart {
     static void* run(void* self) {
+        // The record is read before the entry runs: a detached thread's may be gone after it.
         auto* thread = static_cast<WorkerThread*>(self);
-        thread->entry_(thread->argument_);
+        void (*entry)(void*) = thread->entry_;
+        void* argument = thread->argument_;
+        entry(argument);
         return nullptr;
     }
 };
@@ -110,6 +113,12 @@ bool WorkerThread::start(void (*entry)(void*), void* argument) {
     if (pthread_create(t, nullptr, WorkerThreadStart::run, this) != 0) return false;
     handle_ = t;
     return true;
+}
+
+void WorkerThread::detach() {
+    if (!handle_) return;
+    pthread_detach(*static_cast<pthread_t*>(handle_));
+    handle_ = nullptr;
 }
 
 void WorkerThread::join() {

@@ -38,8 +38,11 @@ bool WorkerSemaphore::wait(int milliseconds) {
 
 struct WorkerThreadStart {
     static unsigned __stdcall run(void* self) {
+        // The record is read before the entry runs: a detached thread's may be gone after it.
         auto* thread = static_cast<WorkerThread*>(self);
-        thread->entry_(thread->argument_);
+        void (*entry)(void*) = thread->entry_;
+        void* argument = thread->argument_;
+        entry(argument);
         return 0;
     }
 };
@@ -52,6 +55,12 @@ bool WorkerThread::start(void (*entry)(void*), void* argument) {
     const uintptr_t h = _beginthreadex(nullptr, 0, WorkerThreadStart::run, this, 0, nullptr);
     handle_ = reinterpret_cast<void*>(h);
     return handle_ != nullptr;
+}
+
+void WorkerThread::detach() {
+    if (!handle_) return;
+    CloseHandle(handle_);
+    handle_ = nullptr;
 }
 
 void WorkerThread::join() {

@@ -3,6 +3,7 @@
 // the loader dispatch. Portable: no Windows headers here.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -179,9 +180,15 @@ public:
     // succeeded, LoadInfo::current points here.
     DecodedImage record;
     JpegDecoder* jpeg() const { return jpeg_; }
+    // A flag its owner sets to have the decode under way give up (PNG and TIFF look at it
+    // every few rows; the load then fails); null, the start value: never.
+    void setStopFlag(const std::atomic<bool>* flag) { stop_ = flag; }
+    const std::atomic<bool>* stopFlag() const { return stop_; }
+    bool stopRequested() const { return stop_ && stop_->load(std::memory_order_relaxed); }
 
 private:
     JpegDecoder* jpeg_ = nullptr;  // null when it could not be allocated (JPEG loads then fail)
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 enum class BuiltInLoad { Loaded, Failed, ForPlugins };
@@ -220,12 +227,17 @@ struct PngOptions {
     uint8_t backgroundRed = 255, backgroundGreen = 255, backgroundBlue = 255;
     int32_t displayGammaX1000 = 2200;
     const uint8_t* blendTable = nullptr;  // 256*256; built on first use when null
+    // Looked at every few rows of the image data: once set, the decode gives up (null pixels,
+    // error 1). Unset or null, the result is the same as without it.
+    const std::atomic<bool>* stop = nullptr;
 };
 DecodedImage* decodeBmp(const wchar_t* path, DecodedImage& record, DecodeCounters& counters);
 DecodedImage* decodePng(const wchar_t* path, const PngOptions& options, DecodedImage& record, DecodeCounters& counters);
 // targetWidth/targetHeight both nonzero: reduced-scale decode aimed at that size.
 DecodedImage* decodeJpeg(const wchar_t* path, int32_t targetWidth, int32_t targetHeight, DecodeCounters& counters);
-DecodedImage* decodeTiff(const wchar_t* path, DecodedImage& record, DecodeCounters& counters);
+// stop as in PngOptions.
+DecodedImage* decodeTiff(const wchar_t* path, DecodedImage& record, DecodeCounters& counters,
+                         const std::atomic<bool>* stop = nullptr);
 DecodedImage* decodeGif(const wchar_t* path, DecodedImage& record, DecodeCounters& counters);
 DecodedImage& jpegRecord();
 

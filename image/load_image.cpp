@@ -21,6 +21,7 @@ DecodedImage* runDecoder(ImageDecoder& decoder, ImageFormat format, const wchar_
         case FormatPng: {
             PngOptions options;  // composite onto white, display gamma 2.2
             options.blendTable = blendTable();
+            options.stop = decoder.stopFlag();
             return decodePng(path, options, record, counters);
         }
         case FormatJpeg: {
@@ -39,7 +40,7 @@ DecodedImage* runDecoder(ImageDecoder& decoder, ImageFormat format, const wchar_
             own.pixels = nullptr;
             return image ? &record : nullptr;
         }
-        case FormatTiff: return decodeTiff(path, record, counters);
+        case FormatTiff: return decodeTiff(path, record, counters, decoder.stopFlag());
         case FormatGif: return decodeGif(path, record, counters);
         default: return nullptr;
     }
@@ -119,7 +120,8 @@ BuiltInLoad loadBuiltInImage(ImageDecoder& decoder, const wchar_t* path, int32_t
     DecodeCounters counters;
     DecodedImage* image = nullptr;
     if (format != FormatUnknown) image = runDecoder(decoder, format, path, targetWidth, targetHeight, counters);
-    if (!image) return BuiltInLoad::ForPlugins;
+    // A decode given up on its owner's request is no file for the plug-ins.
+    if (!image) return decoder.stopRequested() ? BuiltInLoad::Failed : BuiltInLoad::ForPlugins;
     if (!image->pixels || !convertTo24(*image)) {
         releasePixels(*image);
         return BuiltInLoad::Failed;

@@ -402,6 +402,9 @@ RowResult inflateRow(PngDecoder& d, uint8_t* row, size_t size, size_t& produced)
     return result;
 }
 
+// The stop flag is looked at every 64 rows of a pass (see PngOptions::stop).
+constexpr uint32_t kStopCheckRows = 63;
+
 // Inflates and reconstructs the image from the IDAT run. Problems of the compressed data
 // end the decode with error 23 recorded, but the rows already produced are kept.
 bool decodeImageData(PngDecoder& d) {
@@ -438,7 +441,8 @@ bool decodeImageData(PngDecoder& d) {
     const uint32_t passes = d.interlace ? 7 : 1;
     const uint32_t outPixelBytes = d.outBits / 8;
     bool finished = false;
-    for (uint32_t pass = 0; pass < passes && !finished; ++pass) {
+    bool stopped = false;
+    for (uint32_t pass = 0; pass < passes && !finished && !stopped; ++pass) {
         const uint32_t colStart = d.interlace ? kColumnStart[pass] : 0;
         const uint32_t rowStart = d.interlace ? kRowStart[pass] : 0;
         const uint32_t colStep = d.interlace ? kColumnStep[pass] : 1;
@@ -455,6 +459,10 @@ bool decodeImageData(PngDecoder& d) {
         target.step = ptrdiff_t(outPixelBytes) * colStep;
         target.count = passWidth;
         for (uint32_t j = 0; j < passHeight; ++j) {
+            if ((j & kStopCheckRows) == 0 && d.options.stop && d.options.stop->load(std::memory_order_relaxed)) {
+                stopped = true;
+                break;
+            }
             size_t produced = 0;
             const RowResult result = inflateRow(d, cur, rowBytes + 1, produced);
             if (produced == 0 && result != RowResult::Full) {
@@ -490,7 +498,8 @@ bool decodeImageData(PngDecoder& d) {
     d.zsOpen = false;
     privateHeapFree(d.rowMemory);
     d.rowMemory = nullptr;
-    return true;
+    if (stopped) d.fail(ErrMemory);
+    return !stopped;
 }
 
 // The IDAT chunk at p (already known to fit, with length below 2^31): checks it, measures

@@ -75,6 +75,7 @@ struct TiffState {
     uint32_t sampleFormat = 1;
     int32_t error = 0;
     DecodedImage* record = nullptr;
+    const std::atomic<bool>* stop = nullptr;
 };
 
 uint16_t read16(const TiffState& s, const uint8_t* p) { return ::read16(!s.bigEndian, p); }
@@ -385,6 +386,10 @@ void convertRowRgb16(const uint8_t* __restrict src, uint8_t* __restrict dst, uin
 // Reads the strips as one stream of rows, straight from the mapped file; a row that spans
 // two strips is gathered first. Stops when the strip data run out (rows not produced stay
 // zero), so a file whose byte counts are short is never read past them.
+// The stop flag is looked at every 64 rows: often enough to end a huge image within
+// milliseconds, rarely enough to cost nothing.
+constexpr uint32_t kStopCheckRows = 63;
+
 bool convertStrips(TiffState& s, uint8_t* pixels, size_t stride, int32_t depth) {
     const uint32_t width = s.width;
     size_t rowBytes;
@@ -419,6 +424,11 @@ bool convertStrips(TiffState& s, uint8_t* pixels, size_t stride, int32_t depth) 
 
     bool ok = true;
     for (uint32_t y = 0; y < s.height; ++y) {
+        if ((y & kStopCheckRows) == 0 && s.stop && s.stop->load(std::memory_order_relaxed)) {
+            s.error = ErrMemory;
+            ok = false;
+            break;
+        }
         if (!nextStrip()) break;
         const uint8_t* src;
         bool complete = true;
@@ -532,10 +542,12 @@ bool decodeState(TiffState& s) {
 
 }  // namespace
 
-DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodedImage& record, DecodeCounters& counters) {
+DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodedImage& record, DecodeCounters& counters,
+                               const std::atomic<bool>* stop) {
     record = DecodedImage{};
     counters = DecodeCounters{};
     TiffState s;
+    s.stop = stop;
     s.record = &record;
     s.data = data;
     s.size = size;
@@ -549,7 +561,8 @@ DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodedImage& r
     return &record;
 }
 
-DecodedImage* decodeTiff(const wchar_t* path, DecodedImage& record, DecodeCounters& counters) {
+DecodedImage* decodeTiff(const wchar_t* path, DecodedImage& record, DecodeCounters& counters,
+                         const std::atomic<bool>* stop) {
     DecoderInput input;
     int32_t error = 0;
     const uint32_t size = mapImageFile(path, input, error);
@@ -559,7 +572,7 @@ DecodedImage* decodeTiff(const wchar_t* path, DecodedImage& record, DecodeCounte
         record.errorCode = error ? error : ErrRead;
         return nullptr;
     }
-    DecodedImage* image = decodeTiffMemory(input.cursor, size_t(input.end - input.cursor), record, counters);
+    DecodedImage* image = decodeTiffMemory(input.cursor, size_t(input.end - input.cursor), record, counters, stop);
     if (image) {
         image->fileSize = size;
         getLastWriteTime(path, image->lastWriteTime);

@@ -12,4 +12,6 @@
 // Decodes the TIFF whose bytes are data[0..size) into record. Same result as
 // decodeTiff except that fileSize and lastWriteTime are left 0. Never reads outside the
 // given bytes. On success the caller owns record.pixels (pageFree).
-DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodedImage& record, DecodeCounters& counters);
+// stop: once set (looked at every few rows), the decode gives up with error 1.
+DecodedImage* decodeTiffMemory(const uint8_t* data, size_t size, DecodedImage& record, DecodeCounters& counters,
+                               const std::atomic<bool>* stop = nullptr);

@@ -177,30 +177,52 @@ enum NameState : uint8_t {
 
 constexpr size_t kNone = SIZE_MAX;
 
+// Decoding threads of any load that have not ended yet: those of a stopped load may still
+// finish their file (or sit in a plug-in call) after the load returned.
+std::atomic<int> g_liveDecodingThreads{0};
+
 // The threads of one pass over a list of names: decoding threads that take the cache
 // entries and the built-in formats, and (when the plug-ins may be asked) one thread of its
 // own for the plug-ins, so that one plug-in call runs at a time. The threads see only this
 // record, their own decoders, the files and the cache table, which nobody changes while
 // they run; the image lock and the caller's items stay with the loading thread, which
 // takes the finished thumbnails in list order.
+//
+// The record lives on the heap and holds its own copies of the names, the folder and the
+// cache table, counted by references: one for the loading thread and one per thread. A
+// load that stops while a thread is busy with one file (a huge image, a plug-in call that
+// does not return) leaves that thread to end by itself; the last one out frees the record.
+// Nothing a thread reads lies on the loading thread's stack.
 class DecodePool {
 public:
     struct Setup {
         const std::wstring* folder = nullptr;
         const std::vector<std::wstring>* names = nullptr;
-        const FolderCache* table = nullptr;  // null: every name is decoded
         int32_t cellWidth = 0, cellHeight = 0;
         bool cacheTooSmall = false, cacheAvailable = false;
         std::wstring pluginFolder;
         bool plugins = false;  // the plug-ins may be asked
     };
 
-    explicit DecodePool(Setup setup)
-        : setup_(std::move(setup)), names_(*setup_.names), state_(names_.size(), NameQueued),
-          source_(names_.size(), 0), results_(names_.size()) {}
-    ~DecodePool() { shutDown(); }
+    // table: the open cache table the names are taken from (null: every name is decoded).
+    DecodePool(const Setup& setup, std::unique_ptr<FolderCache> table)
+        : setup_(setup), folder_(*setup.folder), names_(*setup.names), table_(std::move(table)),
+          state_(names_.size(), NameQueued), source_(names_.size(), 0), results_(names_.size()) {
+        // The caller's folder and names may be gone while a thread still runs: only the
+        // copies above are used.
+        setup_.folder = nullptr;
+        setup_.names = nullptr;
+    }
     DecodePool(const DecodePool&) = delete;
     DecodePool& operator=(const DecodePool&) = delete;
+
+    // The loading thread's reference: ends the threads (see shutDown) and lets go.
+    struct Release {
+        void operator()(DecodePool* pool) const {
+            pool->shutDown();
+            pool->release();
+        }
+    };
 
     // Starts up to count decoding threads and the plug-in thread. Returns the number of
     // decoding threads started; with none, the caller makes each name itself (makeHere).
@@ -209,13 +231,13 @@ public:
         for (int i = 0; i < count && i < kMaxWorkers; ++i) {
             Worker& w = workers_[i];
             w.pool = this;
-            if (!w.thread.start(&DecodePool::run, &w)) break;
+            if (!startThread(w)) break;
             ++started_;
         }
         if (started_ > 0 && setup_.plugins) {
             pluginWorker_.pool = this;
             pluginWorker_.plugins = true;
-            pluginStarted_ = pluginWorker_.thread.start(&DecodePool::run, &pluginWorker_);
+            pluginStarted_ = startThread(pluginWorker_);
         }
         if (started_ > 0 && setup_.plugins && !pluginStarted_) {
             shutDown();  // plug-in names would wait for ever
@@ -225,24 +247,23 @@ public:
     }
     bool threaded() const { return started_ > 0; }
 
-    // Stops the threads (those busy finish their file first) and waits for their end;
-    // thumbnails never taken are released.
+    // Stops the threads. When none is busy with a name they all end at once and are
+    // joined; otherwise every one is left to end by itself (a busy decode of a PNG or TIFF
+    // gives up within a few rows, a plug-in call whenever it returns) and the loading
+    // thread goes on at once. Thumbnails never taken are released with the record.
     void shutDown() {
+        bool busy = false;
         {
             WorkerLockScope hold(lock_);
             quit_ = true;
+            busy = busy_ > 0;
             wakeIdle();
         }
-        for (int i = 0; i < started_; ++i) workers_[i].thread.join();
-        if (pluginStarted_) pluginWorker_.thread.join();
-        for (int i = 0; i < started_; ++i) noteCpu(workers_[i].cpuMs);
-        if (pluginStarted_) noteCpu(pluginWorker_.cpuMs);
+        cancel_.store(true, std::memory_order_relaxed);
+        for (int i = 0; i < started_; ++i) endThread(workers_[i], busy);
+        if (pluginStarted_) endThread(pluginWorker_, busy);
         started_ = 0;
         pluginStarted_ = false;
-        for (ThumbnailData& r : results_) {
-            pageFree(r.pixels);
-            r.pixels = nullptr;
-        }
     }
 
     void setVisible(size_t first, size_t end) {
@@ -306,7 +327,7 @@ public:
         ThumbnailData data;
         ThumbnailSource source = make(here_, i, false, data);
         if (source == ThumbnailSource::ForPlugins) {
-            finish(i, source, data);
+            finish(i, source, data, false);
             {
                 WorkerLockScope hold(lock_);
                 if (state_[i] != NamePlugins) return;
@@ -315,7 +336,7 @@ public:
             }
             source = make(here_, i, true, data);
         }
-        finish(i, source, data);
+        finish(i, source, data, false);
     }
 
     // True when any file was decoded (not taken from the cache), even if no thumbnail
@@ -328,8 +349,14 @@ public:
     double cpuMsMax() const { return cpuMsMax_; }
     double cpuMsTotal() const { return cpuMsTotal_; }
 
-    // Waits at most one slice for any thread to finish a file.
-    void waitSlice() { done_.wait(kWaitSliceMs); }
+    // Waits at most one slice for any thread to finish a file (through the caller's wait
+    // when it has one, which may also end early).
+    void waitSlice(const FolderLoadHooks& hooks) {
+        if (hooks.waitForThreads)
+            hooks.waitForThreads(done_.nativeHandle(), kWaitSliceMs);
+        else
+            done_.wait(kWaitSliceMs);
+    }
 
 private:
     struct Worker {
@@ -339,13 +366,45 @@ private:
         WorkerThread thread;
     };
 
+    ~DecodePool() {
+        for (ThumbnailData& r : results_) pageFree(r.pixels);
+    }
+
+    void release() {
+        if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    }
+
+    bool startThread(Worker& w) {
+        refs_.fetch_add(1, std::memory_order_relaxed);
+        g_liveDecodingThreads.fetch_add(1);
+        if (w.thread.start(&DecodePool::run, &w)) return true;
+        g_liveDecodingThreads.fetch_sub(1);
+        refs_.fetch_sub(1, std::memory_order_relaxed);
+        return false;
+    }
+
+    // A thread that is busy may use the record for a while yet: it is let go (its
+    // reference keeps the record); an idle one ends at once and its processor time counts.
+    void endThread(Worker& w, bool busy) {
+        if (busy) {
+            w.thread.detach();
+            return;
+        }
+        w.thread.join();
+        noteCpu(w.cpuMs);
+    }
+
     static void run(void* argument) {
         auto& w = *static_cast<Worker*>(argument);
+        DecodePool* pool = w.pool;
         {
             ImageDecoder decoder;  // the thread's own, for all its files
-            w.pool->loop(w, decoder);
+            decoder.setStopFlag(&pool->cancel_);
+            pool->loop(w, decoder);
         }
         w.cpuMs = threadCpuMilliseconds();
+        pool->release();  // may free the record: nothing of it is touched after this
+        g_liveDecodingThreads.fetch_sub(1);
     }
 
     void noteCpu(double ms) {
@@ -380,7 +439,7 @@ private:
     }
 
     ThumbnailSource make(ImageDecoder& decoder, size_t i, bool plugins, ThumbnailData& out) {
-        const std::wstring path = joinPath(*setup_.folder, names_[i]);
+        const std::wstring path = joinPath(folder_, names_[i]);
         bool decoded = false;
         ThumbnailSource source = ThumbnailSource::Failed;
         if (plugins) {
@@ -388,7 +447,7 @@ private:
                                     setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded))
                 source = ThumbnailSource::Decoded;
         } else {
-            source = makeItemThumbnail(decoder, setup_.table, names_[i], path, setup_.cellWidth, setup_.cellHeight,
+            source = makeItemThumbnail(decoder, table_.get(), names_[i], path, setup_.cellWidth, setup_.cellHeight,
                                        setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded);
         }
         if (decoded) {
@@ -399,7 +458,8 @@ private:
     }
 
     // Records what became of name i (taken by the caller, counted in outstanding_).
-    void finish(size_t i, ThumbnailSource source, ThumbnailData& data) {
+    // taken: by a decoding thread (counted in busy_), not by makeHere.
+    void finish(size_t i, ThumbnailSource source, ThumbnailData& data, bool taken) {
         {
             WorkerLockScope hold(lock_);
             if (source == ThumbnailSource::Cache || source == ThumbnailSource::Decoded) {
@@ -407,7 +467,9 @@ private:
                 data.pixels = nullptr;
                 source_[i] = uint8_t(source);
                 state_[i] = NameDone;
+                if (taken) --busy_;
             } else {
+                if (taken) --busy_;
                 state_[i] = source == ThumbnailSource::ForPlugins && setup_.plugins ? NamePlugins : NameFailed;
                 --outstanding_;
                 wakeIdle();
@@ -429,6 +491,7 @@ private:
                 } else {
                     state_[i] = w.plugins ? NamePluginTaken : NameTaken;
                     ++outstanding_;
+                    ++busy_;
                 }
             }
             if (i == kNone) {
@@ -437,12 +500,16 @@ private:
             }
             ThumbnailData data;
             const ThumbnailSource source = make(decoder, i, w.plugins, data);
-            finish(i, source, data);
+            finish(i, source, data, true);
         }
     }
 
-    const Setup setup_;
-    const std::vector<std::wstring>& names_;
+    Setup setup_;
+    const std::wstring folder_;
+    const std::vector<std::wstring> names_;
+    const std::unique_ptr<FolderCache> table_;
+    std::atomic<int> refs_{1};           // the loading thread's and one per started thread
+    std::atomic<bool> cancel_{false};    // the decoders' stop flag, set by shutDown
     std::vector<uint8_t> state_;   // NameState, under lock_
     std::vector<uint8_t> source_;  // ThumbnailSource of a NameDone name
     std::vector<ThumbnailData> results_;
@@ -457,6 +524,7 @@ private:
     bool pluginStarted_ = false;
     int idle_ = 0, pluginIdle_ = 0;
     size_t outstanding_ = 0;  // names taken or done and not yet collected
+    int busy_ = 0;            // names a decoding thread is making now
     size_t next_ = 0;         // the name the loading thread needs
     size_t low_ = 0;          // no queued name below this one
     size_t visibleFirst_ = 0, visibleEnd_ = 0;
@@ -498,7 +566,7 @@ LoadStop waitForName(DecodePool& pool, size_t i, size_t done, bool secondPass, c
             pool.makeHere(i);
             continue;
         }
-        pool.waitSlice();
+        pool.waitSlice(hooks);
         whileWaiting();
         const LoadStop stopped = afterFile(hooks, done, secondPass, stop);
         if (stopped != LoadStop::None) return stopped;
@@ -572,6 +640,18 @@ bool writeCacheOffThread(const CacheLocation& location, const std::wstring& fold
 
 }  // namespace
 
+int decodingThreadsRunning() { return g_liveDecodingThreads.load(); }
+
+bool waitForDecodingThreads(int milliseconds) {
+    WorkerSemaphore pause;  // never released: its timed wait is the pause between looks
+    const Clock::time_point start = Clock::now();
+    while (g_liveDecodingThreads.load() > 0) {
+        if (millisecondsSince(start) >= milliseconds || !pause.valid()) return false;
+        pause.wait(5);
+    }
+    return true;
+}
+
 void setAutomaticLoadWorkers(int32_t workers) { g_automaticWorkers.store(workers > 0 ? workers : 0); }
 
 LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings,
@@ -610,19 +690,21 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     const CacheLocation location{settings.cacheFolder, settings.cellWidth, settings.cellHeight};
     bool cacheNeedsRewrite = false;
     bool cacheTooSmall = false;
-    FolderCache table;
+    // The first pass's threads own the table (a thread of a stopped load may still read it).
+    auto table = std::make_unique<FolderCache>();
     phase = Clock::now();
     if (settings.useCache) {
         LockScope lock(hooks);
         bool larger = false;
-        openFolderCache(location, folder, table, larger, cacheTooSmall);
+        openFolderCache(location, folder, *table, larger, cacheTooSmall);
         if (larger) cacheNeedsRewrite = true;  // rewrite the cache at the new size
         // Leaving thumbnails unresampled only pays when a second pass will replace them, and
         // that pass runs over items that came with a cache: without a usable table every file
         // is decoded now and must be made at its final size.
-        if (!table.isOpen()) cacheTooSmall = false;
+        if (!table->isOpen()) cacheTooSmall = false;
     }
-    stats.cacheOpened = table.isOpen();
+    const bool hadTable = table->isOpen();
+    stats.cacheOpened = hadTable;
     stats.cacheTooSmall = cacheTooSmall;
     stats.openCacheMs = millisecondsSince(phase);
 
@@ -634,14 +716,14 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     DecodePool::Setup setup;
     setup.folder = &folder;
     setup.names = &names;
-    setup.table = table.isOpen() ? &table : nullptr;
     setup.cellWidth = settings.cellWidth;
     setup.cellHeight = settings.cellHeight;
     setup.cacheTooSmall = cacheTooSmall;
-    setup.cacheAvailable = table.isOpen();
+    setup.cacheAvailable = hadTable;
     setup.pluginFolder = settings.pluginFolder;
     setup.plugins = plugins;
-    auto pool = std::make_unique<DecodePool>(setup);
+    if (!hadTable) table.reset();
+    std::unique_ptr<DecodePool, DecodePool::Release> pool(new DecodePool(setup, std::move(table)));
     askVisible(hooks, *pool, 0, 0);
     stats.workers = pool->start(wanted < int(names.size()) ? wanted : int(names.size()));
 
@@ -711,15 +793,13 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         stopped = afterFile(hooks, i + 1, false, stop);
         if (stopped != LoadStop::None) break;
     }
-    // Ends the threads (promptly after a stop: each finishes at most the file it is on) and
-    // releases what was made ahead and never delivered.
+    // Ends the threads and releases what was made ahead and never delivered. After a stop a
+    // thread busy with a file is not waited for: it ends by itself.
     pool->shutDown();
     if (pool->decodedAny()) cacheNeedsRewrite = true;
     stats.workerCpuMsMax = pool->cpuMsMax();
     stats.workerCpuMsTotal = pool->cpuMsTotal();
     pool.reset();
-    const bool hadTable = table.isOpen();
-    table.release();
     stats.shown = slotName.size();
     stats.firstPassMs = millisecondsSince(phase);
 
@@ -733,10 +813,9 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         shown.reserve(slotName.size());
         for (size_t slot : slotName) shown.push_back(names[slot]);
         setup.names = &shown;
-        setup.table = nullptr;
         setup.cacheTooSmall = false;
         setup.cacheAvailable = true;
-        pool = std::make_unique<DecodePool>(setup);
+        pool.reset(new DecodePool(setup, nullptr));
         const auto passView = [&] {
             if (!hooks.visibleSlots) return;
             size_t first = 0, end = 0;

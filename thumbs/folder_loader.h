@@ -130,6 +130,12 @@ struct FolderLoadHooks {
     // decoding threads finished of them is shown ahead of its turn through itemPreview.
     // Items are still filled in list order through itemReady.
     std::function<void(size_t& first, size_t& end)> visibleSlots;
+    // How the loader waits (at most milliseconds, lock released) for a decoding thread to
+    // finish a file: on `finished`, a semaphore of the platform layer (its native handle),
+    // of which it takes one count when it returns true. The pane returns early when a
+    // message arrives for its thread as well (false), so that it is pumped at once instead
+    // of at the end of the slice. Empty: a plain wait on the semaphore.
+    std::function<bool(void* finished, int milliseconds)> waitForThreads;
     // A copy of a thumbnail in view that a decoding thread finished before the load reached
     // its name (lock held): slot is the one it takes if every name before it loads, beyond
     // the filled items. The receiver takes data.pixels and frees what the slot showed. The
@@ -139,6 +145,15 @@ struct FolderLoadHooks {
     // receiver frees every item beyond the filled ones. The copies come again at their slots.
     std::function<void()> previewsDropped;
 };
+
+// Decoding threads of earlier loads that have not ended yet. A load that stops does not
+// wait for a thread busy with one file: that thread ends by itself (a PNG or TIFF decode
+// gives up within a few rows, other files when they are made, a plug-in call when it
+// returns, which may be never). Such a thread uses only memory of its own, the files and
+// the private heap; the process waits for them (bounded) before it tears those down.
+int decodingThreadsRunning();
+// Waits up to milliseconds for them to end; true when none is left.
+bool waitForDecodingThreads(int milliseconds);
 
 // What a `workers` setting of 0 means from now on: 0 (the start value) one thread per
 // processor, n > 0 exactly n (1: the one-thread load). Measurements compare the two.
@@ -180,7 +195,8 @@ struct FolderLoadStats {
 // threads, whose afterFile calls then repeat the last count, and with duringWrite while the
 // cache write runs; a write stopped so is given up and the load returns *stop). The decoding
 // threads run at most a fixed number of finished thumbnails ahead of the loading thread.
-// When it returns, no decoding or cache-write thread runs. Items are delivered through the
+// When it returns, no cache-write thread runs, and no decoding thread either unless the
+// load stopped while one was busy (decodingThreadsRunning). Items are delivered through the
 // hooks; the summary
 // goes to stats.
 LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettings& settings,

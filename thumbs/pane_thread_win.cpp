@@ -614,6 +614,15 @@ LoadStop loadFolder(ThumbnailPane& pane) {
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         return g_stopRequested[pane.index].load() == LoadStop::None;
     };
+    // Between two files the pane sleeps on the decoding threads' semaphore and on its own
+    // queue: a message that arrives meanwhile is pumped at once, not at the end of the slice.
+    // Paint requests are left out (they wait one slice at most): a window that does not
+    // validate would otherwise end every wait at once.
+    hooks.waitForThreads = [](void* finished, int milliseconds) {
+        HANDLE semaphore = static_cast<HANDLE>(finished);
+        return MsgWaitForMultipleObjects(1, &semaphore, FALSE, static_cast<DWORD>(milliseconds),
+                                         QS_ALLINPUT & ~QS_PAINT) == WAIT_OBJECT_0;
+    };
     // The cells in view are decoded first (their items are still filled in list order).
     hooks.visibleSlots = [&](size_t& first, size_t& end) {
         first = static_cast<size_t>(pane.cellFirst);

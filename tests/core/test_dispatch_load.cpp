@@ -2,6 +2,7 @@
 // loader dispatch with its plug-in fallback and 24-bit conversion.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -392,4 +393,36 @@ TEST_F(Dispatch, TruncatedPngStillLoads) {
     ASSERT_TRUE(load(path, 0, 0));
     EXPECT_EQ(decoder.record.errorCode, 23);
     EXPECT_EQ(FakePlugin::calls, 0);
+}
+
+// A decoding thread of a stopped load is told to give up through its decoder's stop flag:
+// set, a PNG (interlaced or not) fails at once, and the file is not offered to the plug-ins,
+// which would only run another long call for nobody; unset, every decode is as without it.
+TEST_F(Dispatch, AStopFlagEndsPngDecodesWithoutPluginsAndAnUnsetOneChangesNothing) {
+    std::atomic<bool> stop{false};
+    decoder.setStopFlag(&stop);
+    for (bool interlace : {false, true}) {
+        SCOPED_TRACE(interlace ? "interlaced" : "progressive");
+        Image img = randomImage(61, 150, 8, 6, interlace ? 9 : 8);  // more rows than one look covers
+        PngParts parts;
+        parts.interlace = interlace;
+        const std::wstring path = writeTemp("stop.png", encodePng(img, parts));
+
+        ImageDecoder plain;
+        LoadInfo expected;
+        ASSERT_TRUE(loadImage(plain, path.c_str(), 0, 0, nullptr, expected));
+        stop = false;
+        ASSERT_TRUE(load(path, 0, 0));
+        const size_t bytes = size_t((61 * 3 + 3) & ~3) * 150;
+        EXPECT_EQ(std::memcmp(info.current->pixels, expected.current->pixels, bytes), 0);
+        pageFree(expected.current->pixels);
+        pageFree(info.current->pixels);
+        info.current->pixels = nullptr;
+
+        stop = true;
+        EXPECT_FALSE(load(path, 0, 0));
+        EXPECT_EQ(decoder.record.errorCode, ErrMemory);
+        EXPECT_EQ(decoder.record.pixels, nullptr);
+        EXPECT_EQ(FakePlugin::calls, 0);
+    }
 }

@@ -3,6 +3,8 @@
 // on real files in the host suite.)
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <vector>
 
 #include "image/tiff_decoder.h"
@@ -228,3 +230,27 @@ TEST(TiffResolution, InchAndCentimetreUnitsAndTheirGuards) {
 }
 
 }  // namespace
+
+// A stopped load's decoding thread gives up through the stop flag; an unset flag leaves the
+// result as it is without one.
+TEST(TiffDecode, AStopFlagGivesUpAndAnUnsetOneChangesNothing) {
+    const uint32_t w = 37, h = 150;  // more rows than one look of the flag covers
+    Bytes grey(size_t(w) * h);
+    for (size_t i = 0; i < grey.size(); ++i) grey[i] = uint8_t(i * 13 + 7);
+    const Bytes file = TiffBuilder(false).grey(w, h).strips({grey}).finish();
+    Decoded plain(file);
+    ASSERT_TRUE(plain.ok);
+
+    std::atomic<bool> stop{false};
+    DecodedImage record;
+    DecodeCounters counters;
+    ASSERT_NE(decodeTiffMemory(file.data(), file.size(), record, counters, &stop), nullptr);
+    const size_t bytes = size_t((w + 3) & ~3u) * h;
+    EXPECT_EQ(std::memcmp(record.pixels, plain.record.pixels, bytes), 0);
+    pageFree(record.pixels);
+
+    stop = true;
+    EXPECT_EQ(decodeTiffMemory(file.data(), file.size(), record, counters, &stop), nullptr);
+    EXPECT_EQ(record.errorCode, ErrMemory);
+    EXPECT_EQ(record.pixels, nullptr);
+}
