@@ -92,14 +92,14 @@ struct Keeper {
             return true;
         };
         hooks.itemReady = [this](size_t slot, const std::wstring& name, ThumbnailData& d, bool replaced) {
-            if (replaced) pageFree(items[slot].pixels);
+            if (replaced) releaseItemThumbnail(items[slot]);
             fillThumbnailItem(items[slot], d, name.c_str());
         };
         hooks.itemForCache = [this](size_t slot, CacheItemView& v) { v = cacheViewOf(items[slot]); };
     }
     ~Keeper() { release(); }
     void release() {
-        for (auto& i : items) pageFree(i.pixels);
+        for (auto& i : items) releaseItemThumbnail(i);
         items.clear();
     }
 };

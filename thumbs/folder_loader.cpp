@@ -51,33 +51,122 @@ std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t fi
     return names;
 }
 
+void releaseThumbnailData(ThumbnailData& data) {
+    pageFree(data.pixels);
+    pageFree(data.stream);
+    data.pixels = nullptr;
+    data.stream = nullptr;
+    data.streamSize = 0;
+    data.cacheRecord = 0;
+}
+
+void releaseItemThumbnail(ThumbnailItem& item) {
+    pageFree(item.pixels);
+    pageFree(item.stream);
+    item.pixels = nullptr;
+    item.stream = nullptr;
+    item.streamSize = 0;
+    item.cacheRecord = 0;
+    item.pixelTicket = 0;
+}
+
+namespace {
+
+// What memory a failed makeThumbnail lacked: it fails otherwise only for images that are
+// not 24-bit or have no size, which the dispatch never hands over.
+bool thumbnailFailedForMemory(const LoadInfo& info) {
+    return info.current && info.current->header.biBitCount == 24 && info.width > 0 && info.height > 0;
+}
+
+// The stream the cache write will store, made now from the finished pixels. A thumbnail
+// whose stream cannot be made keeps only its pixels (and is left out of the cache, as the
+// write always left out what it could not compress).
+void attachStream(ThumbnailData& out, bool* outOfMemory) {
+    if (out.cacheRecord || !out.pixels || out.header.biBitCount != 24) return;
+    encodeThumbnailStream(out.pixels, out.thumbWidth, out.thumbHeight, &out.stream, &out.streamSize, outOfMemory);
+}
+
+}  // namespace
+
 ThumbnailSource makeItemThumbnail(ImageDecoder& decoder, const FolderCache* table, const std::wstring& name,
                                   const std::wstring& path, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
-                                  bool cacheAvailable, ThumbnailData& out, bool* decoded) {
+                                  bool cacheAvailable, ThumbnailData& out, bool* decoded, bool wantPixels,
+                                  bool* outOfMemory) {
     LoadInfo info;
     ThumbnailSource source = ThumbnailSource::Cache;
-    if (!(table && table->isOpen() && takeFromCache(*table, name, path, cellWidth, cellHeight, decoder, info))) {
+    bool fromCache = false;
+    uint32_t keptRecord = 0;
+    if (table && table->isOpen()) {
+        CurrentRecord record;
+        if (findCurrentRecord(*table, name, path, record)) {
+            const bool asIs =
+                storedThumbnailKeptAsIs(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight, cacheTooSmall);
+            if (asIs && !wantPixels) {
+                // What takeFromCache and makeThumbnail would make of it, without the decode.
+                out = ThumbnailData{};
+                out.header.biWidth = record.thumbWidth;
+                out.header.biHeight = record.thumbHeight;
+                out.header.biBitCount = 24;
+                out.facts = record.facts;
+                out.thumbWidth = record.thumbWidth;
+                out.thumbHeight = record.thumbHeight;
+                const FileFacts& f = record.facts;
+                DisplaySize display{record.thumbWidth, record.thumbHeight};
+                if (cacheTooSmall) {
+                    display = f.fileWidth <= cellWidth && f.fileHeight <= cellHeight && f.fileWidth > 0 && f.fileHeight > 0
+                                  ? DisplaySize{f.fileWidth, f.fileHeight}
+                                  : fitToCell(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight);
+                }
+                out.displayWidth = display.width;
+                out.displayHeight = display.height;
+                out.cacheAvailable = cacheAvailable;
+                out.cacheRecord = record.index + 1;
+                return ThumbnailSource::Cache;
+            }
+            std::vector<uint8_t> stream;
+            if (table->copyRecordStream(record.index, stream) &&
+                decodeStoredStream(stream.data(), stream.size(), record.thumbWidth, record.thumbHeight, cellWidth,
+                                   cellHeight, decoder, info, outOfMemory)) {
+                info.facts = record.facts;
+                fromCache = true;
+                if (asIs) keptRecord = record.index + 1;
+            }
+        }
+    }
+    if (!fromCache) {
         const BuiltInLoad load = loadBuiltInImage(decoder, path.c_str(), cellWidth, cellHeight, info);
         if (load == BuiltInLoad::ForPlugins) return ThumbnailSource::ForPlugins;
-        if (load == BuiltInLoad::Failed) return ThumbnailSource::Failed;
+        if (load == BuiltInLoad::Failed) {
+            if (outOfMemory && decoder.record.errorCode == ErrMemory) *outOfMemory = true;
+            return ThumbnailSource::Failed;
+        }
         source = ThumbnailSource::Decoded;
         if (decoded) *decoded = true;
     }
     DisplaySize display;
-    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) return ThumbnailSource::Failed;
+    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) {
+        if (outOfMemory && thumbnailFailedForMemory(info)) *outOfMemory = true;
+        return ThumbnailSource::Failed;
+    }
     takeLoadedThumbnail(info, display, cacheAvailable, out);
+    out.cacheRecord = keptRecord;
+    attachStream(out, outOfMemory);
     return source;
 }
 
 bool makePluginThumbnail(ImageDecoder& decoder, const std::wstring& path, const std::wstring& pluginFolder,
                          int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable,
-                         ThumbnailData& out, bool* decoded) {
+                         ThumbnailData& out, bool* decoded, bool* outOfMemory) {
     LoadInfo info;
     if (!loadPluginFallback(decoder, path.c_str(), pluginFolder.c_str(), info)) return false;
     if (decoded) *decoded = true;
     DisplaySize display;
-    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) return false;
+    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) {
+        if (outOfMemory && thumbnailFailedForMemory(info)) *outOfMemory = true;
+        return false;
+    }
     takeLoadedThumbnail(info, display, cacheAvailable, out);
+    attachStream(out, outOfMemory);
     return true;
 }
 
@@ -112,6 +201,11 @@ void fillThumbnailItem(ThumbnailItem& item, ThumbnailData& data, const wchar_t* 
     item.displayWidth = data.displayWidth;
     item.displayHeight = data.displayHeight;
     item.cacheAvailable = data.cacheAvailable ? 1 : 0;
+    item.stream = data.stream;
+    item.streamSize = data.streamSize;
+    item.cacheRecord = data.cacheRecord;
+    item.pixelTicket = 0;
+    data.stream = nullptr;
 }
 
 CacheItemView cacheViewOf(const ThumbnailItem& item) {
@@ -120,6 +214,9 @@ CacheItemView cacheViewOf(const ThumbnailItem& item) {
     view.facts = item.facts;
     view.thumbWidth = item.thumbWidth;
     view.thumbHeight = item.thumbHeight;
+    view.stream = item.stream;
+    view.streamSize = item.streamSize;
+    view.tableRecord = item.cacheRecord;  // the loader names the table
     // Only 24-bit pixels can be compressed; anything else is left out of the file.
     view.pixels = item.bitmapInfo.biBitCount == 24 ? item.pixels : nullptr;
     return view;
@@ -193,12 +290,16 @@ public:
         bool cacheTooSmall = false, cacheAvailable = false;
         std::wstring pluginFolder;
         bool plugins = false;  // the plug-ins may be asked
+        bool pixelsInViewOnly = false;  // cached names outside the view are taken without decoding
     };
 
     explicit DecodePool(Setup setup)
         : setup_(std::move(setup)), names_(*setup_.names), state_(names_.size(), NameQueued),
           source_(names_.size(), 0), results_(names_.size()) {}
-    ~DecodePool() { shutDown(); }
+    ~DecodePool() {
+        shutDown();
+        for (ThumbnailData& r : results_) releaseThumbnailData(r);  // streams never collected
+    }
     DecodePool(const DecodePool&) = delete;
     DecodePool& operator=(const DecodePool&) = delete;
 
@@ -270,6 +371,10 @@ public:
         std::memcpy(pixels, from.pixels, bytes);
         out = from;
         out.pixels = static_cast<uint8_t*>(pixels);
+        // A copy to be shown: the stream and record stay with the original.
+        out.stream = nullptr;
+        out.streamSize = 0;
+        out.cacheRecord = 0;
         return true;
     }
 
@@ -285,6 +390,7 @@ public:
         if (st == NameDone) {
             out = results_[i];
             results_[i].pixels = nullptr;
+            results_[i].stream = nullptr;
             source = ThumbnailSource(source_[i]);
             --outstanding_;
         }
@@ -304,7 +410,12 @@ public:
             ++outstanding_;
         }
         ThumbnailData data;
-        ThumbnailSource source = make(here_, i, false, data);
+        bool inView = false;
+        {
+            WorkerLockScope hold(lock_);
+            inView = i >= visibleFirst_ && i < visibleEnd_;
+        }
+        ThumbnailSource source = make(here_, i, false, inView, data);
         if (source == ThumbnailSource::ForPlugins) {
             finish(i, source, data);
             {
@@ -313,7 +424,7 @@ public:
                 state_[i] = NamePluginTaken;
                 ++outstanding_;
             }
-            source = make(here_, i, true, data);
+            source = make(here_, i, true, inView, data);
         }
         finish(i, source, data);
     }
@@ -323,6 +434,12 @@ public:
     bool decodedAny() {
         WorkerLockScope hold(lock_);
         return decodedAny_;
+    }
+
+    // Files not shown, or shown without a stream, for lack of memory.
+    size_t outOfMemory() {
+        WorkerLockScope hold(lock_);
+        return outOfMemory_;
     }
 
     double cpuMsMax() const { return cpuMsMax_; }
@@ -379,21 +496,24 @@ private:
         return room || i == next_ ? i : kNone;
     }
 
-    ThumbnailSource make(ImageDecoder& decoder, size_t i, bool plugins, ThumbnailData& out) {
+    ThumbnailSource make(ImageDecoder& decoder, size_t i, bool plugins, bool inView, ThumbnailData& out) {
         const std::wstring path = joinPath(*setup_.folder, names_[i]);
         bool decoded = false;
+        bool memoryShort = false;
         ThumbnailSource source = ThumbnailSource::Failed;
         if (plugins) {
             if (makePluginThumbnail(decoder, path, setup_.pluginFolder, setup_.cellWidth, setup_.cellHeight,
-                                    setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded))
+                                    setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded, &memoryShort))
                 source = ThumbnailSource::Decoded;
         } else {
             source = makeItemThumbnail(decoder, setup_.table, names_[i], path, setup_.cellWidth, setup_.cellHeight,
-                                       setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded);
+                                       setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded,
+                                       inView || !setup_.pixelsInViewOnly, &memoryShort);
         }
-        if (decoded) {
+        if (decoded || memoryShort) {
             WorkerLockScope hold(lock_);
-            decodedAny_ = true;
+            if (decoded) decodedAny_ = true;
+            if (memoryShort) ++outOfMemory_;
         }
         return source;
     }
@@ -405,6 +525,7 @@ private:
             if (source == ThumbnailSource::Cache || source == ThumbnailSource::Decoded) {
                 results_[i] = data;
                 data.pixels = nullptr;
+                data.stream = nullptr;
                 source_[i] = uint8_t(source);
                 state_[i] = NameDone;
             } else {
@@ -420,6 +541,7 @@ private:
         const NameState wanted = w.plugins ? NamePlugins : NameQueued;
         for (;;) {
             size_t i = kNone;
+            bool inView = false;
             {
                 WorkerLockScope hold(lock_);
                 if (quit_) return;
@@ -429,6 +551,7 @@ private:
                 } else {
                     state_[i] = w.plugins ? NamePluginTaken : NameTaken;
                     ++outstanding_;
+                    inView = i >= visibleFirst_ && i < visibleEnd_;
                 }
             }
             if (i == kNone) {
@@ -436,7 +559,7 @@ private:
                 continue;
             }
             ThumbnailData data;
-            const ThumbnailSource source = make(decoder, i, w.plugins, data);
+            const ThumbnailSource source = make(decoder, i, w.plugins, inView, data);
             finish(i, source, data);
         }
     }
@@ -462,6 +585,7 @@ private:
     size_t visibleFirst_ = 0, visibleEnd_ = 0;
     bool quit_ = false;
     bool decodedAny_ = false;
+    size_t outOfMemory_ = 0;
     double cpuMsMax_ = 0, cpuMsTotal_ = 0;
 };
 
@@ -516,6 +640,7 @@ struct CacheWriteJob {
     const CacheLocation* location = nullptr;
     const std::vector<CacheItemView>* views = nullptr;
     PreparedFolderData prepared;
+    std::vector<uint32_t> recordOf;  // each view's record index + 1 in the new file
     std::atomic<bool> giveUp{false};
     bool made = false;
     WorkerSemaphore done;
@@ -523,14 +648,17 @@ struct CacheWriteJob {
     static void run(void* argument) {
         auto& job = *static_cast<CacheWriteJob*>(argument);
         job.made = prepareFolderData(*job.location, job.views->data(), job.views->size(), job.prepared,
-                                     [&job] { return !job.giveUp.load(); });
+                                     [&job] { return !job.giveUp.load(); }, &job.recordOf);
         job.done.release();
     }
 };
 
+// committed runs right after the commit, the lock still held, with each view's record in the
+// new data file.
 bool writeCacheOffThread(const CacheLocation& location, const std::wstring& folder,
                          const std::vector<CacheItemView>& views, const FolderLoadHooks& hooks,
-                         const std::function<bool()>& ask, FolderLoadStats& stats) {
+                         const std::function<bool()>& ask, FolderLoadStats& stats,
+                         const std::function<void(const std::vector<uint32_t>&)>& committed) {
     uint32_t& records = stats.cacheRecords;
     records = 0;
     Clock::time_point asked = Clock::now();
@@ -555,7 +683,7 @@ bool writeCacheOffThread(const CacheLocation& location, const std::wstring& fold
         thread.join();
         if (!job.giveUp.load() && !proceed()) job.giveUp.store(true);
     } else {
-        job.made = prepareFolderData(location, views.data(), views.size(), job.prepared, proceed);
+        job.made = prepareFolderData(location, views.data(), views.size(), job.prepared, proceed, &job.recordOf);
     }
     if (!job.made) return false;
     if (job.giveUp.load()) {
@@ -565,9 +693,10 @@ bool writeCacheOffThread(const CacheLocation& location, const std::wstring& fold
     records = job.prepared.records;
     const Clock::time_point locked = Clock::now();
     LockScope lock(hooks);
-    const bool committed = commitFolderData(location, folder, job.prepared);
+    const bool done = commitFolderData(location, folder, job.prepared);
+    if (done && committed) committed(job.recordOf);
     stats.writeLockMs = millisecondsSince(locked);
-    return committed;
+    return done;
 }
 
 }  // namespace
@@ -610,7 +739,10 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     const CacheLocation location{settings.cacheFolder, settings.cellWidth, settings.cellHeight};
     bool cacheNeedsRewrite = false;
     bool cacheTooSmall = false;
-    FolderCache table;
+    // Shared with the receiver of recordsIn, whose items may name its records after the load.
+    auto tableKept = std::make_shared<FolderCache>();
+    FolderCache& table = *tableKept;
+    std::wstring openedDataPath;  // the data file that table reads
     phase = Clock::now();
     if (settings.useCache) {
         LockScope lock(hooks);
@@ -621,6 +753,11 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         // that pass runs over items that came with a cache: without a usable table every file
         // is decoded now and must be made at its final size.
         if (!table.isOpen()) cacheTooSmall = false;
+        if (table.isOpen() && hooks.recordsIn) {
+            FolderDataLookup lookup;
+            if (findFolderData(location, folder, lookup)) openedDataPath = lookup.dataPath;
+            hooks.recordsIn(tableKept);
+        }
     }
     stats.cacheOpened = table.isOpen();
     stats.cacheTooSmall = cacheTooSmall;
@@ -641,6 +778,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     setup.cacheAvailable = table.isOpen();
     setup.pluginFolder = settings.pluginFolder;
     setup.plugins = plugins;
+    setup.pixelsInViewOnly = settings.warmPixelsInViewOnly;
     auto pool = std::make_unique<DecodePool>(setup);
     askVisible(hooks, *pool, 0, 0);
     stats.workers = pool->start(wanted < int(names.size()) ? wanted : int(names.size()));
@@ -693,6 +831,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             } else {
                 if (source == ThumbnailSource::Cache) {
                     ++stats.fromCache;
+                    if (!data.pixels) ++stats.withoutPixels;
                 } else {
                     ++stats.decoded;
                     if (pool->threaded()) ++stats.decodedByWorkers;
@@ -703,7 +842,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                 if (hooks.itemReady)
                     hooks.itemReady(slot, names[i], data, false);
                 else
-                    pageFree(data.pixels);
+                    releaseThumbnailData(data);
             }
         }
         askVisible(hooks, *pool, slotName.size(), i + 1);
@@ -715,11 +854,13 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     // releases what was made ahead and never delivered.
     pool->shutDown();
     if (pool->decodedAny()) cacheNeedsRewrite = true;
+    stats.outOfMemory += pool->outOfMemory();
     stats.workerCpuMsMax = pool->cpuMsMax();
     stats.workerCpuMsTotal = pool->cpuMsTotal();
     pool.reset();
     const bool hadTable = table.isOpen();
-    table.release();
+    // Without a receiver nothing refers to the records any more.
+    if (!hooks.recordsIn) table.release();
     stats.shown = slotName.size();
     stats.firstPassMs = millisecondsSince(phase);
 
@@ -757,7 +898,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                 if (hooks.itemReady)
                     hooks.itemReady(slot, shown[slot], data, true);
                 else
-                    pageFree(data.pixels);
+                    releaseThumbnailData(data);
             }
             passView();
             stopped = afterFile(hooks, slot + 1, true, stop);
@@ -765,6 +906,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         }
         pool->shutDown();
         if (pool->decodedAny()) cacheNeedsRewrite = true;
+        stats.outOfMemory += pool->outOfMemory();
         stats.workerCpuMsMax = pool->cpuMsMax() > stats.workerCpuMsMax ? pool->cpuMsMax() : stats.workerCpuMsMax;
         stats.workerCpuMsTotal += pool->cpuMsTotal();
         pool.reset();
@@ -779,6 +921,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         std::vector<CacheItemView> views(slotName.size());
         for (size_t slot = 0; slot < slotName.size(); ++slot) {
             if (hooks.itemForCache) hooks.itemForCache(slot, views[slot]);
+            if (views[slot].tableRecord) views[slot].table = table.isOpen() ? &table : nullptr;
         }
         stats.cacheWriteAttempted = true;
         const auto proceed = [&] {
@@ -786,7 +929,24 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             if (!go) stats.cacheWriteGivenUp = true;
             return go;
         };
-        stats.cacheWritten = writeCacheOffThread(location, folder, views, hooks, proceed, stats);
+        // Once the new file is in place the items may name its records instead of holding
+        // their streams: the old file (mapped for as long as the items refer to it) is let go
+        // and removed when the index no longer lists it.
+        const auto moveRecords = [&](const std::vector<uint32_t>& recordOf) {
+            if (!hooks.recordsIn || !hooks.recordMoved) return;
+            auto fresh = std::make_shared<FolderCache>();
+            bool larger = false, smaller = false;
+            if (!openFolderCache(location, folder, *fresh, larger, smaller) ||
+                fresh->count() != stats.cacheRecords)
+                return;
+            hooks.recordsIn(fresh);
+            for (size_t slot = 0; slot < recordOf.size(); ++slot)
+                if (recordOf[slot]) hooks.recordMoved(slot, recordOf[slot]);
+            stats.recordsMoved = true;
+            tableKept.reset();  // the last reference to the old file, unless another pane reads it
+            if (!openedDataPath.empty()) removeUnlistedDataFile(location, openedDataPath);
+        };
+        stats.cacheWritten = writeCacheOffThread(location, folder, views, hooks, proceed, stats, moveRecords);
         if (stats.cacheWriteGivenUp && stop) stopped = stop->load();
         stats.stop = stopped;
     }

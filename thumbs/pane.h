@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "base/settings.h"
@@ -37,6 +38,8 @@ struct ThumbnailPane {
     int cellEnd = 0;
     std::vector<HWND> cellPool;
     int filledCount = 0;          // items filled by the running load
+    // The folder's data file while items name its records (ThumbnailItem::cacheRecord).
+    std::shared_ptr<FolderCache> records;
     bool loading = false;         // inside loadFolder (also during its cache write)
     // A stop (205 or 206) that reached the pane procedure while a load runs (through a nested
     // modal loop, such as the scroll bar's tracking): the load's pump ends with it.

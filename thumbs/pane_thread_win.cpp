@@ -82,7 +82,7 @@ void afterSelection(ThumbnailPane& pane, HWND window, LPARAM lParam) {
 // load's turn may still move to another cell when a file before it fails.
 bool takesPlainClick(const ThumbnailPane& pane, int i) {
     const bool filled = !pane.loading || i < pane.filledCount;
-    return pane.items[i].pixels && filled;
+    return pane.items[i].hasThumbnail() && filled;
 }
 
 void clickSelection(ThumbnailPane& pane, HWND window, int i, WPARAM keys, WPARAM button, LPARAM lParam) {
@@ -130,9 +130,8 @@ void dropUnfilled(ThumbnailPane& pane) {
     if (!pane.items) return;
     for (int i = pane.filledCount; i < pane.itemCount; ++i) {
         ThumbnailItem& item = pane.items[i];
-        if (!item.pixels) continue;
-        pageFree(item.pixels);
-        item.pixels = nullptr;
+        if (!item.hasThumbnail()) continue;
+        releaseItemThumbnail(item);
         repaintItem(pane, i);
     }
 }
@@ -367,10 +366,15 @@ void freePaneItems(ThumbnailPane& pane) {
     if (pane.items) {
         // Read-only pass: the array goes away, and writing to it would fault in pages that
         // the load never touched.
-        for (int i = 0; i < pane.itemCount; ++i) pageFree(pane.items[i].pixels);
+        for (int i = 0; i < pane.itemCount; ++i) {
+            const ThumbnailItem& item = pane.items[i];
+            pageFree(item.pixels);
+            pageFree(item.stream);
+        }
         pageFree(pane.items);
     }
     pane.items = nullptr;
+    pane.records.reset();
     pane.itemCount = 0;
     pane.selectedCount = 0;
 }
@@ -421,8 +425,7 @@ void removeSelected(ThumbnailPane& pane) {
     for (int i = 0; i < pane.itemCount; ++i) {
         ThumbnailItem& item = pane.items[i];
         if (item.isSelected()) {
-            pageFree(item.pixels);
-            item.pixels = nullptr;
+            releaseItemThumbnail(item);
             continue;
         }
         if (kept != i) pane.items[kept] = item;
@@ -561,15 +564,13 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     };
     hooks.itemReady = [&](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
         if (slot >= static_cast<size_t>(pane.itemCount)) {
-            pageFree(data.pixels);
-            data.pixels = nullptr;
+            releaseThumbnailData(data);
             return;
         }
         ThumbnailItem& item = pane.items[slot];
         // The second pass replaces the slot's thumbnail; the first may find the copy shown
         // ahead of its turn there.
-        pageFree(item.pixels);
-        item.pixels = nullptr;
+        releaseItemThumbnail(item);
         fillThumbnailItem(item, data, replaced ? nullptr : name.c_str());
         if (!replaced) pane.filledCount = static_cast<int>(slot) + 1;
         repaintItem(pane, static_cast<int>(slot));
@@ -580,10 +581,20 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     hooks.itemPreview = [&](size_t slot, const std::wstring& name, ThumbnailData& data) {
         if (slot < static_cast<size_t>(pane.filledCount) || slot >= static_cast<size_t>(pane.itemCount)) return;
         ThumbnailItem& item = pane.items[slot];
-        pageFree(item.pixels);
-        item.pixels = nullptr;
+        releaseItemThumbnail(item);
         fillThumbnailItem(item, data, name.c_str());
         repaintItem(pane, static_cast<int>(slot));
+    };
+    hooks.recordsIn = [&pane](const std::shared_ptr<FolderCache>& table) { pane.records = table; };
+    // After the cache write the items name their records in the new file: their streams,
+    // which the file now holds, are freed.
+    hooks.recordMoved = [&pane](size_t slot, uint32_t record) {
+        if (slot >= static_cast<size_t>(pane.itemCount)) return;
+        ThumbnailItem& item = pane.items[slot];
+        pageFree(item.stream);
+        item.stream = nullptr;
+        item.streamSize = 0;
+        item.cacheRecord = record;
     };
     hooks.previewsDropped = [&] { dropUnfilled(pane); };
     // The count of files done is redrawn at most every 50 ms (and for the last file): a
