@@ -236,6 +236,7 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         default: return 0;
         }
     case kPaneQueryMessage: return answerPaneQuery(pane, wParam, lParam);
+    case kPanePixelsMessage: collectPanePixels(pane); return 0;
     case WM_SIZE: {
         if (!pane.statusBar || !pane.baseWindow) return 0;
         SendMessageW(pane.statusBar, WM_SIZE, 0, 0);
@@ -256,6 +257,7 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         return 0;
     }
     case WM_DESTROY:
+        endPanePixels(pane);
         destroyAllCells(pane);
         PostQuitMessage(0);
         return 0;
@@ -399,6 +401,7 @@ void selectAll(ThumbnailPane& pane, bool on) {
 }
 
 void clearPane(ThumbnailPane& pane) {
+    forgetPixelRequests(pane);
     destroyAllCells(pane);
     freePaneItems(pane);
     pane.filledCount = 0;
@@ -419,7 +422,9 @@ void removeSelected(ThumbnailPane& pane) {
         return;
     }
     // Windows are handed out again by the layout below, so the survivors simply move up in
-    // order; their control ids follow from their new index.
+    // order; their control ids follow from their new index. Pixels asked for answer to the
+    // old places: they are asked for again by the layout.
+    forgetPixelRequests(pane);
     destroyAllCells(pane);
     int kept = 0;
     for (int i = 0; i < pane.itemCount; ++i) {
@@ -540,7 +545,10 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     settings.filter = g_fileFilter.load();
     settings.hiddenMask = static_cast<uint32_t>(published.hiddenMask);
     settings.pluginFolder = published.pluginFolder;
+    // Only the cells in view need pixels; the rest keep their records until they are seen.
+    settings.warmPixelsInViewOnly = true;
     pane.filledCount = 0;
+    pane.memoryReported = false;
 
     bool allocationFailed = false;
     FolderLoadHooks hooks;
@@ -573,6 +581,11 @@ LoadStop loadFolder(ThumbnailPane& pane) {
         releaseItemThumbnail(item);
         fillThumbnailItem(item, data, replaced ? nullptr : name.c_str());
         if (!replaced) pane.filledCount = static_cast<int>(slot) + 1;
+        // Far from the view a thumbnail keeps only its compressed form.
+        if (item.pixels && item.pixelsRestorable() && !keepsPixelsNear(pane, static_cast<int>(slot))) {
+            pageFree(item.pixels);
+            item.pixels = nullptr;
+        }
         repaintItem(pane, static_cast<int>(slot));
     };
     // Cells in view that the decoding threads finished early show their thumbnails before
@@ -607,6 +620,7 @@ LoadStop loadFolder(ThumbnailPane& pane) {
             setStatusText(pane, 3, std::to_wstring(done).c_str(), false);
             lastProgress = now;
         }
+        collectPanePixels(pane);
         return pumpWhileLoading(pane);
     };
     hooks.beforeWrite = [&] {
@@ -637,8 +651,10 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     // (before the cache write, say) is the load's result all the same: it was taken off the queue.
     if (stopped == LoadStop::None) stopped = pane.pendingStop;
     if (stats.kept == 0) return stopped;  // nothing matched: the pane stays empty
+    if (stats.outOfMemory > 0) notePaneMemoryShort(pane);
     if (stopped == LoadStop::None) {
         if (!allocationFailed) shrinkToFilled(pane);
+        planPanePixels(pane);
         if (stats.cacheWriteAttempted && !stats.cacheWritten && !stats.cacheWriteGivenUp)
             postMain(CodeShowMessage, MsgCacheAccessFailed);
     } else {

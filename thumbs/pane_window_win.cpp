@@ -337,6 +337,7 @@ void layoutCells(ThumbnailPane& pane, int position) {
         pane.cellPool.pop_back();
     }
     pane.firstVisible = first;
+    planPanePixels(pane);
 }
 
 void createCells(ThumbnailPane& pane) {

@@ -299,7 +299,7 @@ bool FolderCache::openBytes(const uint8_t* bytes, size_t size) {
 }
 
 bool FolderCache::copyRecordHeader(uint32_t i, uint8_t* header) const {
-    if (!open_ || i + 1 >= starts_.size()) return false;
+    if (!open_ || size_t(i) + 1 >= starts_.size()) return false;
     WorkerLockScope hold(copyLock_);
     const uint8_t* at = bytesAt(starts_[i], kDataRecordHeaderSize);
     if (!at) return false;
@@ -308,7 +308,7 @@ bool FolderCache::copyRecordHeader(uint32_t i, uint8_t* header) const {
 }
 
 bool FolderCache::copyRecordStream(uint32_t i, std::vector<uint8_t>& stream) const {
-    if (!open_ || i + 1 >= starts_.size()) return false;
+    if (!open_ || size_t(i) + 1 >= starts_.size()) return false;
     const size_t size = recordStreamSize(i);
     try {
         stream.resize(size);
