@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "thumbs/folder_loader.h"
 #include "thumbs/resampler.h"
 #include "thumbs/thumbnail_cache.h"
 
@@ -55,8 +56,19 @@ bool decodePixelJob(ImageDecoder& decoder, const PixelJob& job, PixelResult& res
     // The cell is given as the stored size itself: the stream fits its cell, so a visit from
     // the cache decodes it at full scale too.
     if (!decodeStoredStream(job.stream.data(), job.stream.size(), job.width, job.height, job.width, job.height,
-                            decoder, info, &result.outOfMemory))
-        return false;
+                            decoder, info, &result.outOfMemory)) {
+        if (job.path.empty() || result.outOfMemory) return false;
+        ThumbnailData data;
+        if (makeItemThumbnail(decoder, nullptr, std::wstring(), job.path, job.cellWidth, job.cellHeight, false, false,
+                              data, nullptr, true, &result.outOfMemory) != ThumbnailSource::Decoded)
+            return false;
+        result.pixels = data.pixels;
+        result.header = data.header;
+        result.palette0 = data.palette0;
+        data.pixels = nullptr;
+        releaseThumbnailData(data);
+        return true;
+    }
     result.pixels = info.current->pixels;
     info.current->pixels = nullptr;
     result.header = info.current->header;

@@ -35,6 +35,11 @@ struct PixelJob {
     std::vector<uint8_t> stream;
     int32_t width = 0;
     int32_t height = 0;
+    // When the stream cannot be had or decoded (the data file was deleted or replaced since):
+    // the image file, made again for this cell.
+    std::wstring path;
+    int32_t cellWidth = 0;
+    int32_t cellHeight = 0;
 };
 struct PixelResult {
     int slot = 0;
@@ -46,7 +51,8 @@ struct PixelResult {
 };
 
 // Decodes a job's stream as a visit from the cache would show it: the stored size,
-// 24 bits (the cell never asks for less, as the stream already fits it).
+// 24 bits (the cell never asks for less, as the stream already fits it); failing that, the
+// job's image file as a load makes it.
 bool decodePixelJob(ImageDecoder& decoder, const PixelJob& job, PixelResult& result);
 
 // The threads that decode jobs, in the order given (the caller gives the cells in view

@@ -3,7 +3,9 @@
 // pixels back from the restorer's threads. All on the pane's own thread.
 #include <windows.h>
 
+#include "base/directory_list.h"
 #include "base/messages.h"
+#include "base/platform.h"
 #include "base/thread_messages.h"
 #include "base/win_state.h"
 #include "thumbs/pane.h"
@@ -43,6 +45,9 @@ bool jobFor(ThumbnailPane& pane, int i, PixelJob& job) {
     job.slot = i;
     job.width = item.thumbWidth;
     job.height = item.thumbHeight;
+    job.path = joinPath(pane.folder, item.name);
+    job.cellWidth = paneSettings().thumbWidth;
+    job.cellHeight = paneSettings().thumbHeight;
     if (item.stream) {
         try {
             job.stream.assign(item.stream, item.stream + item.streamSize);
@@ -51,7 +56,10 @@ bool jobFor(ThumbnailPane& pane, int i, PixelJob& job) {
         }
         return true;
     }
-    return item.cacheRecord && pane.records && pane.records->copyRecordStream(item.cacheRecord - 1, job.stream);
+    // A record that cannot be read any more leaves the image file to decode.
+    if (!(item.cacheRecord && pane.records && pane.records->copyRecordStream(item.cacheRecord - 1, job.stream)))
+        job.stream.clear();
+    return true;
 }
 
 }  // namespace
@@ -109,6 +117,9 @@ void planPanePixels(ThumbnailPane& pane) {
         jobs.push_back(std::move(job));
     }
     if (!jobs.empty()) restorerOf(pane).submit(jobs);
+    // Between two looks the data file stays closed: the maintenance dialog may delete it and
+    // a cache write replace it meanwhile (the loads read it themselves while they run).
+    if (pane.records && !pane.loading) pane.records->letGo();
 }
 
 void collectPanePixels(ThumbnailPane& pane) {
@@ -126,7 +137,8 @@ void collectPanePixels(ThumbnailPane& pane) {
             continue;
         }
         item->pixelTicket = 0;
-        if (item->pixels) {
+        // Pixels made from a file that changed meanwhile may not fit the item's sizes.
+        if (item->pixels || r.header.biWidth != item->thumbWidth || r.header.biHeight != item->thumbHeight) {
             pageFree(r.pixels);
             continue;
         }

@@ -660,6 +660,8 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     } else {
         clearPane(pane);
     }
+    // Until the next look for pixels the data file is closed (see planPanePixels).
+    if (pane.records) pane.records->letGo();
     g_paneBusy[pane.index].store(PaneIdle);
     updateSelectionText(pane);
     setStatusText(pane, 3, pane.folder, true);

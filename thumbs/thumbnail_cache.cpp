@@ -177,12 +177,31 @@ void FolderCache::release() {
     pageFree(copy_);
     copy_ = nullptr;
     open_ = false;
+    letGo_ = false;
+    path_.clear();
     starts_.clear();
     buckets_.clear();
 }
 
+void FolderCache::letGo() const {
+    WorkerLockScope hold(copyLock_);
+    if (!open_ || copy_ || path_.empty()) return;
+    dropViews();
+    file_.close();
+    letGo_ = true;
+}
+
 const uint8_t* FolderCache::bytesAt(uint64_t offset, size_t size) const {
     if (copy_) return copy_ + offset;
+    if (letGo_) {
+        FileTime now;
+        if (!getLastWriteTime(path_.c_str(), now) || !(now == time_) || !file_.open(path_.c_str())) return nullptr;
+        if (file_.size() != starts_.back()) {
+            file_.close();
+            return nullptr;
+        }
+        letGo_ = false;
+    }
     View* oldest = &views_[0];
     for (View& v : views_) {
         if (v.data && offset >= v.start && offset - v.start <= v.size && size <= v.size - (offset - v.start)) {
@@ -273,7 +292,7 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
 
 bool FolderCache::openFile(const std::wstring& path) {
     release();
-    if (!file_.open(path.c_str())) return false;
+    if (!getLastWriteTime(path.c_str(), time_) || !file_.open(path.c_str())) return false;
     const uint64_t size = file_.size();
     const uint8_t* header = size >= kCacheHeaderSize && size <= 0x7FFFFFFFu ? bytesAt(0, kCacheHeaderSize) : nullptr;
     if (!header || readLe32(header) != kCacheFormatMark || !walk(size, readLe32(header + 4))) {
@@ -281,6 +300,7 @@ bool FolderCache::openFile(const std::wstring& path) {
         return false;
     }
     open_ = true;
+    path_ = path;
     return true;
 }
 

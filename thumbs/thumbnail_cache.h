@@ -117,6 +117,11 @@ public:
     // into stream. False when i is no record or its part of the file cannot be mapped.
     bool copyRecordHeader(uint32_t i, uint8_t* header) const;
     bool copyRecordStream(uint32_t i, std::vector<uint8_t>& stream) const;
+    // Closes the file until the next copy needs it (then opened again, and used only when its
+    // size and last-write time are still those it had): a table kept for as long as a folder
+    // is shown must not keep the maintenance dialog from deleting the file, nor a cache write
+    // from replacing it. Any thread; for a table of a file only.
+    void letGo() const;
 
     // A data file on disk, or one's bytes (header included). False, table closed, when the
     // header is wrong or the records do not tile the contents exactly.
@@ -146,6 +151,9 @@ private:
     std::vector<uint64_t> starts_;     // file offset of every record, then the file's end
     std::vector<uint32_t> buckets_;    // name hash -> record index + 1 (first of equal names)
     mutable WorkerLock copyLock_;      // around the views for the copies above
+    std::wstring path_;                // the file's, with its size and time when opened
+    FileTime time_;
+    mutable bool letGo_ = false;
 };
 
 // How many bytes a view of a data file covers at least (default 16 MiB; rounded up to the
