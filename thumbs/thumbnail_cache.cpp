@@ -269,7 +269,11 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
         if (units < 0) return false;
         const uint32_t stream = readLe32(header + kDataStreamSizeOffset);
         const size_t bytes = size_t(units) * 2;
-        size_t slot = hashName(header, bytes) & mask;
+        // The name is compared against the records of its probe chain, each of which may
+        // need a view of its own: after a few of them the view holding this header is gone.
+        uint8_t name[kCacheNameBytes];
+        std::memcpy(name, header, bytes);
+        size_t slot = hashName(name, bytes) & mask;
         starts_[i] = at;
         for (;; slot = (slot + 1) & mask) {
             const uint32_t other = buckets_[slot];
@@ -277,10 +281,9 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
                 buckets_[slot] = i + 1;
                 break;
             }
-            // header stays mapped: the view just used is the last one to be replaced.
             const uint8_t* otherName = bytesAt(starts_[other - 1], kDataRecordHeaderSize);
             if (!otherName) return false;
-            if (size_t(nameUnits(otherName)) * 2 == bytes && std::memcmp(otherName, header, bytes) == 0) break;
+            if (size_t(nameUnits(otherName)) * 2 == bytes && std::memcmp(otherName, name, bytes) == 0) break;
         }
         if (stream > fileSize - at - kDataRecordHeaderSize) return false;
         at += kDataRecordHeaderSize + stream;
