@@ -18,6 +18,7 @@ const wchar_t* const kTexts[kMessageCount] = {
     L"キャッシュ情報がありません。",
     L"ごみ箱のファイルです。",
     L"フォルダ作成に失敗しました。",
+    L"メモリが足りないため表示できないファイルがあります。",
 };
 
 }  // namespace

@@ -22,10 +22,12 @@ enum MessageId : int {
     MsgNoCacheInfo = 11,        // "キャッシュ情報がありません。"
     MsgRecycleBinFile = 12,     // "ごみ箱のファイルです。"
     MsgFolderCreateFailed = 13, // "フォルダ作成に失敗しました。"
+    // A pane could not show some file's thumbnail for lack of memory (told once per folder).
+    MsgThumbnailMemory = 14,    // "メモリが足りないため表示できないファイルがあります。"
 };
-constexpr int kMessageCount = 14;
+constexpr int kMessageCount = 15;
 
-// The caption of every box of the table, and the text of an id outside 0..13.
+// The caption of every box of the table, and the text of an id outside 0..14.
 inline constexpr const wchar_t* kMessageCaption = L"Error";
 
 // Text of a message id; "Error" for an id outside the table. Never null.

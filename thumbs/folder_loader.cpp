@@ -51,33 +51,122 @@ std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t fi
     return names;
 }
 
+void releaseThumbnailData(ThumbnailData& data) {
+    pageFree(data.pixels);
+    pageFree(data.stream);
+    data.pixels = nullptr;
+    data.stream = nullptr;
+    data.streamSize = 0;
+    data.cacheRecord = 0;
+}
+
+void releaseItemThumbnail(ThumbnailItem& item) {
+    pageFree(item.pixels);
+    pageFree(item.stream);
+    item.pixels = nullptr;
+    item.stream = nullptr;
+    item.streamSize = 0;
+    item.cacheRecord = 0;
+    item.pixelTicket = 0;
+}
+
+namespace {
+
+// What memory a failed makeThumbnail lacked: it fails otherwise only for images that are
+// not 24-bit or have no size, which the dispatch never hands over.
+bool thumbnailFailedForMemory(const LoadInfo& info) {
+    return info.current && info.current->header.biBitCount == 24 && info.width > 0 && info.height > 0;
+}
+
+// The stream the cache write will store, made now from the finished pixels. A thumbnail
+// whose stream cannot be made keeps only its pixels (and is left out of the cache, as the
+// write always left out what it could not compress).
+void attachStream(ThumbnailData& out, bool* outOfMemory) {
+    if (out.cacheRecord || !out.pixels || out.header.biBitCount != 24) return;
+    encodeThumbnailStream(out.pixels, out.thumbWidth, out.thumbHeight, &out.stream, &out.streamSize, outOfMemory);
+}
+
+}  // namespace
+
 ThumbnailSource makeItemThumbnail(ImageDecoder& decoder, const FolderCache* table, const std::wstring& name,
                                   const std::wstring& path, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
-                                  bool cacheAvailable, ThumbnailData& out, bool* decoded) {
+                                  bool cacheAvailable, ThumbnailData& out, bool* decoded, bool wantPixels,
+                                  bool* outOfMemory) {
     LoadInfo info;
     ThumbnailSource source = ThumbnailSource::Cache;
-    if (!(table && table->isOpen() && takeFromCache(*table, name, path, cellWidth, cellHeight, decoder, info))) {
+    bool fromCache = false;
+    uint32_t keptRecord = 0;
+    if (table && table->isOpen()) {
+        CurrentRecord record;
+        if (findCurrentRecord(*table, name, path, record)) {
+            const bool asIs =
+                storedThumbnailKeptAsIs(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight, cacheTooSmall);
+            if (asIs && !wantPixels) {
+                // What takeFromCache and makeThumbnail would make of it, without the decode.
+                out = ThumbnailData{};
+                out.header.biWidth = record.thumbWidth;
+                out.header.biHeight = record.thumbHeight;
+                out.header.biBitCount = 24;
+                out.facts = record.facts;
+                out.thumbWidth = record.thumbWidth;
+                out.thumbHeight = record.thumbHeight;
+                const FileFacts& f = record.facts;
+                DisplaySize display{record.thumbWidth, record.thumbHeight};
+                if (cacheTooSmall) {
+                    display = f.fileWidth <= cellWidth && f.fileHeight <= cellHeight && f.fileWidth > 0 && f.fileHeight > 0
+                                  ? DisplaySize{f.fileWidth, f.fileHeight}
+                                  : fitToCell(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight);
+                }
+                out.displayWidth = display.width;
+                out.displayHeight = display.height;
+                out.cacheAvailable = cacheAvailable;
+                out.cacheRecord = record.index + 1;
+                return ThumbnailSource::Cache;
+            }
+            std::vector<uint8_t> stream;
+            if (table->copyRecordStream(record.index, stream) &&
+                decodeStoredStream(stream.data(), stream.size(), record.thumbWidth, record.thumbHeight, cellWidth,
+                                   cellHeight, decoder, info, outOfMemory)) {
+                info.facts = record.facts;
+                fromCache = true;
+                if (asIs) keptRecord = record.index + 1;
+            }
+        }
+    }
+    if (!fromCache) {
         const BuiltInLoad load = loadBuiltInImage(decoder, path.c_str(), cellWidth, cellHeight, info);
         if (load == BuiltInLoad::ForPlugins) return ThumbnailSource::ForPlugins;
-        if (load == BuiltInLoad::Failed) return ThumbnailSource::Failed;
+        if (load == BuiltInLoad::Failed) {
+            if (outOfMemory && decoder.record.errorCode == ErrMemory) *outOfMemory = true;
+            return ThumbnailSource::Failed;
+        }
         source = ThumbnailSource::Decoded;
         if (decoded) *decoded = true;
     }
     DisplaySize display;
-    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) return ThumbnailSource::Failed;
+    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) {
+        if (outOfMemory && thumbnailFailedForMemory(info)) *outOfMemory = true;
+        return ThumbnailSource::Failed;
+    }
     takeLoadedThumbnail(info, display, cacheAvailable, out);
+    out.cacheRecord = keptRecord;
+    attachStream(out, outOfMemory);
     return source;
 }
 
 bool makePluginThumbnail(ImageDecoder& decoder, const std::wstring& path, const std::wstring& pluginFolder,
                          int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable,
-                         ThumbnailData& out, bool* decoded) {
+                         ThumbnailData& out, bool* decoded, bool* outOfMemory) {
     LoadInfo info;
     if (!loadPluginFallback(decoder, path.c_str(), pluginFolder.c_str(), info)) return false;
     if (decoded) *decoded = true;
     DisplaySize display;
-    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) return false;
+    if (!makeThumbnail(info, cellWidth, cellHeight, cacheTooSmall, display)) {
+        if (outOfMemory && thumbnailFailedForMemory(info)) *outOfMemory = true;
+        return false;
+    }
     takeLoadedThumbnail(info, display, cacheAvailable, out);
+    attachStream(out, outOfMemory);
     return true;
 }
 
@@ -112,6 +201,11 @@ void fillThumbnailItem(ThumbnailItem& item, ThumbnailData& data, const wchar_t* 
     item.displayWidth = data.displayWidth;
     item.displayHeight = data.displayHeight;
     item.cacheAvailable = data.cacheAvailable ? 1 : 0;
+    item.stream = data.stream;
+    item.streamSize = data.streamSize;
+    item.cacheRecord = data.cacheRecord;
+    item.pixelTicket = 0;
+    data.stream = nullptr;
 }
 
 CacheItemView cacheViewOf(const ThumbnailItem& item) {
@@ -120,6 +214,9 @@ CacheItemView cacheViewOf(const ThumbnailItem& item) {
     view.facts = item.facts;
     view.thumbWidth = item.thumbWidth;
     view.thumbHeight = item.thumbHeight;
+    view.stream = item.stream;
+    view.streamSize = item.streamSize;
+    view.tableRecord = item.cacheRecord;  // the loader names the table
     // Only 24-bit pixels can be compressed; anything else is left out of the file.
     view.pixels = item.bitmapInfo.biBitCount == 24 ? item.pixels : nullptr;
     return view;
@@ -202,10 +299,12 @@ public:
         bool cacheTooSmall = false, cacheAvailable = false;
         std::wstring pluginFolder;
         bool plugins = false;  // the plug-ins may be asked
+        bool pixelsInViewOnly = false;  // cached names outside the view are taken without decoding
     };
 
-    // table: the open cache table the names are taken from (null: every name is decoded).
-    DecodePool(const Setup& setup, std::unique_ptr<FolderCache> table)
+    // table: the open cache table the names are taken from (null: every name is decoded),
+    // shared with the loader, which writes the cache from its records after the pass.
+    DecodePool(const Setup& setup, std::shared_ptr<const FolderCache> table)
         : setup_(setup), folder_(*setup.folder), names_(*setup.names), table_(std::move(table)),
           state_(names_.size(), NameQueued), source_(names_.size(), 0), results_(names_.size()) {
         // The caller's folder and names may be gone while a thread still runs: only the
@@ -291,6 +390,10 @@ public:
         std::memcpy(pixels, from.pixels, bytes);
         out = from;
         out.pixels = static_cast<uint8_t*>(pixels);
+        // A copy to be shown: the stream and record stay with the original.
+        out.stream = nullptr;
+        out.streamSize = 0;
+        out.cacheRecord = 0;
         return true;
     }
 
@@ -306,6 +409,7 @@ public:
         if (st == NameDone) {
             out = results_[i];
             results_[i].pixels = nullptr;
+            results_[i].stream = nullptr;
             source = ThumbnailSource(source_[i]);
             --outstanding_;
         }
@@ -325,7 +429,12 @@ public:
             ++outstanding_;
         }
         ThumbnailData data;
-        ThumbnailSource source = make(here_, i, false, data);
+        bool inView = false;
+        {
+            WorkerLockScope hold(lock_);
+            inView = i >= visibleFirst_ && i < visibleEnd_;
+        }
+        ThumbnailSource source = make(here_, i, false, inView, data);
         if (source == ThumbnailSource::ForPlugins) {
             finish(i, source, data, false);
             {
@@ -334,7 +443,7 @@ public:
                 state_[i] = NamePluginTaken;
                 ++outstanding_;
             }
-            source = make(here_, i, true, data);
+            source = make(here_, i, true, inView, data);
         }
         finish(i, source, data, false);
     }
@@ -344,6 +453,12 @@ public:
     bool decodedAny() {
         WorkerLockScope hold(lock_);
         return decodedAny_;
+    }
+
+    // Files not shown, or shown without a stream, for lack of memory.
+    size_t outOfMemory() {
+        WorkerLockScope hold(lock_);
+        return outOfMemory_;
     }
 
     double cpuMsMax() const { return cpuMsMax_; }
@@ -367,7 +482,7 @@ private:
     };
 
     ~DecodePool() {
-        for (ThumbnailData& r : results_) pageFree(r.pixels);
+        for (ThumbnailData& r : results_) releaseThumbnailData(r);  // pixels and streams never collected
     }
 
     void release() {
@@ -438,21 +553,24 @@ private:
         return room || i == next_ ? i : kNone;
     }
 
-    ThumbnailSource make(ImageDecoder& decoder, size_t i, bool plugins, ThumbnailData& out) {
+    ThumbnailSource make(ImageDecoder& decoder, size_t i, bool plugins, bool inView, ThumbnailData& out) {
         const std::wstring path = joinPath(folder_, names_[i]);
         bool decoded = false;
+        bool memoryShort = false;
         ThumbnailSource source = ThumbnailSource::Failed;
         if (plugins) {
             if (makePluginThumbnail(decoder, path, setup_.pluginFolder, setup_.cellWidth, setup_.cellHeight,
-                                    setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded))
+                                    setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded, &memoryShort))
                 source = ThumbnailSource::Decoded;
         } else {
             source = makeItemThumbnail(decoder, table_.get(), names_[i], path, setup_.cellWidth, setup_.cellHeight,
-                                       setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded);
+                                       setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded,
+                                       inView || !setup_.pixelsInViewOnly, &memoryShort);
         }
-        if (decoded) {
+        if (decoded || memoryShort) {
             WorkerLockScope hold(lock_);
-            decodedAny_ = true;
+            if (decoded) decodedAny_ = true;
+            if (memoryShort) ++outOfMemory_;
         }
         return source;
     }
@@ -465,6 +583,7 @@ private:
             if (source == ThumbnailSource::Cache || source == ThumbnailSource::Decoded) {
                 results_[i] = data;
                 data.pixels = nullptr;
+                data.stream = nullptr;
                 source_[i] = uint8_t(source);
                 state_[i] = NameDone;
                 if (taken) --busy_;
@@ -482,6 +601,7 @@ private:
         const NameState wanted = w.plugins ? NamePlugins : NameQueued;
         for (;;) {
             size_t i = kNone;
+            bool inView = false;
             {
                 WorkerLockScope hold(lock_);
                 if (quit_) return;
@@ -492,6 +612,7 @@ private:
                     state_[i] = w.plugins ? NamePluginTaken : NameTaken;
                     ++outstanding_;
                     ++busy_;
+                    inView = i >= visibleFirst_ && i < visibleEnd_;
                 }
             }
             if (i == kNone) {
@@ -499,7 +620,7 @@ private:
                 continue;
             }
             ThumbnailData data;
-            const ThumbnailSource source = make(decoder, i, w.plugins, data);
+            const ThumbnailSource source = make(decoder, i, w.plugins, inView, data);
             finish(i, source, data, true);
         }
     }
@@ -507,7 +628,7 @@ private:
     Setup setup_;
     const std::wstring folder_;
     const std::vector<std::wstring> names_;
-    const std::unique_ptr<FolderCache> table_;
+    const std::shared_ptr<const FolderCache> table_;
     std::atomic<int> refs_{1};           // the loading thread's and one per started thread
     std::atomic<bool> cancel_{false};    // the decoders' stop flag, set by shutDown
     std::vector<uint8_t> state_;   // NameState, under lock_
@@ -530,6 +651,7 @@ private:
     size_t visibleFirst_ = 0, visibleEnd_ = 0;
     bool quit_ = false;
     bool decodedAny_ = false;
+    size_t outOfMemory_ = 0;
     double cpuMsMax_ = 0, cpuMsTotal_ = 0;
 };
 
@@ -584,6 +706,7 @@ struct CacheWriteJob {
     const CacheLocation* location = nullptr;
     const std::vector<CacheItemView>* views = nullptr;
     PreparedFolderData prepared;
+    std::vector<uint32_t> recordOf;  // each view's record index + 1 in the new file
     std::atomic<bool> giveUp{false};
     bool made = false;
     WorkerSemaphore done;
@@ -591,14 +714,17 @@ struct CacheWriteJob {
     static void run(void* argument) {
         auto& job = *static_cast<CacheWriteJob*>(argument);
         job.made = prepareFolderData(*job.location, job.views->data(), job.views->size(), job.prepared,
-                                     [&job] { return !job.giveUp.load(); });
+                                     [&job] { return !job.giveUp.load(); }, &job.recordOf);
         job.done.release();
     }
 };
 
+// committed runs right after the commit, the lock still held, with each view's record in the
+// new data file.
 bool writeCacheOffThread(const CacheLocation& location, const std::wstring& folder,
                          const std::vector<CacheItemView>& views, const FolderLoadHooks& hooks,
-                         const std::function<bool()>& ask, FolderLoadStats& stats) {
+                         const std::function<bool()>& ask, FolderLoadStats& stats,
+                         const std::function<void(const std::vector<uint32_t>&)>& committed) {
     uint32_t& records = stats.cacheRecords;
     records = 0;
     Clock::time_point asked = Clock::now();
@@ -623,7 +749,7 @@ bool writeCacheOffThread(const CacheLocation& location, const std::wstring& fold
         thread.join();
         if (!job.giveUp.load() && !proceed()) job.giveUp.store(true);
     } else {
-        job.made = prepareFolderData(location, views.data(), views.size(), job.prepared, proceed);
+        job.made = prepareFolderData(location, views.data(), views.size(), job.prepared, proceed, &job.recordOf);
     }
     if (!job.made) return false;
     if (job.giveUp.load()) {
@@ -633,9 +759,10 @@ bool writeCacheOffThread(const CacheLocation& location, const std::wstring& fold
     records = job.prepared.records;
     const Clock::time_point locked = Clock::now();
     LockScope lock(hooks);
-    const bool committed = commitFolderData(location, folder, job.prepared);
+    const bool done = commitFolderData(location, folder, job.prepared);
+    if (done && committed) committed(job.recordOf);
     stats.writeLockMs = millisecondsSince(locked);
-    return committed;
+    return done;
 }
 
 }  // namespace
@@ -690,20 +817,28 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     const CacheLocation location{settings.cacheFolder, settings.cellWidth, settings.cellHeight};
     bool cacheNeedsRewrite = false;
     bool cacheTooSmall = false;
-    // The first pass's threads own the table (a thread of a stopped load may still read it).
-    auto table = std::make_unique<FolderCache>();
+    // Shared with the decoding threads (a thread of a stopped load may still read it) and with
+    // the receiver of recordsIn, whose items may name its records after the load.
+    auto tableKept = std::make_shared<FolderCache>();
+    FolderCache& table = *tableKept;
+    std::wstring openedDataPath;  // the data file that table reads
     phase = Clock::now();
     if (settings.useCache) {
         LockScope lock(hooks);
         bool larger = false;
-        openFolderCache(location, folder, *table, larger, cacheTooSmall);
+        openFolderCache(location, folder, table, larger, cacheTooSmall);
         if (larger) cacheNeedsRewrite = true;  // rewrite the cache at the new size
         // Leaving thumbnails unresampled only pays when a second pass will replace them, and
         // that pass runs over items that came with a cache: without a usable table every file
         // is decoded now and must be made at its final size.
-        if (!table->isOpen()) cacheTooSmall = false;
+        if (!table.isOpen()) cacheTooSmall = false;
+        if (table.isOpen() && hooks.recordsIn) {
+            FolderDataLookup lookup;
+            if (findFolderData(location, folder, lookup)) openedDataPath = lookup.dataPath;
+            hooks.recordsIn(tableKept);
+        }
     }
-    const bool hadTable = table->isOpen();
+    const bool hadTable = table.isOpen();
     stats.cacheOpened = hadTable;
     stats.cacheTooSmall = cacheTooSmall;
     stats.openCacheMs = millisecondsSince(phase);
@@ -722,8 +857,9 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     setup.cacheAvailable = hadTable;
     setup.pluginFolder = settings.pluginFolder;
     setup.plugins = plugins;
-    if (!hadTable) table.reset();
-    std::unique_ptr<DecodePool, DecodePool::Release> pool(new DecodePool(setup, std::move(table)));
+    setup.pixelsInViewOnly = settings.warmPixelsInViewOnly;
+    std::unique_ptr<DecodePool, DecodePool::Release> pool(
+        new DecodePool(setup, hadTable ? std::shared_ptr<const FolderCache>(tableKept) : nullptr));
     askVisible(hooks, *pool, 0, 0);
     stats.workers = pool->start(wanted < int(names.size()) ? wanted : int(names.size()));
 
@@ -775,6 +911,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             } else {
                 if (source == ThumbnailSource::Cache) {
                     ++stats.fromCache;
+                    if (!data.pixels) ++stats.withoutPixels;
                 } else {
                     ++stats.decoded;
                     if (pool->threaded()) ++stats.decodedByWorkers;
@@ -785,7 +922,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                 if (hooks.itemReady)
                     hooks.itemReady(slot, names[i], data, false);
                 else
-                    pageFree(data.pixels);
+                    releaseThumbnailData(data);
             }
         }
         askVisible(hooks, *pool, slotName.size(), i + 1);
@@ -797,9 +934,13 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     // thread busy with a file is not waited for: it ends by itself.
     pool->shutDown();
     if (pool->decodedAny()) cacheNeedsRewrite = true;
+    stats.outOfMemory += pool->outOfMemory();
     stats.workerCpuMsMax = pool->cpuMsMax();
     stats.workerCpuMsTotal = pool->cpuMsTotal();
     pool.reset();
+    // Without a receiver nothing refers to the records any more; after a stop a thread left
+    // to finish its file may still read them, and the last reference closes the table.
+    if (!hooks.recordsIn && stopped == LoadStop::None) table.release();
     stats.shown = slotName.size();
     stats.firstPassMs = millisecondsSince(phase);
 
@@ -836,7 +977,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
                 if (hooks.itemReady)
                     hooks.itemReady(slot, shown[slot], data, true);
                 else
-                    pageFree(data.pixels);
+                    releaseThumbnailData(data);
             }
             passView();
             stopped = afterFile(hooks, slot + 1, true, stop);
@@ -844,6 +985,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         }
         pool->shutDown();
         if (pool->decodedAny()) cacheNeedsRewrite = true;
+        stats.outOfMemory += pool->outOfMemory();
         stats.workerCpuMsMax = pool->cpuMsMax() > stats.workerCpuMsMax ? pool->cpuMsMax() : stats.workerCpuMsMax;
         stats.workerCpuMsTotal += pool->cpuMsTotal();
         pool.reset();
@@ -858,6 +1000,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         std::vector<CacheItemView> views(slotName.size());
         for (size_t slot = 0; slot < slotName.size(); ++slot) {
             if (hooks.itemForCache) hooks.itemForCache(slot, views[slot]);
+            if (views[slot].tableRecord) views[slot].table = table.isOpen() ? &table : nullptr;
         }
         stats.cacheWriteAttempted = true;
         const auto proceed = [&] {
@@ -865,7 +1008,24 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             if (!go) stats.cacheWriteGivenUp = true;
             return go;
         };
-        stats.cacheWritten = writeCacheOffThread(location, folder, views, hooks, proceed, stats);
+        // Once the new file is in place the items may name its records instead of holding
+        // their streams: the old file (mapped for as long as the items refer to it) is let go
+        // and removed when the index no longer lists it.
+        const auto moveRecords = [&](const std::vector<uint32_t>& recordOf) {
+            if (!hooks.recordsIn || !hooks.recordMoved) return;
+            auto fresh = std::make_shared<FolderCache>();
+            bool larger = false, smaller = false;
+            if (!openFolderCache(location, folder, *fresh, larger, smaller) ||
+                fresh->count() != stats.cacheRecords)
+                return;
+            hooks.recordsIn(fresh);
+            for (size_t slot = 0; slot < recordOf.size(); ++slot)
+                if (recordOf[slot]) hooks.recordMoved(slot, recordOf[slot]);
+            stats.recordsMoved = true;
+            tableKept.reset();  // the last reference to the old file, unless another pane reads it
+            if (!openedDataPath.empty()) removeUnlistedDataFile(location, openedDataPath);
+        };
+        stats.cacheWritten = writeCacheOffThread(location, folder, views, hooks, proceed, stats, moveRecords);
         if (stats.cacheWriteGivenUp && stop) stopped = stop->load();
         stats.stop = stopped;
     }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,19 @@ struct ThumbnailData {
     int32_t displayWidth = 0;       // drawing size in the cell
     int32_t displayHeight = 0;
     bool cacheAvailable = false;    // the folder had a usable cache when it was loaded
+    // The thumbnail compressed as the cache stores it: a stream made with it (page block,
+    // belongs to whoever holds the data), or the record index + 1 of the data file it came
+    // from, when the pixels are that record's stream decoded (0: neither). A thumbnail taken
+    // from the cache without decoding has only the record and no pixels.
+    uint8_t* stream = nullptr;
+    uint32_t streamSize = 0;
+    uint32_t cacheRecord = 0;
 };
+
+// Releases what data holds (pixels and stream).
+void releaseThumbnailData(ThumbnailData& data);
+// Releases an item's pixels and stream and forgets its record; the rest stays.
+void releaseItemThumbnail(ThumbnailItem& item);
 
 enum class ThumbnailSource { Failed, Cache, Decoded, ForPlugins };
 
@@ -53,21 +66,28 @@ enum class ThumbnailSource { Failed, Cache, Decoded, ForPlugins };
 // with cacheTooSmall. On success out receives the pixels and facts (out.cacheAvailable =
 // cacheAvailable). ForPlugins: no built-in decoder made it and the plug-ins may be offered
 // it (makePluginThumbnail). Anything but success leaves nothing allocated.
+// Every thumbnail made comes with its stream (as the cache write would compress it) unless
+// its pixels are a current record's stream decoded, when it keeps the record instead.
+// wantPixels false: a current record whose stream would be shown as it decodes is taken
+// without decoding (facts, sizes and the record only). *outOfMemory is set when memory
+// for the file's pixels or stream could not be had.
 ThumbnailSource makeItemThumbnail(ImageDecoder& decoder, const FolderCache* table, const std::wstring& name,
                                   const std::wstring& path, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
-                                  bool cacheAvailable, ThumbnailData& out, bool* decoded = nullptr);
+                                  bool cacheAvailable, ThumbnailData& out, bool* decoded = nullptr,
+                                  bool wantPixels = true, bool* outOfMemory = nullptr);
 // The same through the plug-ins of pluginFolder (loadPluginFallback: one plug-in call at a
 // time in the process).
 bool makePluginThumbnail(ImageDecoder& decoder, const std::wstring& path, const std::wstring& pluginFolder,
                          int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable,
-                         ThumbnailData& out, bool* decoded = nullptr);
+                         ThumbnailData& out, bool* decoded = nullptr, bool* outOfMemory = nullptr);
 
 // Moves info's current thumbnail (after makeThumbnail) into out.
 void takeLoadedThumbnail(LoadInfo& info, const DisplaySize& display, bool cacheAvailable, ThumbnailData& out);
 
-// A pane item from a finished thumbnail: bitmap information, pixels (the item takes them),
-// facts, sizes and cacheAvailable; the name is set when name is given (the second pass
-// keeps it). The item's old pixels are not touched: free them first when replacing.
+// A pane item from a finished thumbnail: bitmap information, pixels and stream (the item
+// takes them), record, facts, sizes and cacheAvailable; the name is set when name is given
+// (the second pass keeps it). The item's old pixels and stream are not touched: release them
+// first when replacing.
 void fillThumbnailItem(ThumbnailItem& item, ThumbnailData& data, const wchar_t* name);
 // What the cache write needs of a pane item.
 CacheItemView cacheViewOf(const ThumbnailItem& item);
@@ -85,6 +105,10 @@ struct FolderLoadSettings {
     // most 8), n exactly n (1: one file after another). Files only a plug-in decodes go to
     // one more thread of their own. The results are the same whichever number is used.
     int32_t workers = 0;
+    // A thumbnail of the cache outside the cells in view is taken without decoding its
+    // stream (the item keeps only its record; the pane decodes it when the cell comes into
+    // view). Off, every cached stream is decoded during the load.
+    bool warmPixelsInViewOnly = false;
     // "Path" "SPI", the load's own copy: when it names an existing folder, the patterns of
     // its image plug-ins join pluginExtensions for filter 0 (listed under the image lock, as
     // it loads them), and files no built-in decoder makes are offered to its plug-ins.
@@ -144,6 +168,13 @@ struct FolderLoadHooks {
     // A name before the shown copies failed, so they stand one slot too far (lock held): the
     // receiver frees every item beyond the filled ones. The copies come again at their slots.
     std::function<void()> previewsDropped;
+    // The data file whose records the items' cacheRecord name (lock held): given once the
+    // folder's cache is open, and again after a cache write with the file it put in place,
+    // right before recordMoved tells every slot its record there (the receiver then frees
+    // the slot's stream: the file holds it). The receiver keeps the table for as long as
+    // its items refer to it, and may read it from any thread through its copy functions.
+    std::function<void(const std::shared_ptr<FolderCache>& table)> recordsIn;
+    std::function<void(size_t slot, uint32_t cacheRecord)> recordMoved;
 };
 
 // Decoding threads of earlier loads that have not ended yet. A load that stops does not
@@ -176,6 +207,9 @@ struct FolderLoadStats {
     int workers = 0;            // decoding threads started (0: none could be, the loading thread made all)
     size_t decodedByWorkers = 0;  // first-pass thumbnails decoded on those threads
     size_t previews = 0;        // thumbnails shown ahead of their turn (itemPreview calls)
+    size_t withoutPixels = 0;   // first-pass thumbnails taken from the cache without decoding
+    size_t outOfMemory = 0;     // files not shown, or shown without a stream, for lack of memory
+    bool recordsMoved = false;  // after the write, the items refer to the new data file
     // Processor time of the loading thread during the load, and the most and the sum any
     // decoding thread (the plug-in thread included) used, milliseconds (for measurements: on an idle machine the load
     // takes about the largest of the first two).

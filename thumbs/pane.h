@@ -5,11 +5,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "base/settings.h"
 #include "thumbs/folder_loader.h"
 #include "thumbs/pane_geometry.h"
+#include "thumbs/pane_pixels.h"
 #include "thumbs/pane_settings.h"
 #include "thumbs/thumbnail_item.h"
 
@@ -37,6 +39,13 @@ struct ThumbnailPane {
     int cellEnd = 0;
     std::vector<HWND> cellPool;
     int filledCount = 0;          // items filled by the running load
+    // The folder's data file while items name its records (ThumbnailItem::cacheRecord).
+    std::shared_ptr<FolderCache> records;
+    // Decodes compressed thumbnails back to pixels for the cells coming into view
+    // (pane_pixels_win.cpp); made on first use, ended with the pane's windows.
+    std::unique_ptr<PixelRestorer> restorer;
+    uint32_t nextPixelTicket = 0;
+    bool memoryReported = false;  // the lack of memory was told for this folder
     bool loading = false;         // inside loadFolder (also during its cache write)
     // A stop (205 or 206) that reached the pane procedure while a load runs (through a nested
     // modal loop, such as the scroll bar's tracking): the load's pump ends with it.
@@ -121,6 +130,23 @@ void publishPane(const ThumbnailPane& pane);
 // loop, from the pump of a load, while it waits for the image lock and between the records of
 // a cache write.
 constexpr unsigned kPaneQueryMessage = 0x8000 + 0x40;  // WM_APP + 0x40
+// Posted to the outer window by the restorer's threads when decoded pixels wait to be taken.
+constexpr unsigned kPanePixelsMessage = 0x8000 + 0x41;
+
+// The pane's pixels (pane_pixels_win.cpp), on the pane's thread. After the view changed:
+// drops the pixels of items out of view and margin and asks for those coming into it, the
+// view first. Takes the pixels decoded meanwhile into their items and repaints them.
+void planPanePixels(ThumbnailPane& pane);
+void collectPanePixels(ThumbnailPane& pane);
+// Whether slot lies in the view or its margin (a freshly made thumbnail elsewhere keeps only
+// its compressed form).
+bool keepsPixelsNear(const ThumbnailPane& pane, int slot);
+// Before the items are rearranged or released: requests out are forgotten.
+void forgetPixelRequests(ThumbnailPane& pane);
+// The restorer's threads end (the pane's windows go).
+void endPanePixels(ThumbnailPane& pane);
+// A file could not be shown for lack of memory: told once per folder (code 150).
+void notePaneMemoryShort(ThumbnailPane& pane);
 enum PaneQueryKind : unsigned { PaneQuerySelection = 1, PaneQueryRename = 2, PaneQueryAddCounts = 3 };
 // Returns 1 (the value the outer window answers) when the query was carried out.
 LRESULT answerPaneQuery(ThumbnailPane& pane, WPARAM kind, LPARAM record);

@@ -124,6 +124,8 @@ PaneItemCopy copyOf(const ThumbnailItem& item, int index) {
     copy.item.imageWindow = nullptr;
     copy.item.textWindow = nullptr;
     copy.item.pixels = nullptr;
+    copy.item.stream = nullptr;
+    copy.item.streamSize = 0;
     return copy;
 }
 

@@ -82,7 +82,7 @@ void afterSelection(ThumbnailPane& pane, HWND window, LPARAM lParam) {
 // load's turn may still move to another cell when a file before it fails.
 bool takesPlainClick(const ThumbnailPane& pane, int i) {
     const bool filled = !pane.loading || i < pane.filledCount;
-    return pane.items[i].pixels && filled;
+    return pane.items[i].hasThumbnail() && filled;
 }
 
 void clickSelection(ThumbnailPane& pane, HWND window, int i, WPARAM keys, WPARAM button, LPARAM lParam) {
@@ -130,9 +130,8 @@ void dropUnfilled(ThumbnailPane& pane) {
     if (!pane.items) return;
     for (int i = pane.filledCount; i < pane.itemCount; ++i) {
         ThumbnailItem& item = pane.items[i];
-        if (!item.pixels) continue;
-        pageFree(item.pixels);
-        item.pixels = nullptr;
+        if (!item.hasThumbnail()) continue;
+        releaseItemThumbnail(item);
         repaintItem(pane, i);
     }
 }
@@ -237,6 +236,7 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         default: return 0;
         }
     case kPaneQueryMessage: return answerPaneQuery(pane, wParam, lParam);
+    case kPanePixelsMessage: collectPanePixels(pane); return 0;
     case WM_SIZE: {
         if (!pane.statusBar || !pane.baseWindow) return 0;
         SendMessageW(pane.statusBar, WM_SIZE, 0, 0);
@@ -257,6 +257,7 @@ LRESULT CALLBACK paneOuterProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         return 0;
     }
     case WM_DESTROY:
+        endPanePixels(pane);
         destroyAllCells(pane);
         PostQuitMessage(0);
         return 0;
@@ -367,10 +368,15 @@ void freePaneItems(ThumbnailPane& pane) {
     if (pane.items) {
         // Read-only pass: the array goes away, and writing to it would fault in pages that
         // the load never touched.
-        for (int i = 0; i < pane.itemCount; ++i) pageFree(pane.items[i].pixels);
+        for (int i = 0; i < pane.itemCount; ++i) {
+            const ThumbnailItem& item = pane.items[i];
+            pageFree(item.pixels);
+            pageFree(item.stream);
+        }
         pageFree(pane.items);
     }
     pane.items = nullptr;
+    pane.records.reset();
     pane.itemCount = 0;
     pane.selectedCount = 0;
 }
@@ -395,6 +401,7 @@ void selectAll(ThumbnailPane& pane, bool on) {
 }
 
 void clearPane(ThumbnailPane& pane) {
+    forgetPixelRequests(pane);
     destroyAllCells(pane);
     freePaneItems(pane);
     pane.filledCount = 0;
@@ -415,14 +422,15 @@ void removeSelected(ThumbnailPane& pane) {
         return;
     }
     // Windows are handed out again by the layout below, so the survivors simply move up in
-    // order; their control ids follow from their new index.
+    // order; their control ids follow from their new index. Pixels asked for answer to the
+    // old places: they are asked for again by the layout.
+    forgetPixelRequests(pane);
     destroyAllCells(pane);
     int kept = 0;
     for (int i = 0; i < pane.itemCount; ++i) {
         ThumbnailItem& item = pane.items[i];
         if (item.isSelected()) {
-            pageFree(item.pixels);
-            item.pixels = nullptr;
+            releaseItemThumbnail(item);
             continue;
         }
         if (kept != i) pane.items[kept] = item;
@@ -537,7 +545,10 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     settings.filter = g_fileFilter.load();
     settings.hiddenMask = static_cast<uint32_t>(published.hiddenMask);
     settings.pluginFolder = published.pluginFolder;
+    // Only the cells in view need pixels; the rest keep their records until they are seen.
+    settings.warmPixelsInViewOnly = true;
     pane.filledCount = 0;
+    pane.memoryReported = false;
 
     bool allocationFailed = false;
     FolderLoadHooks hooks;
@@ -561,17 +572,20 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     };
     hooks.itemReady = [&](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
         if (slot >= static_cast<size_t>(pane.itemCount)) {
-            pageFree(data.pixels);
-            data.pixels = nullptr;
+            releaseThumbnailData(data);
             return;
         }
         ThumbnailItem& item = pane.items[slot];
         // The second pass replaces the slot's thumbnail; the first may find the copy shown
         // ahead of its turn there.
-        pageFree(item.pixels);
-        item.pixels = nullptr;
+        releaseItemThumbnail(item);
         fillThumbnailItem(item, data, replaced ? nullptr : name.c_str());
         if (!replaced) pane.filledCount = static_cast<int>(slot) + 1;
+        // Far from the view a thumbnail keeps only its compressed form.
+        if (item.pixels && item.pixelsRestorable() && !keepsPixelsNear(pane, static_cast<int>(slot))) {
+            pageFree(item.pixels);
+            item.pixels = nullptr;
+        }
         repaintItem(pane, static_cast<int>(slot));
     };
     // Cells in view that the decoding threads finished early show their thumbnails before
@@ -580,10 +594,20 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     hooks.itemPreview = [&](size_t slot, const std::wstring& name, ThumbnailData& data) {
         if (slot < static_cast<size_t>(pane.filledCount) || slot >= static_cast<size_t>(pane.itemCount)) return;
         ThumbnailItem& item = pane.items[slot];
-        pageFree(item.pixels);
-        item.pixels = nullptr;
+        releaseItemThumbnail(item);
         fillThumbnailItem(item, data, name.c_str());
         repaintItem(pane, static_cast<int>(slot));
+    };
+    hooks.recordsIn = [&pane](const std::shared_ptr<FolderCache>& table) { pane.records = table; };
+    // After the cache write the items name their records in the new file: their streams,
+    // which the file now holds, are freed.
+    hooks.recordMoved = [&pane](size_t slot, uint32_t record) {
+        if (slot >= static_cast<size_t>(pane.itemCount)) return;
+        ThumbnailItem& item = pane.items[slot];
+        pageFree(item.stream);
+        item.stream = nullptr;
+        item.streamSize = 0;
+        item.cacheRecord = record;
     };
     hooks.previewsDropped = [&] { dropUnfilled(pane); };
     // The count of files done is redrawn at most every 50 ms (and for the last file): a
@@ -596,6 +620,7 @@ LoadStop loadFolder(ThumbnailPane& pane) {
             setStatusText(pane, 3, std::to_wstring(done).c_str(), false);
             lastProgress = now;
         }
+        collectPanePixels(pane);
         return pumpWhileLoading(pane);
     };
     hooks.beforeWrite = [&] {
@@ -635,13 +660,17 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     // (before the cache write, say) is the load's result all the same: it was taken off the queue.
     if (stopped == LoadStop::None) stopped = pane.pendingStop;
     if (stats.kept == 0) return stopped;  // nothing matched: the pane stays empty
+    if (stats.outOfMemory > 0) notePaneMemoryShort(pane);
     if (stopped == LoadStop::None) {
         if (!allocationFailed) shrinkToFilled(pane);
+        planPanePixels(pane);
         if (stats.cacheWriteAttempted && !stats.cacheWritten && !stats.cacheWriteGivenUp)
             postMain(CodeShowMessage, MsgCacheAccessFailed);
     } else {
         clearPane(pane);
     }
+    // Until the next look for pixels the data file is closed (see planPanePixels).
+    if (pane.records) pane.records->letGo();
     g_paneBusy[pane.index].store(PaneIdle);
     updateSelectionText(pane);
     setStatusText(pane, 3, pane.folder, true);

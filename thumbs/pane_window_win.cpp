@@ -74,7 +74,7 @@ void paintText(ThumbnailPane& pane, HWND window) {
     const ThumbnailItem* item = i >= 0 ? &pane.items[i] : nullptr;
     fill(dc, 0, 0, client.right, client.bottom,
          item && item->isSelected() ? selectedColour(pane) : RGB(240, 240, 248));
-    if (item && item->pixels) {
+    if (item && item->hasThumbnail()) {
         SetBkMode(dc, TRANSPARENT);
         const SelectedObject font(dc, g_uiFont);
         int line = 0;
@@ -337,6 +337,7 @@ void layoutCells(ThumbnailPane& pane, int position) {
         pane.cellPool.pop_back();
     }
     pane.firstVisible = first;
+    planPanePixels(pane);
 }
 
 void createCells(ThumbnailPane& pane) {

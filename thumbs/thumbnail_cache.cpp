@@ -177,12 +177,31 @@ void FolderCache::release() {
     pageFree(copy_);
     copy_ = nullptr;
     open_ = false;
+    letGo_ = false;
+    path_.clear();
     starts_.clear();
     buckets_.clear();
 }
 
+void FolderCache::letGo() const {
+    WorkerLockScope hold(copyLock_);
+    if (!open_ || copy_ || path_.empty()) return;
+    dropViews();
+    file_.close();
+    letGo_ = true;
+}
+
 const uint8_t* FolderCache::bytesAt(uint64_t offset, size_t size) const {
     if (copy_) return copy_ + offset;
+    if (letGo_) {
+        FileTime now;
+        if (!getLastWriteTime(path_.c_str(), now) || !(now == time_) || !file_.open(path_.c_str())) return nullptr;
+        if (file_.size() != starts_.back()) {
+            file_.close();
+            return nullptr;
+        }
+        letGo_ = false;
+    }
     View* oldest = &views_[0];
     for (View& v : views_) {
         if (v.data && offset >= v.start && offset - v.start <= v.size && size <= v.size - (offset - v.start)) {
@@ -222,7 +241,7 @@ const uint8_t* FolderCache::record(uint32_t i) const {
 bool FolderCache::copyRecord(uint32_t i, std::vector<uint8_t>& out) const {
     if (!open_ || i + 1 >= starts_.size()) return false;
     const size_t size = size_t(starts_[i + 1] - starts_[i]);
-    WorkerLockScope scope(viewLock_);
+    WorkerLockScope hold(copyLock_);
     const uint8_t* r = bytesAt(starts_[i], size);
     if (!r) return false;
     try {
@@ -264,7 +283,11 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
         if (units < 0) return false;
         const uint32_t stream = readLe32(header + kDataStreamSizeOffset);
         const size_t bytes = size_t(units) * 2;
-        size_t slot = hashName(header, bytes) & mask;
+        // The name is compared against the records of its probe chain, each of which may
+        // need a view of its own: after a few of them the view holding this header is gone.
+        uint8_t name[kCacheNameBytes];
+        std::memcpy(name, header, bytes);
+        size_t slot = hashName(name, bytes) & mask;
         starts_[i] = at;
         for (;; slot = (slot + 1) & mask) {
             const uint32_t other = buckets_[slot];
@@ -272,10 +295,9 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
                 buckets_[slot] = i + 1;
                 break;
             }
-            // header stays mapped: the view just used is the last one to be replaced.
             const uint8_t* otherName = bytesAt(starts_[other - 1], kDataRecordHeaderSize);
             if (!otherName) return false;
-            if (size_t(nameUnits(otherName)) * 2 == bytes && std::memcmp(otherName, header, bytes) == 0) break;
+            if (size_t(nameUnits(otherName)) * 2 == bytes && std::memcmp(otherName, name, bytes) == 0) break;
         }
         if (stream > fileSize - at - kDataRecordHeaderSize) return false;
         at += kDataRecordHeaderSize + stream;
@@ -287,7 +309,7 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
 
 bool FolderCache::openFile(const std::wstring& path) {
     release();
-    if (!file_.open(path.c_str())) return false;
+    if (!getLastWriteTime(path.c_str(), time_) || !file_.open(path.c_str())) return false;
     const uint64_t size = file_.size();
     const uint8_t* header = size >= kCacheHeaderSize && size <= 0x7FFFFFFFu ? bytesAt(0, kCacheHeaderSize) : nullptr;
     if (!header || readLe32(header) != kCacheFormatMark || !walk(size, readLe32(header + 4))) {
@@ -295,6 +317,7 @@ bool FolderCache::openFile(const std::wstring& path) {
         return false;
     }
     open_ = true;
+    path_ = path;
     return true;
 }
 
@@ -312,13 +335,37 @@ bool FolderCache::openBytes(const uint8_t* bytes, size_t size) {
     return true;
 }
 
+bool FolderCache::copyRecordHeader(uint32_t i, uint8_t* header) const {
+    if (!open_ || size_t(i) + 1 >= starts_.size()) return false;
+    WorkerLockScope hold(copyLock_);
+    const uint8_t* at = bytesAt(starts_[i], kDataRecordHeaderSize);
+    if (!at) return false;
+    std::memcpy(header, at, kDataRecordHeaderSize);
+    return true;
+}
+
+bool FolderCache::copyRecordStream(uint32_t i, std::vector<uint8_t>& stream) const {
+    if (!open_ || size_t(i) + 1 >= starts_.size()) return false;
+    const size_t size = recordStreamSize(i);
+    try {
+        stream.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    WorkerLockScope hold(copyLock_);
+    const uint8_t* at = bytesAt(starts_[i] + kDataRecordHeaderSize, size);
+    if (!at) return false;
+    if (size) std::memcpy(stream.data(), at, size);
+    return true;
+}
+
 int64_t FolderCache::find(const std::wstring& name) const {
     if (!open_ || buckets_.empty()) return -1;
+    WorkerLockScope hold(copyLock_);
     const std::string wanted = utf16leBytes(name);
     if (wanted.size() > kCacheNameMaxUnits * 2) return -1;
     const size_t mask = buckets_.size() - 1;
     size_t slot = hashName(reinterpret_cast<const uint8_t*>(wanted.data()), wanted.size()) & mask;
-    WorkerLockScope scope(viewLock_);  // decoding threads share the table and its views
     for (;; slot = (slot + 1) & mask) {
         const uint32_t entry = buckets_[slot];
         if (entry == 0) return -1;
@@ -375,6 +422,85 @@ bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const
     info.width = decoder.record.header.biWidth;
     info.height = decoder.record.header.biHeight;
     info.current = &decoder.record;
+    return true;
+}
+
+bool decodeStoredStream(const uint8_t* stream, size_t size, int32_t storedWidth, int32_t storedHeight,
+                        int32_t cellWidth, int32_t cellHeight, ImageDecoder& decoder, LoadInfo& info,
+                        bool* outOfMemory) {
+    DecodeCounters counters;
+    if (!decoder.jpeg() || !stream || !size) return false;
+    DecodedImage* image = decodeJpegMemoryWith(decoder.jpeg(), stream, size, cellWidth, cellHeight, counters);
+    if (!image) {
+        if (outOfMemory && jpegDecoderRecord(decoder.jpeg()).errorCode == ErrMemory) *outOfMemory = true;
+        return false;
+    }
+    if (image->header.biBitCount != 24 || counters.fileWidth != storedWidth || counters.fileHeight != storedHeight) {
+        pageFree(image->pixels);
+        image->pixels = nullptr;
+        return false;
+    }
+    decoder.record = *image;
+    image->pixels = nullptr;
+    info.width = decoder.record.header.biWidth;
+    info.height = decoder.record.header.biHeight;
+    info.current = &decoder.record;
+    return true;
+}
+
+bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
+                       CurrentRecord& out) {
+    const int64_t found = table.find(fileName);
+    if (found < 0) return false;
+    uint8_t header[kDataRecordHeaderSize];
+    if (!table.copyRecordHeader(uint32_t(found), header)) return false;
+    const FileFacts facts = decodeFacts(header + kDataFactsOffset);
+    FileTime now;
+    if (!getLastWriteTime(filePath.c_str(), now) || !(now == facts.lastWriteTime)) return false;
+    out.index = uint32_t(found);
+    out.facts = facts;
+    out.thumbWidth = int32_t(readLe32(header + kDataThumbWidthOffset));
+    out.thumbHeight = int32_t(readLe32(header + kDataThumbHeightOffset));
+    return out.thumbWidth > 0 && out.thumbHeight > 0;
+}
+
+bool storedThumbnailKeptAsIs(int32_t thumbWidth, int32_t thumbHeight, int32_t cellWidth, int32_t cellHeight,
+                             bool cacheTooSmall) {
+    if (thumbWidth <= 0 || thumbHeight <= 0) return false;
+    if (jpegScaleDenominator(thumbWidth, thumbHeight, cellWidth, cellHeight) != 1) return false;
+    return cacheTooSmall || (thumbWidth <= cellWidth && thumbHeight <= cellHeight);
+}
+
+bool encodeThumbnailStream(const uint8_t* pixels, int32_t width, int32_t height, uint8_t** stream, uint32_t* size,
+                           bool* outOfMemory) {
+    *stream = nullptr;
+    *size = 0;
+    if (!pixels || width <= 0 || height <= 0) return false;
+    const uint64_t raw = uint64_t(rowStride24(width)) * uint64_t(height);
+    if (raw > 0x7FFFFFFFu - kDataRecordHeaderSize) return false;
+    // The encoder gets exactly the raw size, as the cache write always gave it: a stream
+    // that would not fit leaves the item out of the cache and never writes past the buffer.
+    auto* buffer = static_cast<uint8_t*>(pageAlloc(size_t(raw)));
+    if (!buffer) {
+        if (outOfMemory) *outOfMemory = true;
+        return false;
+    }
+    uint32_t streamSize = uint32_t(raw);
+    DepthConversion conversion;
+    conversion.width = width;
+    conversion.height = height;
+    conversion.sourceDepth = 24;
+    conversion.targetDepth = 24;
+    const bool encoded = encodeJpegThumbnail(buffer, &streamSize, pixels, conversion);
+    uint8_t* kept = encoded && streamSize ? static_cast<uint8_t*>(pageAlloc(streamSize)) : nullptr;
+    if (kept) std::memcpy(kept, buffer, streamSize);
+    pageFree(buffer);
+    if (!kept) {
+        if (encoded && outOfMemory) *outOfMemory = true;
+        return false;
+    }
+    *stream = kept;
+    *size = streamSize;
     return true;
 }
 
@@ -593,8 +719,10 @@ bool deleteFolderRecords(const CacheLocation& location, const std::vector<CacheR
 // ---------------------------------------------------------------- writing
 
 bool prepareFolderData(const CacheLocation& location, const CacheItemView* items, size_t count,
-                       PreparedFolderData& prepared, const std::function<bool()>& proceed) {
+                       PreparedFolderData& prepared, const std::function<bool()>& proceed,
+                       std::vector<uint32_t>* recordOf) {
     prepared = PreparedFolderData{};
+    if (recordOf) recordOf->assign(count, 0);
     ensureCacheFolder(location);
     const std::wstring aside = asideDataPath(location);
     BinaryFile file;
@@ -610,30 +738,42 @@ bool prepareFolderData(const CacheLocation& location, const CacheItemView* items
     if (!file.write(zeros, sizeof zeros)) return giveUp();
     uint64_t at = kCacheHeaderSize;
     uint32_t records = 0;
-    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> buffer, streamCopy;
     for (size_t k = 0; k < count; ++k) {
         if (proceed && !proceed()) return giveUp();
         const CacheItemView& item = items[k];
-        if (!item.name || !item.pixels || item.thumbWidth <= 0 || item.thumbHeight <= 0) continue;
+        if (!item.name || item.thumbWidth <= 0 || item.thumbHeight <= 0) continue;
         const uint64_t raw = uint64_t(rowStride24(item.thumbWidth)) * uint64_t(item.thumbHeight);
         if (raw > 0x7FFFFFFFu - kDataRecordHeaderSize) continue;
+        // The stream made with the thumbnail, the record it came from, or (tools, tests) the
+        // pixels compressed here.
+        const FolderCache* table = item.stream ? nullptr : item.table;
+        const uint32_t fromRecord = table && item.tableRecord > 0 && item.tableRecord <= table->count() ? item.tableRecord : 0;
+        if (!item.stream && !fromRecord && !item.pixels) continue;
+        uint32_t streamSize = item.stream ? item.streamSize : fromRecord ? table->recordStreamSize(fromRecord - 1) : uint32_t(raw);
+        if (item.stream && (streamSize == 0 || streamSize > raw)) continue;
         try {
-            if (buffer.size() < kDataRecordHeaderSize + size_t(raw)) buffer.resize(kDataRecordHeaderSize + size_t(raw));
+            if (buffer.size() < kDataRecordHeaderSize + size_t(streamSize))
+                buffer.resize(kDataRecordHeaderSize + size_t(streamSize));
         } catch (const std::bad_alloc&) {
             continue;
         }
         uint8_t* header = buffer.data();
         std::memset(header, 0, kDataRecordHeaderSize);
         if (!encodeCacheName(item.name, header)) continue;
-        // The encoder gets exactly the raw size; a stream that would not fit leaves the
-        // item out and never writes past the buffer.
-        uint32_t streamSize = uint32_t(raw);
-        DepthConversion conversion;
-        conversion.width = item.thumbWidth;
-        conversion.height = item.thumbHeight;
-        conversion.sourceDepth = 24;
-        conversion.targetDepth = 24;
-        if (!encodeJpegThumbnail(header + kDataRecordHeaderSize, &streamSize, item.pixels, conversion)) continue;
+        if (item.stream) {
+            std::memcpy(header + kDataRecordHeaderSize, item.stream, streamSize);
+        } else if (fromRecord) {
+            if (!table->copyRecordStream(fromRecord - 1, streamCopy) || streamCopy.size() != streamSize) continue;
+            if (streamSize) std::memcpy(header + kDataRecordHeaderSize, streamCopy.data(), streamSize);
+        } else {
+            DepthConversion conversion;
+            conversion.width = item.thumbWidth;
+            conversion.height = item.thumbHeight;
+            conversion.sourceDepth = 24;
+            conversion.targetDepth = 24;
+            if (!encodeJpegThumbnail(header + kDataRecordHeaderSize, &streamSize, item.pixels, conversion)) continue;
+        }
         encodeFacts(item.facts, header + kDataFactsOffset);
         writeLe32(header + kDataThumbWidthOffset, uint32_t(item.thumbWidth));
         writeLe32(header + kDataThumbHeightOffset, uint32_t(item.thumbHeight));
@@ -643,6 +783,7 @@ bool prepareFolderData(const CacheLocation& location, const CacheItemView* items
         if (file.write(header, recordSize)) {
             at += recordSize;
             ++records;
+            if (recordOf) (*recordOf)[k] = records;
             if (records == 1 && !survives(CacheStep::DataPartlyAside)) return false;
         } else {
             file.seek(at);
@@ -657,6 +798,15 @@ bool prepareFolderData(const CacheLocation& location, const CacheItemView* items
     prepared.asidePath = aside;
     prepared.records = records;
     return true;
+}
+
+void removeUnlistedDataFile(const CacheLocation& location, const std::wstring& dataPath) {
+    CacheIndex index;
+    const IndexState state = readCacheIndex(location, index);
+    if (state != IndexState::Read && state != IndexState::Missing) return;
+    for (uint32_t i = 0; i < index.count(); ++i)
+        if (cacheDataPath(location, index.number(i)) == dataPath) return;
+    if (pathExists(dataPath.c_str())) deleteFileAt(dataPath.c_str());
 }
 
 void discardFolderData(PreparedFolderData& prepared) {

@@ -88,7 +88,8 @@ bool findFolderData(const CacheLocation& location, const std::wstring& folderPat
 // An opened data file: where each record starts, and a name lookup. A file on disk is read
 // through a few mapped views of part of it (never one block as large as the file, which a
 // fragmented 32-bit address space may not have); bytes handed in are copied. The decoding
-// threads of a load share one table: find and copyRecord may run on several at once.
+// threads of a load and the pane share one table: find and the copies may run on several
+// threads at once.
 class FolderCache {
 public:
     FolderCache() = default;
@@ -116,6 +117,17 @@ public:
     // The first record whose name equals name exactly (UTF-16 units), or -1.
     int64_t find(const std::wstring& name) const;
 
+    // Thread-safe copies, for a table that a pane keeps while the decoding threads and the
+    // pane thread read it at once: record i's header (572 bytes) into header, or its stream
+    // into stream. False when i is no record or its part of the file cannot be mapped.
+    bool copyRecordHeader(uint32_t i, uint8_t* header) const;
+    bool copyRecordStream(uint32_t i, std::vector<uint8_t>& stream) const;
+    // Closes the file until the next copy needs it (then opened again, and used only when its
+    // size and last-write time are still those it had): a table kept for as long as a folder
+    // is shown must not keep the maintenance dialog from deleting the file, nor a cache write
+    // from replacing it. Any thread; for a table of a file only.
+    void letGo() const;
+
     // A data file on disk, or one's bytes (header included). False, table closed, when the
     // header is wrong or the records do not tile the contents exactly.
     bool openFile(const std::wstring& path);
@@ -141,9 +153,12 @@ private:
     mutable FileViews file_;           // the file, mapped in views
     mutable View views_[kViews];
     mutable uint64_t useClock_ = 0;
-    mutable WorkerLock viewLock_;      // the views and the clock, for find and copyRecord
     std::vector<uint64_t> starts_;     // file offset of every record, then the file's end
     std::vector<uint32_t> buckets_;    // name hash -> record index + 1 (first of equal names)
+    mutable WorkerLock copyLock_;      // the views, the clock and the closed file, for find and the copies
+    std::wstring path_;                // the file's, with its size and time when opened
+    FileTime time_;
+    mutable bool letGo_ = false;
 };
 
 // How many bytes a view of a data file covers at least (default 16 MiB; rounded up to the
@@ -167,6 +182,39 @@ bool readFolderCacheBytes(const uint8_t* bytes, size_t size, FolderCache& table)
 // much larger.
 bool takeFromCache(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
                    int32_t cellWidth, int32_t cellHeight, ImageDecoder& decoder, LoadInfo& info);
+
+// What a current record of the table says of fileName without decoding its stream.
+struct CurrentRecord {
+    uint32_t index = 0;  // record index in the table
+    FileFacts facts;
+    int32_t thumbWidth = 0;  // size of the stored thumbnail
+    int32_t thumbHeight = 0;
+};
+// The record of fileName when it is current (same lookup and last-write test as
+// takeFromCache); reads only the record's header.
+bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
+                       CurrentRecord& out);
+// Whether takeFromCache and makeThumbnail would leave a stored thumbnail of this size as
+// the stream decodes (no reduced-scale decode, no resampling): then the item can keep the
+// record itself as its compressed thumbnail, and its pixels are that stream decoded.
+bool storedThumbnailKeptAsIs(int32_t thumbWidth, int32_t thumbHeight, int32_t cellWidth, int32_t cellHeight,
+                             bool cacheTooSmall);
+
+// The stream the cache write stores for 24-bit bottom-up pixels: quality 80, no chroma
+// subsampling, into at most the raw size (3 x width rounded up to 4, times height). On
+// success *stream is a page block of *size bytes (the caller's). False when the stream would
+// be larger than the raw size, the size is out of range, or there is no memory (*outOfMemory
+// then set when given).
+bool encodeThumbnailStream(const uint8_t* pixels, int32_t width, int32_t height, uint8_t** stream, uint32_t* size,
+                           bool* outOfMemory = nullptr);
+
+// Decodes a stored stream as takeFromCache does (reduced scale aimed at the cell when it is
+// much larger; only a colour stream of the stored size counts): info's width, height and
+// current (decoder.record, whose pixels the caller then owns) are set. *outOfMemory is set
+// when the pixels could not be allocated.
+bool decodeStoredStream(const uint8_t* stream, size_t size, int32_t storedWidth, int32_t storedHeight,
+                        int32_t cellWidth, int32_t cellHeight, ImageDecoder& decoder, LoadInfo& info,
+                        bool* outOfMemory = nullptr);
 
 // ---------------------------------------------------------------- the index
 
@@ -234,12 +282,18 @@ extern bool (*g_cacheStepHook)(CacheStep step);
 // not reserved). False when the index cannot be read or is too large.
 bool folderDataPath(const CacheLocation& location, const std::wstring& folderPath, std::wstring& dataPath);
 
-// One thumbnail to be stored: 24-bit bottom-up pixels, rows padded to 4 bytes.
+// One thumbnail to be stored, by the first of these it has: the stream made when the
+// thumbnail was made, the stream of a record of table (record index + 1), or 24-bit
+// bottom-up pixels (rows padded to 4 bytes), which are then compressed.
 struct CacheItemView {
     const wchar_t* name = nullptr;  // file name without its folder
     FileFacts facts;
     int32_t thumbWidth = 0;
     int32_t thumbHeight = 0;
+    const uint8_t* stream = nullptr;
+    uint32_t streamSize = 0;
+    const FolderCache* table = nullptr;
+    uint32_t tableRecord = 0;
     const uint8_t* pixels = nullptr;
 };
 
@@ -249,14 +303,16 @@ struct PreparedFolderData {
     uint32_t records = 0;    // records it holds
 };
 
-// Builds the data file of items, in order, aside: each thumbnail compressed again (quality
-// 80, no chroma subsampling) into a buffer of its raw size; an item that cannot be stored
-// (no pixels, name too long, stream larger than the raw size) is left out. Needs no lock
-// and touches no file in use. proceed, when given, is asked before each record (on the
+// Builds the data file of items, in order, aside: each item's stream as it is (an item with
+// only pixels is compressed as encodeThumbnailStream does); an item that cannot be stored
+// (nothing to store, name too long, stream larger than the raw size) is left out. Needs no
+// lock and touches no file in use. proceed, when given, is asked before each record (on the
 // calling thread); when it returns false the write is given up. False (nothing left
-// behind) when given up or when the file cannot be written.
+// behind) when given up or when the file cannot be written. recordOf, when given, receives
+// for every item its record index + 1 in the new file (0: left out).
 bool prepareFolderData(const CacheLocation& location, const CacheItemView* items, size_t count,
-                       PreparedFolderData& prepared, const std::function<bool()>& proceed = {});
+                       PreparedFolderData& prepared, const std::function<bool()>& proceed = {},
+                       std::vector<uint32_t>* recordOf = nullptr);
 // Under the image lock: puts the prepared file in place as the folder's data file, then
 // records the folder with the current cell size in the index (adding it under the first
 // free number, replacing a missing, short or wrongly marked index by one holding only this
@@ -265,6 +321,10 @@ bool prepareFolderData(const CacheLocation& location, const CacheItemView* items
 // records or cannot be read, or the data file cannot be replaced. The prepared file is
 // used up either way.
 bool commitFolderData(const CacheLocation& location, const std::wstring& folderPath, PreparedFolderData& prepared);
+// Under the image lock: deletes the data file at dataPath when no index record names it
+// (a file that was being read while its folder's new data went in under another number).
+// A file still in use stays.
+void removeUnlistedDataFile(const CacheLocation& location, const std::wstring& dataPath);
 // Deletes a prepared file that will not be committed.
 void discardFolderData(PreparedFolderData& prepared);
 

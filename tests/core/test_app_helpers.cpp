@@ -26,7 +26,8 @@ TEST(MessageTable, FixedTextsAndFallback) {
     EXPECT_STREQ(messageText(MsgFolderCreateFailed), L"フォルダ作成に失敗しました。");
     EXPECT_STREQ(messageText(9), messageText(6));
     EXPECT_STREQ(messageText(-1), L"Error");
-    EXPECT_STREQ(messageText(14), L"Error");
+    EXPECT_STREQ(messageText(MsgThumbnailMemory), L"メモリが足りないため表示できないファイルがあります。");
+    EXPECT_STREQ(messageText(15), L"Error");
     EXPECT_STREQ(messageText(INT_MIN), L"Error");
     for (int id = 0; id < kMessageCount; ++id) EXPECT_STRNE(messageText(id), L"Error") << id;
 }

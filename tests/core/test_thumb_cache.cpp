@@ -467,6 +467,26 @@ TEST(CacheData, RecordsAcrossViewBoundariesReadAsFromMemory) {
     ASSERT_EQ(index.count(), 1u);
 }
 
+// Opening walks every record into a name table; a record whose name lands in a long probe
+// chain is compared with records lying in other views, so its own header must not be read
+// from a view those lookups may have replaced (a folder of 3,000 photographs at 800 x 600
+// faulted so).
+TEST(CacheData, ManyRecordsInSmallViewsOpenWithEveryNameFound) {
+    CacheLocation location = locationIn(L"cache_many_views");
+    TestItems items;
+    for (uint32_t k = 0; k < 3000; ++k) items.add(L"photo" + std::to_wstring(k) + L".jpg", 24, 18, k);
+    ASSERT_TRUE(write(location, L"H:\\many", items));
+    setCacheViewBytes(1);
+    FolderCache viewed;
+    bool larger = false, smaller = false;
+    const bool opened = openFolderCache(location, L"H:\\many", viewed, larger, smaller);
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(viewed.count(), 3000u);
+    for (uint32_t k = 0; k < 3000; k += 7) EXPECT_EQ(viewed.find(L"photo" + std::to_wstring(k) + L".jpg"), int64_t(k));
+    viewed.release();
+    setCacheViewBytes(size_t(16) << 20);
+}
+
 // ---------------------------------------------------------------- one rule for every writer
 
 CacheStep g_crashStep;

@@ -51,13 +51,13 @@ TEST(Enumeration, ExtensionPatternsExactLengthAndListBoxOrder) {
 struct Pane : thumbtest::PaneStandIn {
     Pane() {
         hooks.itemReady = [this](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
-            if (replaced) pageFree(items[slot].pixels);
+            if (replaced) releaseItemThumbnail(items[slot]);
             fillThumbnailItem(items[slot], data, name.c_str());
         };
     }
     const ThumbnailItem* find(const wchar_t* name) const {
         for (const auto& i : items)
-            if (i.pixels && std::wstring(i.name) == name) return &i;
+            if (i.hasThumbnail() && std::wstring(i.name) == name) return &i;
         return nullptr;
     }
 };

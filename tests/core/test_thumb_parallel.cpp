@@ -52,7 +52,7 @@ struct Pane : thumbtest::PaneStandIn {
                 (name != item.name || pixelBytes(item.bitmapInfo) != pixelBytes(data.header) ||
                  std::memcmp(item.pixels, data.pixels, pixelBytes(data.header)) != 0))
                 ++misplacedPreviews;
-            pageFree(item.pixels);
+            releaseItemThumbnail(item);
             fillThumbnailItem(item, data, name.c_str());
             if (!replaced) filled = slot + 1;
         };
@@ -61,13 +61,13 @@ struct Pane : thumbtest::PaneStandIn {
                 ++misplacedPreviews;
                 return;
             }
-            pageFree(items[slot].pixels);
+            releaseItemThumbnail(items[slot]);
             fillThumbnailItem(items[slot], data, name.c_str());
         };
         hooks.previewsDropped = [this] {
             ++drops;
             for (size_t i = filled; i < items.size(); ++i) {
-                pageFree(items[i].pixels);
+                releaseItemThumbnail(items[i]);
                 items[i] = ThumbnailItem{};
             }
         };
@@ -315,7 +315,7 @@ bool makeCache(const std::wstring& folder, FolderLoadSettings settings, const st
     settings.cellHeight = cellHeight;
     thumbtest::PaneStandIn pane;
     pane.hooks.itemReady = [&pane](size_t slot, const std::wstring& name, ThumbnailData& data, bool) {
-        pageFree(pane.items[slot].pixels);
+        releaseItemThumbnail(pane.items[slot]);
         fillThumbnailItem(pane.items[slot], data, name.c_str());
     };
     FolderLoadStats stats;

@@ -94,7 +94,7 @@ struct PaneStandIn {
     PaneStandIn& operator=(const PaneStandIn&) = delete;
     ~PaneStandIn() { release(); }
     void release() {
-        for (auto& i : items) pageFree(i.pixels);
+        for (auto& i : items) releaseItemThumbnail(i);
         items.clear();
     }
 };

@@ -371,7 +371,7 @@ TEST_F(PluginHost, FolderListingAddsThePluginPatterns) {
     FolderLoadHooks hooks;
     hooks.itemReady = [&](size_t, const std::wstring& name, ThumbnailData& data, bool) {
         names.push_back(name);
-        pageFree(data.pixels);
+        releaseThumbnailData(data);
     };
     FolderLoadStats stats;
     EXPECT_EQ(loadFolderThumbnails(folder, settings, hooks, stats), LoadStop::None);

@@ -62,13 +62,13 @@ int runThumbs(const probe::Args& args) {
     };
     hooks.itemReady = [&items](size_t slot, const std::wstring& name, ThumbnailData& data, bool replaced) {
         ThumbnailItem& item = items[slot];
-        if (replaced) pageFree(item.pixels);
+        if (replaced) releaseItemThumbnail(item);
         fillThumbnailItem(item, data, name.c_str());
     };
     hooks.itemForCache = [&items](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
     FolderLoadStats stats;
     const LoadStop stopped = loadFolderThumbnails(folder, settings, hooks, stats);
-    for (ThumbnailItem& item : items) pageFree(item.pixels);
+    for (ThumbnailItem& item : items) releaseItemThumbnail(item);
 
     std::string json = "{";
     json += "\"folder\":" + probe::jsonString(probe::toUtf8(folder));
