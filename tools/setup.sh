@@ -62,7 +62,9 @@ apt_update() {
   done
   say "apt-get update failed for some index files (see build/setup.log); going on with the lists it fetched"
   apt_updated=1
+  apt_incomplete=1
 }
+apt_incomplete=0
 
 need_root() {
   [ "$(id -u)" = 0 ] || die "$1 needs root (run tools/setup.sh as root once)"
@@ -90,7 +92,18 @@ stage_packages() {
   need_root "installing ${missing[*]}"
   say "installing ${missing[*]}"
   apt_update
-  run apt-get install -y -q "${missing[@]}"
+  if [ "$apt_incomplete" = 1 ]; then
+    # Without one index (say the security suite's i386 list) the resolver may upgrade an amd64
+    # library from it and then find no i386 package of the same version: take the release's
+    # own suite first, where both architectures match.
+    local suite
+    suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    echo "+ apt-get install -y -q ${missing[*]}" >>"$LOG"
+    apt-get install -y -q "${missing[@]}" >>"$LOG" 2>&1 ||
+      run apt-get install -y -q ${suite:+-t "$suite"} "${missing[@]}"
+  else
+    run apt-get install -y -q "${missing[@]}"
+  fi
 }
 
 # Source packages need a deb-src entry; mirror the deb entries of the Debian sources file.
