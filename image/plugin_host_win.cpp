@@ -13,16 +13,13 @@
 #include "image/decoded_image.h"
 #include "image/plugin_bitmap.h"
 #include "image/plugin_host.h"
+#include "image/plugin_info.h"
 
 namespace {
 
 constexpr size_t kMaxPlugins = 100;
-constexpr size_t kMaxPatterns = 100;
-constexpr int kInfoBytes = 260;
 constexpr DWORD kHeadBytes = 2176;  // 2 KB for the plug-in, after an optional 128-byte header
 constexpr LONG_PTR kHeaderSkip = 128;
-// A plug-in that never answers 0 would keep the pattern walk going for ever.
-constexpr int kMaxInfoIndex = 2 + 2 * 1000;
 
 // The picture information record as plug-ins fill it (packed; 26 bytes in the 32-bit build,
 // where the text handle is 4 bytes).
@@ -90,13 +87,18 @@ private:
     HMODULE handle_;
 };
 
-// One "GetPluginInfo" entry as text (empty when the plug-in has none).
-std::string pluginInfo(GetPluginInfoFn info, int index) {
-    char buffer[kInfoBytes + 1] = {};
-    const int n = info(index, buffer, kInfoBytes);
-    if (n <= 0) return {};
-    buffer[n < kInfoBytes ? n : kInfoBytes] = 0;
-    return buffer;
+std::wstring ansiToWideText(const std::string& text);
+
+// The filter's answers as the portable reader takes them, in the system code page.
+PluginInfoSource infoSource(GetPluginInfoFn info) {
+    PluginInfoSource source;
+    source.call = [info](int index, char* buffer, int size) { return info(index, buffer, size); };
+    source.widen = ansiToWideText;
+    source.lower = [](std::wstring& text) { CharLowerBuffW(text.data(), DWORD(text.size())); };
+    source.sameIgnoringCase = [](const std::wstring& a, const std::wstring& b) {
+        return lstrcmpiW(a.c_str(), b.c_str()) == 0;
+    };
+    return source;
 }
 
 // The export "GetPluginInfo" of an import filter ("00IN"), or null.
@@ -104,9 +106,7 @@ GetPluginInfoFn importFilterInfo(HMODULE module) {
     if (!module) return nullptr;
     const GetPluginInfoFn info = exported<GetPluginInfoFn>(module, "GetPluginInfo");
     if (!info) return nullptr;
-    char version[9] = {};
-    if (info(0, version, 8) <= 0) return nullptr;
-    return std::memcmp(version, "00IN", 4) == 0 ? info : nullptr;
+    return isImportFilterInfo(infoSource(info)) ? info : nullptr;
 }
 
 std::wstring ansiToWideText(const std::string& text) {
@@ -133,30 +133,6 @@ bool toAnsiExactly(const wchar_t* text, std::string& out) {
 bool hasSpiExtension(const std::wstring& name) {
     return name.size() > 4 && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str() + name.size() - 4, 4,
                                              L".spi", 4) == CSTR_EQUAL;
-}
-
-// Adds one plug-in's patterns; false once the list is full.
-bool collectPatterns(GetPluginInfoFn info, std::vector<std::wstring>& patterns) {
-    for (int index = 2; index <= kMaxInfoIndex; index += 2) {
-        const std::string text = pluginInfo(info, index);
-        if (text.empty()) return true;
-        size_t start = 0;
-        while (start <= text.size()) {
-            size_t end = text.find(';', start);
-            if (end == std::string::npos) end = text.size();
-            std::wstring piece = ansiToWideText(text.substr(start, end - start));
-            start = end + 1;
-            if (piece.empty()) continue;
-            CharLowerBuffW(piece.data(), DWORD(piece.size()));
-            if (formatFromExtension(piece.c_str()) != FormatUnknown) continue;
-            bool seen = false;
-            for (const std::wstring& p : patterns) seen = seen || lstrcmpiW(p.c_str(), piece.c_str()) == 0;
-            if (seen) continue;
-            patterns.push_back(std::move(piece));
-            if (patterns.size() >= kMaxPatterns) return false;
-        }
-    }
-    return true;
 }
 
 int WINAPI progressCallback(int, int, LONG_PTR) { return 0; }
@@ -237,7 +213,7 @@ std::vector<std::wstring> listPlugins(const wchar_t* folder, PluginListMode mode
             result.push_back(name);
             return Walk::Next;
         }
-        return collectPatterns(info, result) ? Walk::Next : Walk::Stop;
+        return collectPluginPatterns(infoSource(info), result) ? Walk::Next : Walk::Stop;
     });
     return result;
 }
@@ -248,17 +224,7 @@ bool pluginSummary(const wchar_t* pluginPath, PluginSummary& out) {
     Module module(pluginPath);
     const GetPluginInfoFn info = importFilterInfo(module.get());
     if (!info) return false;
-    constexpr size_t kLimit = 259;
-    out.patterns = ansiToWideText(pluginInfo(info, 2)).substr(0, kLimit);
-    out.descriptions = ansiToWideText(pluginInfo(info, 3)).substr(0, kLimit);
-    for (int index = 4; index <= kMaxInfoIndex; index += 2) {
-        const std::wstring pattern = ansiToWideText(pluginInfo(info, index));
-        if (pattern.empty() || out.patterns.size() + 1 + pattern.size() > kLimit) break;
-        out.patterns += L";" + pattern;
-        const std::wstring description = ansiToWideText(pluginInfo(info, index + 1));
-        if (description.empty() || out.descriptions.size() + 1 + description.size() > kLimit) break;
-        out.descriptions += L"/" + description;
-    }
+    summarizePluginInfo(infoSource(info), out.patterns, out.descriptions);
     return true;
 }
 

@@ -55,10 +55,10 @@ apt_update() {
   # A mirror in the middle of a sync can serve one index of the wrong size: try again a few
   # times, then go on with the lists that did arrive (the install says if a package is missing).
   local try
-  for try in 1 2 3 4; do
+  for try in 1 2 3; do
     echo "+ apt-get update -q (try $try)" >>"$LOG"
     if apt-get update -q >>"$LOG" 2>&1; then apt_updated=1; return 0; fi
-    sleep $((try * 5))
+    [ "$try" = 3 ] || sleep 5
   done
   say "apt-get update failed for some index files (see build/setup.log); going on with the lists it fetched"
   apt_updated=1
