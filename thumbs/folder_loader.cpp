@@ -51,22 +51,23 @@ std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t fi
     return names;
 }
 
-void releaseThumbnailData(ThumbnailData& data) {
-    pageFree(data.pixels);
-    pageFree(data.stream);
-    data.pixels = nullptr;
-    data.stream = nullptr;
-    data.streamSize = 0;
-    data.cacheRecord = 0;
+namespace {
+// A thumbnail's pixels and its compressed form, in a loaded record or an item.
+template <typename Thumbnail>
+void releaseThumbnail(Thumbnail& t) {
+    pageFree(t.pixels);
+    pageFree(t.stream);
+    t.pixels = nullptr;
+    t.stream = nullptr;
+    t.streamSize = 0;
+    t.cacheRecord = 0;
 }
+}  // namespace
+
+void releaseThumbnailData(ThumbnailData& data) { releaseThumbnail(data); }
 
 void releaseItemThumbnail(ThumbnailItem& item) {
-    pageFree(item.pixels);
-    pageFree(item.stream);
-    item.pixels = nullptr;
-    item.stream = nullptr;
-    item.streamSize = 0;
-    item.cacheRecord = 0;
+    releaseThumbnail(item);
     item.pixelTicket = 0;
 }
 
