@@ -181,6 +181,8 @@ void FolderCache::release() {
     path_.clear();
     starts_.clear();
     buckets_.clear();
+    hashes_.clear();
+    viewsMapped_ = 0;
 }
 
 void FolderCache::letGo() const {
@@ -224,6 +226,7 @@ const uint8_t* FolderCache::bytesAt(uint64_t offset, size_t size) const {
     size_t length = 0;
     const uint8_t* data = file_.mapView(start, size_t(span), base, length);
     if (!data) return nullptr;
+    ++viewsMapped_;
     oldest->start = start;
     oldest->size = size_t(span);
     oldest->data = data;
@@ -262,6 +265,7 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
     if (count > (fileSize - kCacheHeaderSize) / kDataRecordHeaderSize) return false;
     try {
         starts_.resize(size_t(count) + 1);
+        hashes_.resize(count);
         size_t buckets = 16;
         while (buckets < size_t(count) * 2) buckets <<= 1;
         buckets_.assign(buckets, 0);
@@ -287,14 +291,19 @@ bool FolderCache::walk(uint64_t fileSize, uint32_t count) {
         // need a view of its own: after a few of them the view holding this header is gone.
         uint8_t name[kCacheNameBytes];
         std::memcpy(name, header, bytes);
-        size_t slot = hashName(name, bytes) & mask;
+        const uint32_t hash = hashName(name, bytes);
+        size_t slot = hash & mask;
         starts_[i] = at;
+        hashes_[i] = hash;
         for (;; slot = (slot + 1) & mask) {
             const uint32_t other = buckets_[slot];
             if (other == 0) {
                 buckets_[slot] = i + 1;
                 break;
             }
+            // Records of other names are passed over by their hash: reading their headers
+            // would map a view wherever they lie in the file, for nearly every record.
+            if (hashes_[other - 1] != hash) continue;
             const uint8_t* otherName = bytesAt(starts_[other - 1], kDataRecordHeaderSize);
             if (!otherName) return false;
             if (size_t(nameUnits(otherName)) * 2 == bytes && std::memcmp(otherName, name, bytes) == 0) break;
@@ -365,10 +374,11 @@ int64_t FolderCache::find(const std::wstring& name) const {
     const std::string wanted = utf16leBytes(name);
     if (wanted.size() > kCacheNameMaxUnits * 2) return -1;
     const size_t mask = buckets_.size() - 1;
-    size_t slot = hashName(reinterpret_cast<const uint8_t*>(wanted.data()), wanted.size()) & mask;
-    for (;; slot = (slot + 1) & mask) {
+    const uint32_t hash = hashName(reinterpret_cast<const uint8_t*>(wanted.data()), wanted.size());
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const uint32_t entry = buckets_[slot];
         if (entry == 0) return -1;
+        if (hashes_[entry - 1] != hash) continue;
         const uint8_t* header = bytesAt(starts_[entry - 1], kDataRecordHeaderSize);
         if (!header) return -1;
         if (nameEquals(header, wanted)) return int64_t(entry - 1);

@@ -128,6 +128,10 @@ public:
     // from replacing it. Any thread; for a table of a file only.
     void letGo() const;
 
+    // How many views of the file have been mapped since it was opened (the walk and every
+    // lookup after it): a walk in file order maps each part of the file once.
+    uint64_t viewsMapped() const { return viewsMapped_; }
+
     // A data file on disk, or one's bytes (header included). False, table closed, when the
     // header is wrong or the records do not tile the contents exactly.
     bool openFile(const std::wstring& path);
@@ -153,8 +157,10 @@ private:
     mutable FileViews file_;           // the file, mapped in views
     mutable View views_[kViews];
     mutable uint64_t useClock_ = 0;
+    mutable uint64_t viewsMapped_ = 0;
     std::vector<uint64_t> starts_;     // file offset of every record, then the file's end
     std::vector<uint32_t> buckets_;    // name hash -> record index + 1 (first of equal names)
+    std::vector<uint32_t> hashes_;     // every record's name hash, so a probe reads only its own name
     mutable WorkerLock copyLock_;      // the views, the clock and the closed file, for find and the copies
     std::wstring path_;                // the file's, with its size and time when opened
     FileTime time_;

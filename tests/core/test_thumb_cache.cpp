@@ -484,6 +484,19 @@ TEST(CacheData, ManyRecordsInSmallViewsOpenWithEveryNameFound) {
     ASSERT_EQ(viewed.count(), 3000u);
     for (uint32_t k = 0; k < 3000; k += 7) EXPECT_EQ(viewed.find(L"photo" + std::to_wstring(k) + L".jpg"), int64_t(k));
     viewed.release();
+
+    // Views of many records: the walk reads the file front to back, and a probe passes other
+    // names by their hash. A probe that read their headers mapped a view wherever they lay,
+    // for nearly every record, when opening and for every lookup.
+    constexpr size_t kView = size_t(64) << 10;
+    setCacheViewBytes(kView);
+    ASSERT_TRUE(openFolderCache(location, L"H:\\many", viewed, larger, smaller));
+    const uint64_t parts = readAll(cacheDataPath(location, 10000000)).size() / kView + 1;
+    EXPECT_LE(viewed.viewsMapped(), 2 * parts);
+    const uint64_t afterWalk = viewed.viewsMapped();
+    for (uint32_t k = 0; k < 3000; ++k) ASSERT_EQ(viewed.find(L"photo" + std::to_wstring(k) + L".jpg"), int64_t(k));
+    EXPECT_LE(viewed.viewsMapped() - afterWalk, 2 * parts) << "lookups in file order map each part about once";
+    viewed.release();
     setCacheViewBytes(size_t(16) << 20);
 }
 
