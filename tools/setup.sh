@@ -92,18 +92,15 @@ stage_packages() {
   need_root "installing ${missing[*]}"
   say "installing ${missing[*]}"
   apt_update
-  if [ "$apt_incomplete" = 1 ]; then
-    # Without one index (say the security suite's i386 list) the resolver may upgrade an amd64
-    # library from it and then find no i386 package of the same version: take the release's
-    # own suite first, where both architectures match.
-    local suite
-    suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    echo "+ apt-get install -y -q ${missing[*]}" >>"$LOG"
-    apt-get install -y -q "${missing[@]}" >>"$LOG" 2>&1 ||
-      run apt-get install -y -q ${suite:+-t "$suite"} "${missing[@]}"
-  else
-    run apt-get install -y -q "${missing[@]}"
-  fi
+  echo "+ apt-get install -y -q ${missing[*]}" >>"$LOG"
+  apt-get install -y -q "${missing[@]}" >>"$LOG" 2>&1 && return 0
+  [ "$apt_incomplete" = 1 ] || die "failed: apt-get install -y -q ${missing[*]}"
+  # Without one index (say the security suite's i386 list) the resolver may upgrade an amd64
+  # library from it and then find no i386 package of the same version: take the release's
+  # own suite, where both architectures match.
+  local suite
+  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  run apt-get install -y -q ${suite:+-t "$suite"} "${missing[@]}"
 }
 
 # Source packages need a deb-src entry; mirror the deb entries of the Debian sources file.
