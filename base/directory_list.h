@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+
 // The attribute bits the callers look at (same values as FILE_ATTRIBUTE_*).
 constexpr uint32_t kAttributeReadOnly = 0x01;
 constexpr uint32_t kAttributeHidden = 0x02;
@@ -18,6 +20,7 @@ constexpr uint32_t kAttributeArchive = 0x20;
 struct DirectoryEntry {
     std::wstring name;        // without the folder
     uint32_t attributes = 0;  // kAttribute* bits; natively a dot-name counts as hidden
+    FileTime lastWriteTime;   // as the listing saw it (what getLastWriteTime would read then)
 };
 
 // Appends to entries every entry of folder whose name matches pattern (a file-name
@@ -32,6 +35,10 @@ bool listDirectory(const wchar_t* folder, const wchar_t* pattern, std::vector<Di
 // that order (case ignored, punctuation before digits before letters, hyphens and
 // apostrophes weighed last) so that ordinary names sort the same in both builds.
 int compareListNames(const std::wstring& a, const std::wstring& b);
+// Sorts entries by name as std::stable_sort with compareListNames would. On Windows every
+// name's sort key is made once and the keys are compared, instead of comparing the names
+// again at each step (a folder of 50,000 names takes 800,000 comparisons).
+void sortByListName(std::vector<DirectoryEntry>& entries);
 
 // Folder + name with exactly one separator between them ('\' on Windows, '/' natively;
 // an existing trailing '/' or '\' is kept).

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cwctype>
 
 #include "base/directory_list.h"
@@ -72,6 +73,7 @@ bool listDirectory(const wchar_t* folder, const wchar_t* pattern, std::vector<Di
     DIR* dir = opendir(nativeFolder.c_str());
     if (!dir) return false;
     if (nativeFolder.back() != '/') nativeFolder += '/';
+    const std::wstring wideFolder = utf8ToWide(nativeFolder);
     while (dirent* e = readdir(dir)) {
         const std::string nativeName = e->d_name;
         if (nativeName == "." || nativeName == "..") continue;
@@ -87,6 +89,7 @@ bool listDirectory(const wchar_t* folder, const wchar_t* pattern, std::vector<Di
             directory = stat((nativeFolder + nativeName).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         }
         entry.attributes = directory ? kAttributeDirectory : kAttributeArchive;
+        getLastWriteTime((wideFolder + entry.name).c_str(), entry.lastWriteTime);
         if (nativeName[0] == '.') entry.attributes |= kAttributeHidden;
         entries.push_back(std::move(entry));
     }
@@ -98,6 +101,11 @@ int compareListNames(const std::wstring& a, const std::wstring& b) {
     if (int r = comparePrimary(a, b, true)) return r;
     if (int r = comparePrimary(a, b, false)) return r;
     return a < b ? -1 : a == b ? 0 : 1;
+}
+
+void sortByListName(std::vector<DirectoryEntry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const DirectoryEntry& a, const DirectoryEntry& b) { return compareListNames(a.name, b.name) < 0; });
 }
 
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
