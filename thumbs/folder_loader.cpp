@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <cwctype>
 #include <memory>
 
 #include "base/directory_list.h"
@@ -25,8 +26,30 @@ std::vector<std::wstring> filterExtensions(int32_t filter) {
     }
 }
 
-std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t filter, uint32_t hiddenMask,
-                                          const std::vector<std::wstring>& pluginExtensions) {
+namespace {
+
+wchar_t foldExtensionCase(wchar_t c) {
+    if (c >= L'A' && c <= L'Z') return wchar_t(c + 32);
+    return c < 0x80 ? c : wchar_t(std::towlower(wint_t(c)));
+}
+
+// Whether name's extension from its last dot is ext (with its dot), without regard to case;
+// '?' and '*' in ext stand for one character, as a "*<ext>" listing that keeps only names
+// with an extension of the pattern's length comes to.
+bool hasExtension(const std::wstring& name, const std::wstring& ext) {
+    const size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos || name.size() - dot != ext.size()) return false;
+    for (size_t k = 0; k < ext.size(); ++k) {
+        const wchar_t p = ext[k];
+        if (p != L'?' && p != L'*' && foldExtensionCase(p) != foldExtensionCase(name[dot + k])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<DirectoryEntry> listImageFiles(const std::wstring& folder, int32_t filter, uint32_t hiddenMask,
+                                           const std::vector<std::wstring>& pluginExtensions) {
     std::vector<std::wstring> extensions = filterExtensions(filter);
     if (filter < 1 || filter > 5) {
         for (const std::wstring& e : pluginExtensions) {
@@ -34,20 +57,27 @@ std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t fi
             if (!ext.empty()) extensions.push_back(ext);
         }
     }
-    std::vector<std::wstring> names;
+    // One listing of the whole folder, matched here: a listing per extension reads the whole
+    // folder each time (eight times for the built-in types alone).
     std::vector<DirectoryEntry> entries;
-    for (const std::wstring& ext : extensions) {
-        entries.clear();
-        listDirectory(folder.c_str(), (L"*" + ext).c_str(), entries);
-        for (DirectoryEntry& e : entries) {
-            if ((e.attributes & kAttributeDirectory) || (e.attributes & hiddenMask)) continue;
-            const size_t dot = e.name.rfind(L'.');
-            if (dot == std::wstring::npos || e.name.size() - dot != ext.size()) continue;
-            names.push_back(std::move(e.name));
+    listDirectory(folder.c_str(), L"*", entries);
+    std::vector<DirectoryEntry> images;
+    for (DirectoryEntry& e : entries) {
+        if ((e.attributes & kAttributeDirectory) || (e.attributes & hiddenMask)) continue;
+        for (const std::wstring& ext : extensions) {
+            if (!hasExtension(e.name, ext)) continue;
+            images.push_back(std::move(e));
+            break;
         }
     }
-    std::stable_sort(names.begin(), names.end(),
-                     [](const std::wstring& a, const std::wstring& b) { return compareListNames(a, b) < 0; });
+    sortByListName(images);
+    return images;
+}
+
+std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t filter, uint32_t hiddenMask,
+                                          const std::vector<std::wstring>& pluginExtensions) {
+    std::vector<std::wstring> names;
+    for (DirectoryEntry& e : listImageFiles(folder, filter, hiddenMask, pluginExtensions)) names.push_back(std::move(e.name));
     return names;
 }
 
@@ -87,41 +117,59 @@ void attachStream(ThumbnailData& out, bool* outOfMemory) {
     encodeThumbnailStream(out.pixels, out.thumbWidth, out.thumbHeight, &out.stream, &out.streamSize, outOfMemory);
 }
 
+// What takeFromCache and makeThumbnail would make of a record kept as it is, without the
+// decode: facts, sizes and the record.
+void fillFromRecord(const CurrentRecord& record, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
+                    bool cacheAvailable, ThumbnailData& out) {
+    out = ThumbnailData{};
+    out.header.biWidth = record.thumbWidth;
+    out.header.biHeight = record.thumbHeight;
+    out.header.biBitCount = 24;
+    out.facts = record.facts;
+    out.thumbWidth = record.thumbWidth;
+    out.thumbHeight = record.thumbHeight;
+    const FileFacts& f = record.facts;
+    DisplaySize display{record.thumbWidth, record.thumbHeight};
+    if (cacheTooSmall) {
+        display = f.fileWidth <= cellWidth && f.fileHeight <= cellHeight && f.fileWidth > 0 && f.fileHeight > 0
+                      ? DisplaySize{f.fileWidth, f.fileHeight}
+                      : fitToCell(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight);
+    }
+    out.displayWidth = display.width;
+    out.displayHeight = display.height;
+    out.cacheAvailable = cacheAvailable;
+    out.cacheRecord = record.index + 1;
+}
+
 }  // namespace
+
+bool takeCachedRecord(const FolderCache& table, const std::wstring& name, const FileTime& lastWriteTime,
+                      int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable,
+                      ThumbnailData& out) {
+    CurrentRecord record;
+    if (!table.isOpen() || !findCurrentRecord(table, name, lastWriteTime, record) ||
+        !storedThumbnailKeptAsIs(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight, cacheTooSmall))
+        return false;
+    fillFromRecord(record, cellWidth, cellHeight, cacheTooSmall, cacheAvailable, out);
+    return true;
+}
 
 ThumbnailSource makeItemThumbnail(ImageDecoder& decoder, const FolderCache* table, const std::wstring& name,
                                   const std::wstring& path, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
                                   bool cacheAvailable, ThumbnailData& out, bool* decoded, bool wantPixels,
-                                  bool* outOfMemory) {
+                                  bool* outOfMemory, const FileTime* listedTime) {
     LoadInfo info;
     ThumbnailSource source = ThumbnailSource::Cache;
     bool fromCache = false;
     uint32_t keptRecord = 0;
     if (table && table->isOpen()) {
         CurrentRecord record;
-        if (findCurrentRecord(*table, name, path, record)) {
+        if (listedTime ? findCurrentRecord(*table, name, *listedTime, record)
+                       : findCurrentRecord(*table, name, path, record)) {
             const bool asIs =
                 storedThumbnailKeptAsIs(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight, cacheTooSmall);
             if (asIs && !wantPixels) {
-                // What takeFromCache and makeThumbnail would make of it, without the decode.
-                out = ThumbnailData{};
-                out.header.biWidth = record.thumbWidth;
-                out.header.biHeight = record.thumbHeight;
-                out.header.biBitCount = 24;
-                out.facts = record.facts;
-                out.thumbWidth = record.thumbWidth;
-                out.thumbHeight = record.thumbHeight;
-                const FileFacts& f = record.facts;
-                DisplaySize display{record.thumbWidth, record.thumbHeight};
-                if (cacheTooSmall) {
-                    display = f.fileWidth <= cellWidth && f.fileHeight <= cellHeight && f.fileWidth > 0 && f.fileHeight > 0
-                                  ? DisplaySize{f.fileWidth, f.fileHeight}
-                                  : fitToCell(record.thumbWidth, record.thumbHeight, cellWidth, cellHeight);
-                }
-                out.displayWidth = display.width;
-                out.displayHeight = display.height;
-                out.cacheAvailable = cacheAvailable;
-                out.cacheRecord = record.index + 1;
+                fillFromRecord(record, cellWidth, cellHeight, cacheTooSmall, cacheAvailable, out);
                 return ThumbnailSource::Cache;
             }
             std::vector<uint8_t> stream;
@@ -264,11 +312,13 @@ constexpr size_t kMaxAhead = 32;
 
 // What became of a name of a pass.
 enum NameState : uint8_t {
+    NameWaiting,      // not looked at by the loading thread yet: a decoding thread takes it only in view
     NameQueued,       // waiting for a decoding thread
     NameTaken,        // being made by a decoding thread
     NamePlugins,      // no built-in decoder made it: waiting for the plug-in thread
     NamePluginTaken,  // being made by the plug-in thread
     NameDone,         // thumbnail ready in results
+    NameReady,        // its cache record taken by the loading thread, ready in results
     NameFailed,       // nothing made it
     NameCollected,    // handed to the loading thread
 };
@@ -286,32 +336,43 @@ std::atomic<int> g_liveDecodingThreads{0};
 // they run; the image lock and the caller's items stay with the loading thread, which
 // takes the finished thumbnails in list order.
 //
-// The record lives on the heap and holds its own copies of the names, the folder and the
-// cache table, counted by references: one for the loading thread and one per thread. A
-// load that stops while a thread is busy with one file (a huge image, a plug-in call that
-// does not return) leaves that thread to end by itself; the last one out frees the record.
+// The record lives on the heap, holds its own copy of the folder and shares the names
+// (nobody changes them once the record is made) and the cache table. It is counted by
+// references: one for the loading thread and one per thread. A load that stops while a
+// thread is busy with one file (a huge image, a plug-in call that does not return) leaves
+// that thread to end by itself; the last one out frees the record.
 // Nothing a thread reads lies on the loading thread's stack.
 class DecodePool {
 public:
     struct Setup {
         const std::wstring* folder = nullptr;
-        const std::vector<std::wstring>* names = nullptr;
+        // Shared with the threads rather than copied: a large folder's names take a while to copy.
+        std::shared_ptr<const std::vector<std::wstring>> names;
         int32_t cellWidth = 0, cellHeight = 0;
         bool cacheTooSmall = false, cacheAvailable = false;
         std::wstring pluginFolder;
         bool plugins = false;  // the plug-ins may be asked
         bool pixelsInViewOnly = false;  // cached names outside the view are taken without decoding
+        // The names' last-write times as the listing read them (null: each file is asked).
+        const std::vector<FileTime>* times = nullptr;
     };
 
     // table: the open cache table the names are taken from (null: every name is decoded),
     // shared with the loader, which writes the cache from its records after the pass.
     DecodePool(const Setup& setup, std::shared_ptr<const FolderCache> table)
-        : setup_(setup), folder_(*setup.folder), names_(*setup.names), table_(std::move(table)),
-          state_(names_.size(), NameQueued), source_(names_.size(), 0), results_(names_.size()) {
+        : setup_(setup), folder_(*setup.folder), namesKept_(setup.names), names_(*namesKept_),
+          times_(setup.times && setup.times->size() == names_.size() ? *setup.times : std::vector<FileTime>()),
+          table_(std::move(table)), source_(names_.size(), 0), results_(names_.size()) {
         // The caller's folder and names may be gone while a thread still runs: only the
         // copies above are used.
         setup_.folder = nullptr;
-        setup_.names = nullptr;
+        setup_.names.reset();
+        setup_.times = nullptr;
+        // A warm visit: the loading thread takes the records of the names out of view itself
+        // (lookAhead), which costs less than handing each to a thread and back.
+        lookFirst_ = setup_.pixelsInViewOnly && table_ && table_->isOpen() && !times_.empty();
+        state_.assign(names_.size(), lookFirst_ ? NameWaiting : NameQueued);
+        queued_ = lookFirst_ ? 0 : names_.size();
     }
     DecodePool(const DecodePool&) = delete;
     DecodePool& operator=(const DecodePool&) = delete;
@@ -357,7 +418,7 @@ public:
             WorkerLockScope hold(lock_);
             quit_ = true;
             busy = busy_ > 0;
-            wakeIdle();
+            wakeIdle(true);
         }
         cancel_.store(true, std::memory_order_relaxed);
         for (int i = 0; i < started_; ++i) endThread(workers_[i], busy);
@@ -368,8 +429,11 @@ public:
 
     void setVisible(size_t first, size_t end) {
         WorkerLockScope hold(lock_);
-        visibleFirst_ = first < names_.size() ? first : names_.size();
-        visibleEnd_ = end < names_.size() ? end : names_.size();
+        first = first < names_.size() ? first : names_.size();
+        end = end < names_.size() ? end : names_.size();
+        if (first == visibleFirst_ && end == visibleEnd_) return;
+        visibleFirst_ = first;
+        visibleEnd_ = end;
         wakeIdle();
     }
     void visible(size_t& first, size_t& end) {
@@ -407,18 +471,56 @@ public:
             wakeIdle();
         }
         const auto st = NameState(state_[i]);
-        if (st == NameDone) {
+        if (st == NameDone || st == NameReady) {
             out = results_[i];
             results_[i].pixels = nullptr;
             results_[i].stream = nullptr;
             source = ThumbnailSource(source_[i]);
-            --outstanding_;
+            if (st == NameDone) {
+                --outstanding_;  // room for one more ahead
+                wakeIdle();
+            }
         }
-        if (st == NameDone || st == NameFailed) {
-            state_[i] = NameCollected;
+        if (st == NameDone || st == NameReady || st == NameFailed) state_[i] = NameCollected;
+        return st == NameReady ? NameDone : st;
+    }
+
+    // Loading thread, before it waits for name i: the names up to kMaxAhead past it that no
+    // thread has looked at are sorted out. Those out of view whose cache record is shown as
+    // stored are taken here without decoding; the rest go to the decoding threads.
+    void lookAhead(size_t i) {
+        if (!lookFirst_) return;
+        const size_t end = i + kMaxAhead < names_.size() ? i + kMaxAhead : names_.size();
+        bool queued = false;
+        for (; looked_ < end; ++looked_) {
+            const size_t j = looked_;
+            bool inView = false;
+            {
+                WorkerLockScope hold(lock_);
+                if (state_[j] != NameWaiting) continue;
+                inView = j >= visibleFirst_ && j < visibleEnd_;
+                state_[j] = NameTaken;  // no thread takes it while it is looked at
+            }
+            ThumbnailData data;
+            const bool taken = !inView && takeCachedRecord(*table_, names_[j], times_[j], setup_.cellWidth,
+                                                           setup_.cellHeight, setup_.cacheTooSmall,
+                                                           setup_.cacheAvailable, data);
+            WorkerLockScope hold(lock_);
+            if (taken) {
+                results_[j] = data;
+                source_[j] = uint8_t(ThumbnailSource::Cache);
+                state_[j] = NameReady;
+            } else {
+                state_[j] = NameQueued;
+                ++queued_;
+                if (j < low_) low_ = j;
+                queued = true;
+            }
+        }
+        if (queued) {
+            WorkerLockScope hold(lock_);
             wakeIdle();
         }
-        return st;
     }
 
     // Without threads: name i made on the calling thread, the same way a thread makes it.
@@ -427,6 +529,7 @@ public:
             WorkerLockScope hold(lock_);
             if (state_[i] != NameQueued) return;
             state_[i] = NameTaken;
+            --queued_;
             ++outstanding_;
         }
         ThumbnailData data;
@@ -442,6 +545,7 @@ public:
                 WorkerLockScope hold(lock_);
                 if (state_[i] != NamePlugins) return;
                 state_[i] = NamePluginTaken;
+                --pluginQueued_;
                 ++outstanding_;
             }
             source = make(here_, i, true, inView, data);
@@ -528,21 +632,39 @@ private:
         cpuMsTotal_ += ms;
     }
 
-    // Lock held: lets every waiting thread look again.
-    void wakeIdle() {
-        if (idle_ > 0) wake_.release(idle_);
-        if (pluginIdle_ > 0) pluginWake_.release(pluginIdle_);
-        idle_ = pluginIdle_ = 0;
+    // Lock held: lets the waiting threads look again when there may be a name for them (every
+    // one with all). Under Wine each release is a round trip to its server: a warm load that
+    // takes every record itself must not pay one per name.
+    void wakeIdle(bool all = false) {
+        if (idle_ > 0 && (all || queued_ > 0 || waitingInView())) {
+            wake_.release(idle_);
+            idle_ = 0;
+        }
+        if (pluginIdle_ > 0 && (all || pluginQueued_ > 0)) {
+            pluginWake_.release(pluginIdle_);
+            pluginIdle_ = 0;
+        }
+    }
+
+    // Lock held: a name in view that nobody has looked at (a decoding thread takes it).
+    bool waitingInView() const {
+        for (size_t i = visibleFirst_; i < visibleEnd_; ++i)
+            if (state_[i] == NameWaiting) return true;
+        return false;
     }
 
     // Lock held: the next name in state `wanted`, those in view first, then the lowest; only
     // the name the loading thread needs when kMaxAhead are already held.
     size_t take(NameState wanted) {
         const bool room = outstanding_ < kMaxAhead;
-        for (size_t i = visibleFirst_; i < visibleEnd_; ++i)
-            if (state_[i] == wanted && (room || i == next_)) return i;
+        for (size_t i = visibleFirst_; i < visibleEnd_; ++i) {
+            const bool mine = state_[i] == wanted || (wanted == NameQueued && state_[i] == NameWaiting);
+            if (mine && (room || i == next_)) return i;
+        }
         size_t i = kNone;
         if (wanted == NameQueued) {
+            // Every queued name lies at or above low_.
+            if (queued_ == 0) return kNone;
             while (low_ < state_.size() && state_[low_] != NameQueued) ++low_;
             i = low_;
         } else {
@@ -566,7 +688,8 @@ private:
         } else {
             source = makeItemThumbnail(decoder, table_.get(), names_[i], path, setup_.cellWidth, setup_.cellHeight,
                                        setup_.cacheTooSmall, setup_.cacheAvailable, out, &decoded,
-                                       inView || !setup_.pixelsInViewOnly, &memoryShort);
+                                       inView || !setup_.pixelsInViewOnly, &memoryShort,
+                                       times_.empty() ? nullptr : &times_[i]);
         }
         if (decoded || memoryShort) {
             WorkerLockScope hold(lock_);
@@ -591,6 +714,7 @@ private:
             } else {
                 if (taken) --busy_;
                 state_[i] = source == ThumbnailSource::ForPlugins && setup_.plugins ? NamePlugins : NameFailed;
+                if (state_[i] == NamePlugins) ++pluginQueued_;
                 --outstanding_;
                 wakeIdle();
             }
@@ -610,6 +734,8 @@ private:
                 if (i == kNone) {
                     ++(w.plugins ? pluginIdle_ : idle_);
                 } else {
+                    if (state_[i] == NameQueued) --queued_;
+                    if (state_[i] == NamePlugins) --pluginQueued_;
                     state_[i] = w.plugins ? NamePluginTaken : NameTaken;
                     ++outstanding_;
                     ++busy_;
@@ -628,7 +754,9 @@ private:
 
     Setup setup_;
     const std::wstring folder_;
-    const std::vector<std::wstring> names_;
+    const std::shared_ptr<const std::vector<std::wstring>> namesKept_;
+    const std::vector<std::wstring>& names_;
+    const std::vector<FileTime> times_;  // empty, or one per name
     const std::shared_ptr<const FolderCache> table_;
     std::atomic<int> refs_{1};           // the loading thread's and one per started thread
     std::atomic<bool> cancel_{false};    // the decoders' stop flag, set by shutDown
@@ -649,6 +777,10 @@ private:
     int busy_ = 0;            // names a decoding thread is making now
     size_t next_ = 0;         // the name the loading thread needs
     size_t low_ = 0;          // no queued name below this one
+    size_t queued_ = 0;       // names in NameQueued
+    size_t pluginQueued_ = 0; // names in NamePlugins
+    bool lookFirst_ = false;  // names start as NameWaiting and lookAhead sorts them out
+    size_t looked_ = 0;       // lookAhead has seen every name below this one (loading thread)
     size_t visibleFirst_ = 0, visibleEnd_ = 0;
     bool quit_ = false;
     bool decodedAny_ = false;
@@ -695,6 +827,24 @@ LoadStop waitForName(DecodePool& pool, size_t i, size_t done, bool secondPass, c
         if (stopped != LoadStop::None) return stopped;
     }
 }
+
+// Opening a folder's data file (index lookup and the walk over its records), on a thread of
+// its own while the loading thread lists the folder.
+struct CacheOpening {
+    const CacheLocation* location = nullptr;
+    const std::wstring* folder = nullptr;
+    FolderCache* table = nullptr;
+    FolderDataLookup lookup;
+    double milliseconds = 0;
+
+    static void run(void* argument) {
+        auto& job = *static_cast<CacheOpening*>(argument);
+        const Clock::time_point start = Clock::now();
+        job.table->release();
+        if (findFolderData(*job.location, *job.folder, job.lookup)) job.table->openFile(job.lookup.dataPath);
+        job.milliseconds = millisecondsSince(start);
+    }
+};
 
 // The cache write: the records are compressed into a file aside on a thread of its own,
 // while this thread keeps answering through proceed (every kWriteSliceMs at most) and can
@@ -790,22 +940,51 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     const double cpuStart = threadCpuMilliseconds();
     if (folder.empty()) return LoadStop::None;
 
+    const CacheLocation location{settings.cacheFolder, settings.cellWidth, settings.cellHeight};
+    // Shared with the decoding threads (a thread of a stopped load may still read it) and with
+    // the receiver of recordsIn, whose items may name its records after the load.
+    auto tableKept = std::make_shared<FolderCache>();
+    FolderCache& table = *tableKept;
+    CacheOpening opening;
+    opening.location = &location;
+    opening.folder = &folder;
+    opening.table = &table;
+
     Clock::time_point phase = Clock::now();
-    std::vector<std::wstring> names;
+    const auto namesKept = std::make_shared<std::vector<std::wstring>>();
+    std::vector<std::wstring>& names = *namesKept;
+    std::vector<FileTime> times;  // each name's last-write time as listed
     const bool pluginsUsable = pluginFolderUsable(settings.pluginFolder.c_str());
     {
         LockScope lock(hooks);
+        // The folder's cache is opened on a thread of its own while this one lists the folder
+        // (both take about as long for a large folder); the lock held here covers both.
+        WorkerThread opener;
+        const bool openingAside = settings.useCache && opener.start(&CacheOpening::run, &opening);
         std::vector<std::wstring> pluginExtensions = settings.pluginExtensions;
         if ((settings.filter < 1 || settings.filter > 5) && pluginsUsable) {
             for (std::wstring& pattern : listPlugins(settings.pluginFolder.c_str(), PluginListMode::Patterns))
                 pluginExtensions.push_back(std::move(pattern));
         }
-        names = enumerateImages(folder, settings.filter, settings.hiddenMask, pluginExtensions);
+        std::vector<DirectoryEntry> files = listImageFiles(folder, settings.filter, settings.hiddenMask, pluginExtensions);
+        names.reserve(files.size());
+        times.reserve(files.size());
+        for (DirectoryEntry& e : files) {
+            names.push_back(std::move(e.name));
+            times.push_back(e.lastWriteTime);
+        }
+        stats.enumerateMs = millisecondsSince(phase);
+        if (openingAside)
+            opener.join();
+        else if (settings.useCache)
+            CacheOpening::run(&opening);
     }
     stats.listed = names.size();
-    if (names.size() > kMaxFolderItems) names.resize(kMaxFolderItems);
+    if (names.size() > kMaxFolderItems) {
+        names.resize(kMaxFolderItems);
+        times.resize(kMaxFolderItems);
+    }
     stats.kept = names.size();
-    stats.enumerateMs = millisecondsSince(phase);
     if (names.empty()) {
         stats.totalMs = millisecondsSince(start);
         return LoadStop::None;
@@ -815,34 +994,21 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         return LoadStop::None;
     }
 
-    const CacheLocation location{settings.cacheFolder, settings.cellWidth, settings.cellHeight};
-    bool cacheNeedsRewrite = false;
-    bool cacheTooSmall = false;
-    // Shared with the decoding threads (a thread of a stopped load may still read it) and with
-    // the receiver of recordsIn, whose items may name its records after the load.
-    auto tableKept = std::make_shared<FolderCache>();
-    FolderCache& table = *tableKept;
-    std::wstring openedDataPath;  // the data file that table reads
-    phase = Clock::now();
-    if (settings.useCache) {
+    // A cache made for a larger cell is rewritten at the new size.
+    bool cacheNeedsRewrite = opening.lookup.cacheTooLarge;
+    // Leaving thumbnails unresampled only pays when a second pass will replace them, and that
+    // pass runs over items that came with a cache: without a usable table every file is
+    // decoded now and must be made at its final size.
+    const bool cacheTooSmall = opening.lookup.cacheTooSmall && table.isOpen();
+    const std::wstring openedDataPath = table.isOpen() ? opening.lookup.dataPath : std::wstring();  // the data file that table reads
+    if (table.isOpen() && hooks.recordsIn) {
         LockScope lock(hooks);
-        bool larger = false;
-        openFolderCache(location, folder, table, larger, cacheTooSmall);
-        if (larger) cacheNeedsRewrite = true;  // rewrite the cache at the new size
-        // Leaving thumbnails unresampled only pays when a second pass will replace them, and
-        // that pass runs over items that came with a cache: without a usable table every file
-        // is decoded now and must be made at its final size.
-        if (!table.isOpen()) cacheTooSmall = false;
-        if (table.isOpen() && hooks.recordsIn) {
-            FolderDataLookup lookup;
-            if (findFolderData(location, folder, lookup)) openedDataPath = lookup.dataPath;
-            hooks.recordsIn(tableKept);
-        }
+        hooks.recordsIn(tableKept);
     }
     const bool hadTable = table.isOpen();
     stats.cacheOpened = hadTable;
     stats.cacheTooSmall = cacheTooSmall;
-    stats.openCacheMs = millisecondsSince(phase);
+    stats.openCacheMs = opening.milliseconds;
 
     // First pass: every name in list order, made on the decoding threads (the names in view
     // first); filled items are packed at the front.
@@ -851,7 +1017,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     const bool plugins = g_pluginLoader || pluginsUsable;
     DecodePool::Setup setup;
     setup.folder = &folder;
-    setup.names = &names;
+    setup.names = namesKept;
     setup.cellWidth = settings.cellWidth;
     setup.cellHeight = settings.cellHeight;
     setup.cacheTooSmall = cacheTooSmall;
@@ -859,6 +1025,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     setup.pluginFolder = settings.pluginFolder;
     setup.plugins = plugins;
     setup.pixelsInViewOnly = settings.warmPixelsInViewOnly;
+    setup.times = &times;
     std::unique_ptr<DecodePool, DecodePool::Release> pool(
         new DecodePool(setup, hadTable ? std::shared_ptr<const FolderCache>(tableKept) : nullptr));
     askVisible(hooks, *pool, 0, 0);
@@ -891,6 +1058,7 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         ThumbnailData data;
         ThumbnailSource source = ThumbnailSource::Failed;
         NameState state = NameFailed;
+        pool->lookAhead(i);
         stopped = waitForName(
             *pool, i, i, false, hooks, stop,
             [&] {
@@ -951,12 +1119,14 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     phase = Clock::now();
     if (stopped == LoadStop::None && cacheTooSmall && hadTable && !slotName.empty()) {
         stats.secondPass = true;
-        std::vector<std::wstring> shown;
+        const auto shownKept = std::make_shared<std::vector<std::wstring>>();
+        std::vector<std::wstring>& shown = *shownKept;
         shown.reserve(slotName.size());
         for (size_t slot : slotName) shown.push_back(names[slot]);
-        setup.names = &shown;
+        setup.names = shownKept;
         setup.cacheTooSmall = false;
         setup.cacheAvailable = true;
+        setup.times = nullptr;  // the files are asked again: the first pass may have taken long
         pool.reset(new DecodePool(setup, nullptr));
         const auto passView = [&] {
             if (!hooks.visibleSlots) return;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/directory_list.h"
 #include "image/decoded_image.h"
 #include "thumbs/thumbnail_cache.h"
 #include "thumbs/thumbnail_item.h"
@@ -24,14 +25,19 @@ constexpr size_t kMaxFolderItems = 50000;
 // The extensions it lists, each with its dot (".jpg").
 std::vector<std::wstring> filterExtensions(int32_t filter);
 
-// Lists folder's image files: for each extension of the filter (then, for filter 0 and
-// unknown values, each plug-in extension, given as ".ext" or "*.ext") the files matching
-// "*<ext>"; folders and files whose attributes share a bit with hiddenMask are skipped, and
-// a file is kept only when its extension from the last dot is exactly as long as the
-// pattern's (the short-name match of ".jpe" must not bring in "a.jpeg"). Returns all names
-// in list-box order (compareListNames); the caller keeps at most kMaxFolderItems.
+// Lists folder's image files: the files whose extension from the last dot is one of the
+// filter's (then, for filter 0 and unknown values, a plug-in extension, given as ".ext" or
+// "*.ext"), case ignored, '?' in a plug-in's standing for any one character: what a
+// "*<ext>" listing per extension keeps when only extensions exactly as long as the
+// pattern's count (the short-name match of ".jpe" must not bring in "a.jpeg"). Folders and
+// files whose attributes share a bit with hiddenMask are skipped. Returns all names in
+// list-box order (compareListNames); the caller keeps at most kMaxFolderItems.
 std::vector<std::wstring> enumerateImages(const std::wstring& folder, int32_t filter, uint32_t hiddenMask,
                                           const std::vector<std::wstring>& pluginExtensions = {});
+// The same files with their attributes and last-write times as the listing saw them. A name
+// that two patterns match is listed once.
+std::vector<DirectoryEntry> listImageFiles(const std::wstring& folder, int32_t filter, uint32_t hiddenMask,
+                                           const std::vector<std::wstring>& pluginExtensions = {});
 
 // One finished thumbnail as a pane item holds it.
 struct ThumbnailData {
@@ -70,11 +76,20 @@ enum class ThumbnailSource { Failed, Cache, Decoded, ForPlugins };
 // its pixels are a current record's stream decoded, when it keeps the record instead.
 // wantPixels false: a current record whose stream would be shown as it decodes is taken
 // without decoding (facts, sizes and the record only). *outOfMemory is set when memory
-// for the file's pixels or stream could not be had.
+// for the file's pixels or stream could not be had. listedTime, when given, is the file's
+// last-write time as the folder listing read it (otherwise the file is asked).
 ThumbnailSource makeItemThumbnail(ImageDecoder& decoder, const FolderCache* table, const std::wstring& name,
                                   const std::wstring& path, int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall,
                                   bool cacheAvailable, ThumbnailData& out, bool* decoded = nullptr,
-                                  bool wantPixels = true, bool* outOfMemory = nullptr);
+                                  bool wantPixels = true, bool* outOfMemory = nullptr,
+                                  const FileTime* listedTime = nullptr);
+// The thumbnail of a current record that would be shown as it is stored, taken without
+// decoding (facts, sizes and the record only), as makeItemThumbnail does with wantPixels
+// false; lastWriteTime is the file's as the folder listing read it. False when the record is
+// missing, not current or would be decoded and fitted.
+bool takeCachedRecord(const FolderCache& table, const std::wstring& name, const FileTime& lastWriteTime,
+                      int32_t cellWidth, int32_t cellHeight, bool cacheTooSmall, bool cacheAvailable,
+                      ThumbnailData& out);
 // The same through the plug-ins of pluginFolder (loadPluginFallback: one plug-in call at a
 // time in the process).
 bool makePluginThumbnail(ImageDecoder& decoder, const std::wstring& path, const std::wstring& pluginFolder,

@@ -581,10 +581,14 @@ LoadStop loadFolder(ThumbnailPane& pane) {
         releaseItemThumbnail(item);
         fillThumbnailItem(item, data, replaced ? nullptr : name.c_str());
         if (!replaced) pane.filledCount = static_cast<int>(slot) + 1;
-        // Far from the view a thumbnail keeps only its compressed form.
+        // Far from the view a thumbnail keeps only its compressed form; one taken from the
+        // cache without its pixels gets them now if the user has scrolled to it meanwhile.
         if (item.pixels && item.pixelsRestorable() && !keepsPixelsNear(pane, static_cast<int>(slot))) {
             pageFree(item.pixels);
             item.pixels = nullptr;
+        } else if (!item.pixels && item.pixelsRestorable() && static_cast<int>(slot) >= pane.cellFirst &&
+                   static_cast<int>(slot) < pane.cellEnd) {
+            planPanePixels(pane);
         }
         repaintItem(pane, static_cast<int>(slot));
     };
@@ -613,6 +617,12 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     // The count of files done is redrawn at most every 50 ms (and for the last file): a
     // status-bar redraw per file costs more than taking a thumbnail from the cache.
     DWORD lastProgress = GetTickCount() - kProgressIntervalMs;
+    // Each look at the queue is a round trip to the window system (under Wine to its server):
+    // between files taken from the cache one after another the queue is looked at once per
+    // clock tick, and always after a wait that a message ended. A stop asked by another
+    // thread is seen after every file.
+    DWORD lastPump = GetTickCount() - 1;
+    bool messageArrived = false;
     hooks.afterFile = [&](size_t done, bool secondPass) {
         const DWORD now = GetTickCount();
         const size_t total = secondPass ? static_cast<size_t>(pane.filledCount) : static_cast<size_t>(pane.itemCount);
@@ -620,6 +630,14 @@ LoadStop loadFolder(ThumbnailPane& pane) {
             setStatusText(pane, 3, std::to_wstring(done).c_str(), false);
             lastProgress = now;
         }
+        if (now == lastPump && !messageArrived && done < total) {
+            if (g_stopRequested[pane.index].load() != LoadStop::None) return LoadStop::EndThread;
+            const LoadStop pending = pane.pendingStop;
+            pane.pendingStop = LoadStop::None;
+            return pending;
+        }
+        lastPump = now;
+        messageArrived = false;
         collectPanePixels(pane);
         return pumpWhileLoading(pane);
     };
@@ -643,10 +661,12 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     // queue: a message that arrives meanwhile is pumped at once, not at the end of the slice.
     // Paint requests are left out (they wait one slice at most): a window that does not
     // validate would otherwise end every wait at once.
-    hooks.waitForThreads = [](void* finished, int milliseconds) {
+    hooks.waitForThreads = [&messageArrived](void* finished, int milliseconds) {
         HANDLE semaphore = static_cast<HANDLE>(finished);
-        return MsgWaitForMultipleObjects(1, &semaphore, FALSE, static_cast<DWORD>(milliseconds),
-                                         QS_ALLINPUT & ~QS_PAINT) == WAIT_OBJECT_0;
+        const DWORD woken = MsgWaitForMultipleObjects(1, &semaphore, FALSE, static_cast<DWORD>(milliseconds),
+                                                      QS_ALLINPUT & ~QS_PAINT);
+        if (woken != WAIT_OBJECT_0) messageArrived = true;  // a message, or the slice ran out
+        return woken == WAIT_OBJECT_0;
     };
     // The cells in view are decoded first (their items are still filled in list order).
     hooks.visibleSlots = [&](size_t& first, size_t& end) {

@@ -458,20 +458,25 @@ bool decodeStoredStream(const uint8_t* stream, size_t size, int32_t storedWidth,
     return true;
 }
 
-bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
+bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const FileTime& lastWriteTime,
                        CurrentRecord& out) {
     const int64_t found = table.find(fileName);
     if (found < 0) return false;
     uint8_t header[kDataRecordHeaderSize];
     if (!table.copyRecordHeader(uint32_t(found), header)) return false;
     const FileFacts facts = decodeFacts(header + kDataFactsOffset);
-    FileTime now;
-    if (!getLastWriteTime(filePath.c_str(), now) || !(now == facts.lastWriteTime)) return false;
+    if (!(lastWriteTime == facts.lastWriteTime)) return false;
     out.index = uint32_t(found);
     out.facts = facts;
     out.thumbWidth = int32_t(readLe32(header + kDataThumbWidthOffset));
     out.thumbHeight = int32_t(readLe32(header + kDataThumbHeightOffset));
     return out.thumbWidth > 0 && out.thumbHeight > 0;
+}
+
+bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
+                       CurrentRecord& out) {
+    FileTime now;
+    return getLastWriteTime(filePath.c_str(), now) && findCurrentRecord(table, fileName, now, out);
 }
 
 bool storedThumbnailKeptAsIs(int32_t thumbWidth, int32_t thumbHeight, int32_t cellWidth, int32_t cellHeight,

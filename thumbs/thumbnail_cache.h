@@ -200,6 +200,9 @@ struct CurrentRecord {
 // takeFromCache); reads only the record's header.
 bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,
                        CurrentRecord& out);
+// The same against the file's last-write time as a folder listing just read it.
+bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const FileTime& lastWriteTime,
+                       CurrentRecord& out);
 // Whether takeFromCache and makeThumbnail would leave a stored thumbnail of this size as
 // the stream decodes (no reduced-scale decode, no resampling): then the item can keep the
 // record itself as its compressed thumbnail, and its pixels are that stream decoded.

@@ -2,6 +2,7 @@
 // made larger or smaller, interruption), and `pravel-probe thumbs` run twice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -38,6 +39,17 @@ TEST(Enumeration, ExtensionPatternsExactLengthAndListBoxOrder) {
     Names withPlugins = enumerateImages(folder, 0, 2, {L".pic", L"*.xyz"});
     EXPECT_EQ(withPlugins.size(), all.size() + 2);
     EXPECT_EQ(enumerateImages(folder, 3, 2, {L".pic"}).size(), 3u);
+    // A plug-in extension that a built-in type has already lists its files once; '?' in a
+    // plug-in's pattern stands for one character.
+    EXPECT_EQ(enumerateImages(folder, 0, 2, {L".jpg", L"*.p?c"}).size(), all.size() + 1);
+    // The listing's last-write times are the files' own.
+    ASSERT_TRUE(setLastWriteTime(joinPath(folder, L"h.gif").c_str(), FileTime::fromValue(131000000000000000ULL)));
+    const std::vector<DirectoryEntry> gifs = listImageFiles(folder, 5, 2);
+    ASSERT_EQ(gifs.size(), 1u);
+    FileTime asked;
+    ASSERT_TRUE(getLastWriteTime(joinPath(folder, L"h.gif").c_str(), asked));
+    EXPECT_TRUE(gifs[0].lastWriteTime == asked);
+    EXPECT_EQ(asked.value(), 131000000000000000ULL);
 #ifndef _WIN32
     // Natively a dot-name is a hidden file: left out under the default mask only.
     touch(folder, L".secret.png");
@@ -45,6 +57,27 @@ TEST(Enumeration, ExtensionPatternsExactLengthAndListBoxOrder) {
     EXPECT_EQ(enumerateImages(folder, 2, 0), Names{L".secret.png"});
 #endif
     EXPECT_TRUE(enumerateImages(L"thumbtest_no_such_folder", 0, 2).empty());
+}
+
+// The sort by keys made once per name gives the order of comparing the names pairwise, ties
+// kept in their listed order: kana, kanji, full-width letters, case, digits, punctuation.
+TEST(Enumeration, SortByListNameIsTheStableOrderOfCompareListNames) {
+    std::vector<DirectoryEntry> entries;
+    const wchar_t* names[] = {L"b.jpg", L"B2.jpg", L"a-b.jpg", L"ab.jpg", L"a'c.jpg", L"_z.png", L"10.gif", L"9.gif",
+                              L"\u3042.jpg", L"\u30a2.jpg", L"\u65e5\u672c.png", L"\uff21.bmp", L"A.bmp", L"a.bmp",
+                              L"photo 2.jpg", L"photo10.jpg", L"photo-1.jpg", L"~x.tif", L"Zz.tif", L"\u3044\u3042.jpg"};
+    for (int round = 0; round < 3; ++round)
+        for (const wchar_t* n : names) entries.push_back(DirectoryEntry{n, uint32_t(round), FileTime{}});
+    std::vector<DirectoryEntry> expected = entries;
+    std::stable_sort(expected.begin(), expected.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+        return compareListNames(a.name, b.name) < 0;
+    });
+    sortByListName(entries);
+    ASSERT_EQ(entries.size(), expected.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].name, expected[i].name) << i;
+        EXPECT_EQ(entries[i].attributes, expected[i].attributes) << "ties keep their order, at " << i;
+    }
 }
 
 // A pane stand-in: keeps the items and hands them back for the cache write.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -273,6 +274,63 @@ TEST(PixelsBack, AfterTheWriteItemsNameTheNewFileAndTheRestorerDecodesThem) {
         seen[size_t(r.slot)] = true;
         expectSamePixels(visit, pane, size_t(r.slot), r);
         pageFree(r.pixels);
+    }
+}
+
+// A warm visit of a folder longer than the loader looks ahead, the view at its top or far
+// down, two files changed since the cache was written, with threads and without: the cells
+// in view and the changed files get pixels, every other item only its record, in list order.
+TEST(PixelsBack, WarmLoadOfALongFolderWithTheViewAtTheTopOrFarDownAndTwoChangedFiles) {
+    const std::wstring folder = scratchFolder(L"pix_long");
+    std::vector<std::wstring> names;
+    for (int n = 0; n < 100; ++n) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"n%03d.bmp", n);
+        names.push_back(name);
+        ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, name), 20 + n % 7, 15, [n](int x, int y) {
+            return uint32_t((x * 9 + n) & 0xFF) | uint32_t((y * 13) & 0xFF) << 8;
+        }));
+    }
+    FolderLoadSettings settings;
+    settings.cacheFolder = scratchFolder(L"pix_long_cache");
+    FolderLoadStats s;
+    {
+        Pane cold;
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, cold.hooks, s), LoadStop::None);
+        ASSERT_TRUE(s.cacheWritten);
+    }
+    settings.warmPixelsInViewOnly = true;
+    uint64_t stamp = 130000000000000000ULL;
+    struct Case {
+        int32_t workers;
+        size_t first, end;
+    };
+    for (const Case c : {Case{2, 80, 84}, Case{1, 80, 84}, Case{2, 2, 6}, Case{1, 2, 6}}) {
+        SCOPED_TRACE(std::to_string(c.workers) + " workers, view from " + std::to_string(c.first));
+        settings.workers = c.workers;
+        for (const wchar_t* changed : {L"n010.bmp", L"n081.bmp"})
+            ASSERT_TRUE(setLastWriteTime(joinPath(folder, changed).c_str(), FileTime::fromValue(stamp += 10000000)));
+        Pane warm;
+        warm.keepRecords();
+        warm.hooks.visibleSlots = [c](size_t& first, size_t& end) {
+            first = c.first;
+            end = c.end;
+        };
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, warm.hooks, s), LoadStop::None);
+        EXPECT_EQ(s.shown, 100u);
+        EXPECT_EQ(s.decoded, 2u);
+        EXPECT_EQ(s.fromCache, 98u);
+        const size_t changedInView = c.first <= 81 && 81 < c.end ? 1 : 0;
+        EXPECT_EQ(s.withoutPixels, 98u - (c.end - c.first - changedInView)) << "every cached name out of view only";
+        EXPECT_TRUE(s.cacheWritten);
+        ASSERT_EQ(warm.items.size(), 100u);
+        for (size_t i = 0; i < 100; ++i) {
+            const ThumbnailItem& item = warm.items[i];
+            EXPECT_EQ(std::wstring(item.name), names[i]);
+            const bool shown = (i >= c.first && i < c.end) || i == 10 || i == 81;
+            EXPECT_EQ(item.pixels != nullptr, shown) << i;
+            EXPECT_TRUE(item.pixelsRestorable()) << i;
+        }
     }
 }
 
