@@ -29,9 +29,9 @@ bool parseCell(const std::string& text, int32_t& width, int32_t& height) {
 
 int runThumbs(const probe::Args& args) {
     const probe::Args positional =
-        probe::positionals(args, {"--cell", "--cache", "--filter", "--hidden", "--plugins", "--workers"});
+        probe::positionals(args, {"--cell", "--cache", "--filter", "--hidden", "--plugins", "--workers", "--in-view"});
     if (positional.size() != 1) {
-        probe::err("usage: pravel-probe thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR] [--workers N]\n");
+        probe::err("usage: pravel-probe thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR] [--workers N] [--in-view N]\n");
         return 2;
     }
     FolderLoadSettings settings;
@@ -51,6 +51,13 @@ int runThumbs(const probe::Args& args) {
         settings.pluginFolder = probe::toPath(value);
         probe::copyPluginFolderSetting(settings.pluginFolder);
     }
+    // As a pane does: only the first N slots are in view, and only their cached thumbnails
+    // are decoded (the others keep their records).
+    size_t inView = 0;
+    if (probe::optionValue(args, "--in-view", value)) {
+        inView = size_t(std::strtoul(value.c_str(), nullptr, 10));
+        settings.warmPixelsInViewOnly = true;
+    }
     const std::wstring folder = probe::toPath(positional[0]);
 
     // The probe plays the pane: it keeps the thumbnails and hands them back for the write.
@@ -65,6 +72,12 @@ int runThumbs(const probe::Args& args) {
         if (replaced) releaseItemThumbnail(item);
         fillThumbnailItem(item, data, name.c_str());
     };
+    if (settings.warmPixelsInViewOnly) {
+        hooks.visibleSlots = [inView](size_t& first, size_t& end) {
+            first = 0;
+            end = inView;
+        };
+    }
     hooks.itemForCache = [&items](size_t slot, CacheItemView& view) { view = cacheViewOf(items[slot]); };
     FolderLoadStats stats;
     const LoadStop stopped = loadFolderThumbnails(folder, settings, hooks, stats);
@@ -96,7 +109,10 @@ int runThumbs(const probe::Args& args) {
     json += ",\"writeCache\":" + milliseconds(stats.writeCacheMs);
     json += ",\"writeLock\":" + milliseconds(stats.writeLockMs);
     json += ",\"writeLongestGap\":" + milliseconds(stats.writeLongestGapMs);
-    json += ",\"total\":" + milliseconds(stats.totalMs) + "}";
+    json += ",\"total\":" + milliseconds(stats.totalMs);
+    json += ",\"loaderCpu\":" + milliseconds(stats.loaderCpuMs);
+    json += ",\"workerCpuTotal\":" + milliseconds(stats.workerCpuMsTotal) + "}";
+    json += ",\"withoutPixels\":" + std::to_string(stats.withoutPixels);
     json += "}\n";
     probe::out(json);
     return stats.cacheWriteAttempted && !stats.cacheWritten ? 1 : 0;
@@ -104,6 +120,6 @@ int runThumbs(const probe::Args& args) {
 
 }  // namespace
 
-PROBE_COMMAND(thumbs, "thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR] [--workers N]",
+PROBE_COMMAND(thumbs, "thumbs FOLDER --cell WxH --cache DIR [--filter N] [--hidden MASK] [--no-cache] [--plugins DIR] [--workers N] [--in-view N]",
               "load a folder's thumbnails as a pane does (cache, decode, fit, second pass, cache write); JSON summary",
               runThumbs);
