@@ -846,6 +846,94 @@ struct CacheOpening {
     }
 };
 
+// Listing the folder, on a thread of its own while the loading thread shows the first records
+// of the folder's data file.
+struct FolderListing {
+    const std::wstring* folder = nullptr;
+    const FolderLoadSettings* settings = nullptr;
+    const std::vector<std::wstring>* pluginExtensions = nullptr;
+    std::vector<DirectoryEntry> files;
+    WorkerSemaphore done;
+
+    static void run(void* argument) {
+        auto& job = *static_cast<FolderListing*>(argument);
+        job.files = listImageFiles(*job.folder, job.settings->filter, job.settings->hiddenMask, *job.pluginExtensions);
+        job.done.release();
+    }
+};
+
+// Records of the data file read ahead of the listing: at most this many, with streams of at
+// most this many bytes in all (a few cells of the largest size).
+constexpr size_t kLeadingRecords = 128;
+constexpr size_t kLeadingStreamBytes = size_t(4) << 20;
+
+// A screen shown from the data file's first records before the folder is listed: the item
+// count it was shown with, the names of the records whose files were current, and the slots
+// given copies through itemPreview.
+struct EarlyScreen {
+    bool listed = false;  // hooks.listed was called with count
+    uint32_t count = 0;
+    std::vector<std::wstring> names;
+    std::vector<size_t> previewed;
+};
+
+// A record's stream decoded and fitted as a decoding thread makes a cached name in view.
+bool thumbnailFromLeadingRecord(ImageDecoder& decoder, const LeadingRecord& record, int32_t cellWidth,
+                                int32_t cellHeight, ThumbnailData& out) {
+    LoadInfo info;
+    if (!decodeStoredStream(record.stream.data(), record.stream.size(), record.thumbWidth, record.thumbHeight,
+                            cellWidth, cellHeight, decoder, info, nullptr))
+        return false;
+    info.facts = record.facts;
+    DisplaySize display;
+    if (!makeThumbnail(info, cellWidth, cellHeight, false, display)) return false;
+    takeLoadedThumbnail(info, display, true, out);
+    return true;
+}
+
+// Lock held, the listing running on its own thread: the cells in view are shown from the data
+// file's first records whose files are unchanged (a warm visit in list order of the last
+// one), then afterShown runs and the loading thread pumps until the listing ends. Returns the
+// stop asked for meanwhile (the listing is waited for all the same).
+LoadStop showLeadingRecords(const CacheLocation& location, const std::wstring& folder, const FolderLoadHooks& hooks,
+                            FolderListing& listing, const std::atomic<LoadStop>* stop, EarlyScreen& early,
+                            const std::function<void()>& afterShown) {
+    std::vector<LeadingRecord> records;
+    uint32_t count = 0;
+    if (readLeadingRecords(location, folder, kLeadingRecords, kLeadingStreamBytes, records, count) && count <= kMaxFolderItems) {
+        size_t current = 0;
+        for (; current < records.size(); ++current) {
+            FileTime now;
+            if (!getLastWriteTime(joinPath(folder, records[current].name).c_str(), now) ||
+                !(now == records[current].facts.lastWriteTime))
+                break;
+        }
+        if (current > 0 && hooks.listed(count)) {
+            early.listed = true;
+            early.count = count;
+            size_t first = 0, end = 0;
+            if (hooks.visibleSlots) hooks.visibleSlots(first, end);
+            ImageDecoder decoder;
+            for (size_t j = first; j < end && j < current; ++j) {
+                ThumbnailData data;
+                if (!thumbnailFromLeadingRecord(decoder, records[j], location.cellWidth, location.cellHeight, data)) break;
+                hooks.itemPreview(j, records[j].name, data);
+                pageFree(data.pixels);  // when the receiver did not take it
+                early.previewed.push_back(j);
+            }
+            for (size_t k = 0; k < current; ++k) early.names.push_back(std::move(records[k].name));
+        }
+    }
+    afterShown();
+    LoadStop stopped = LoadStop::None;
+    for (;;) {
+        const bool ended = hooks.waitForThreads ? hooks.waitForThreads(listing.done.nativeHandle(), kWaitSliceMs)
+                                                : listing.done.wait(kWaitSliceMs);
+        if (ended) return stopped;
+        if (stopped == LoadStop::None) stopped = afterFile(hooks, 0, false, stop);
+    }
+}
+
 // The cache write: the records are compressed into a file aside on a thread of its own,
 // while this thread keeps answering through proceed (every kWriteSliceMs at most) and can
 // give the write up; only putting the file in place and updating the index take the image
@@ -955,18 +1043,41 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     std::vector<std::wstring>& names = *namesKept;
     std::vector<FileTime> times;  // each name's last-write time as listed
     const bool pluginsUsable = pluginFolderUsable(settings.pluginFolder.c_str());
+    EarlyScreen early;
+    LoadStop earlyStop = LoadStop::None;
     {
         LockScope lock(hooks);
-        // The folder's cache is opened on a thread of its own while this one lists the folder
-        // (both take about as long for a large folder); the lock held here covers both.
+        // The folder's cache is opened on a thread of its own while the folder is listed (both
+        // take a while for a large folder); the lock held here covers both.
         WorkerThread opener;
-        const bool openingAside = settings.useCache && opener.start(&CacheOpening::run, &opening);
+        bool openingTried = false, openingAside = false;
+        const auto startOpening = [&] {
+            if (!settings.useCache || openingTried) return;
+            openingTried = true;
+            openingAside = opener.start(&CacheOpening::run, &opening);
+        };
         std::vector<std::wstring> pluginExtensions = settings.pluginExtensions;
         if ((settings.filter < 1 || settings.filter > 5) && pluginsUsable) {
             for (std::wstring& pattern : listPlugins(settings.pluginFolder.c_str(), PluginListMode::Patterns))
                 pluginExtensions.push_back(std::move(pattern));
         }
-        std::vector<DirectoryEntry> files = listImageFiles(folder, settings.filter, settings.hiddenMask, pluginExtensions);
+        FolderListing listing;
+        listing.folder = &folder;
+        listing.settings = &settings;
+        listing.pluginExtensions = &pluginExtensions;
+        // A warm visit of a large folder shows its first screen from the data file while the
+        // folder is listed, which alone takes longer than the user should wait for it.
+        WorkerThread lister;
+        if (settings.useCache && settings.warmPixelsInViewOnly && hooks.listed && hooks.itemPreview &&
+            listing.done.valid() && lister.start(&FolderListing::run, &listing)) {
+            // The data file is walked once the early screen is out, not beside it.
+            earlyStop = showLeadingRecords(location, folder, hooks, listing, stop, early, startOpening);
+            lister.join();
+        } else {
+            startOpening();
+            FolderListing::run(&listing);
+        }
+        std::vector<DirectoryEntry>& files = listing.files;
         names.reserve(files.size());
         times.reserve(files.size());
         for (DirectoryEntry& e : files) {
@@ -985,11 +1096,24 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         times.resize(kMaxFolderItems);
     }
     stats.kept = names.size();
+    stats.earlyScreen = early.listed;
+    if (earlyStop != LoadStop::None) {
+        stats.totalMs = millisecondsSince(start);
+        return earlyStop;
+    }
+    // The early screen stands when the folder still holds the records' names first, and as
+    // many files as the data file records; otherwise it goes and the items are made again.
+    bool earlyKept = early.listed && names.size() == early.count && early.names.size() <= names.size();
+    for (size_t k = 0; earlyKept && k < early.names.size(); ++k) earlyKept = names[k] == early.names[k];
+    if (early.listed && !earlyKept && !early.previewed.empty() && hooks.previewsDropped) {
+        LockScope lock(hooks);
+        hooks.previewsDropped();
+    }
     if (names.empty()) {
         stats.totalMs = millisecondsSince(start);
         return LoadStop::None;
     }
-    if (hooks.listed && !hooks.listed(names.size())) {
+    if (!earlyKept && hooks.listed && !hooks.listed(names.size())) {
         stats.totalMs = millisecondsSince(start);
         return LoadStop::None;
     }
@@ -1035,8 +1159,13 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     slotName.reserve(names.size());
     // Thumbnails in view that the threads finished before the load reached them are shown
     // at once, as copies at the slot each will take if every name before it loads.
-    std::vector<uint8_t> previewed(hooks.itemPreview && pool->threaded() ? names.size() : 0, 0);
+    std::vector<uint8_t> previewed(hooks.itemPreview && (pool->threaded() || earlyKept) ? names.size() : 0, 0);
     size_t previewsOut = 0;  // shown copies whose names the load has not reached yet
+    if (earlyKept) {
+        for (size_t j : early.previewed) previewed[j] = 1;
+        previewsOut = early.previewed.size();
+        stats.previews = early.previewed.size();
+    }
     const auto previewAhead = [&](size_t next) {
         if (previewed.empty()) return;
         size_t first = 0, end = 0;

@@ -225,6 +225,7 @@ struct FolderLoadStats {
     size_t withoutPixels = 0;   // first-pass thumbnails taken from the cache without decoding
     size_t outOfMemory = 0;     // files not shown, or shown without a stream, for lack of memory
     bool recordsMoved = false;  // after the write, the items refer to the new data file
+    bool earlyScreen = false;   // the first screen was shown from the data file before the listing (listed was called for it)
     // Processor time of the loading thread during the load, and the most and the sum any
     // decoding thread (the plug-in thread included) used, milliseconds (for measurements: on an idle machine the load
     // takes about the largest of the first two).

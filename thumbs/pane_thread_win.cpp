@@ -679,7 +679,11 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     // A stop that the pump took while the load waited for the image lock after its last look
     // (before the cache write, say) is the load's result all the same: it was taken off the queue.
     if (stopped == LoadStop::None) stopped = pane.pendingStop;
-    if (stats.kept == 0) return stopped;  // nothing matched: the pane stays empty
+    if (stats.kept == 0) {
+        // Nothing matched: the pane stays empty (the screen shown from the cache goes).
+        if (stats.earlyScreen) clearPane(pane);
+        return stopped;
+    }
     if (stats.outOfMemory > 0) notePaneMemoryShort(pane);
     if (stopped == LoadStop::None) {
         if (!allocationFailed) shrinkToFilled(pane);

@@ -458,6 +458,43 @@ bool decodeStoredStream(const uint8_t* stream, size_t size, int32_t storedWidth,
     return true;
 }
 
+bool readLeadingRecords(const CacheLocation& location, const std::wstring& folderPath, size_t most,
+                        size_t streamBytes, std::vector<LeadingRecord>& records, uint32_t& recordCount) {
+    records.clear();
+    recordCount = 0;
+    FolderDataLookup lookup;
+    if (!findFolderData(location, folderPath, lookup) || lookup.cacheTooLarge || lookup.cacheTooSmall) return false;
+    BinaryFile file;
+    if (!file.open(lookup.dataPath.c_str(), BinaryFile::ReadOnly)) return false;
+    const uint64_t size = file.size();
+    uint8_t header[kDataRecordHeaderSize];
+    if (size < kCacheHeaderSize || !file.read(header, kCacheHeaderSize) || readLe32(header) != kCacheFormatMark)
+        return false;
+    recordCount = readLe32(header + 4);
+    uint64_t at = kCacheHeaderSize;
+    for (uint32_t i = 0; i < recordCount && records.size() < most; ++i) {
+        if (size - at < kDataRecordHeaderSize || !file.read(header, kDataRecordHeaderSize) || nameUnits(header) < 0)
+            break;
+        const uint32_t streamSize = readLe32(header + kDataStreamSizeOffset);
+        if (streamSize > size - at - kDataRecordHeaderSize || streamSize > streamBytes) break;
+        streamBytes -= streamSize;
+        LeadingRecord r;
+        r.name = decodeCacheName(header);
+        r.facts = decodeFacts(header + kDataFactsOffset);
+        r.thumbWidth = int32_t(readLe32(header + kDataThumbWidthOffset));
+        r.thumbHeight = int32_t(readLe32(header + kDataThumbHeightOffset));
+        try {
+            r.stream.resize(streamSize);
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+        if (streamSize && !file.read(r.stream.data(), streamSize)) break;
+        at += kDataRecordHeaderSize + streamSize;
+        records.push_back(std::move(r));
+    }
+    return !records.empty();
+}
+
 bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const FileTime& lastWriteTime,
                        CurrentRecord& out) {
     const int64_t found = table.find(fileName);

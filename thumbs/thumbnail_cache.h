@@ -196,6 +196,22 @@ struct CurrentRecord {
     int32_t thumbWidth = 0;  // size of the stored thumbnail
     int32_t thumbHeight = 0;
 };
+// The first records of a folder's data file, read in file order without opening the whole
+// file (which walks every record): what a warm visit can show before the folder is listed.
+// The file must be the one the index names for the folder at the location's cell size
+// exactly; reading stops at the first record that is not whole and well formed.
+struct LeadingRecord {
+    std::wstring name;
+    FileFacts facts;
+    int32_t thumbWidth = 0;
+    int32_t thumbHeight = 0;
+    std::vector<uint8_t> stream;
+};
+// At most `most` records, and no more once their streams pass streamBytes; recordCount is the
+// file's own count of records.
+bool readLeadingRecords(const CacheLocation& location, const std::wstring& folderPath, size_t most,
+                        size_t streamBytes, std::vector<LeadingRecord>& records, uint32_t& recordCount);
+
 // The record of fileName when it is current (same lookup and last-write test as
 // takeFromCache); reads only the record's header.
 bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const std::wstring& filePath,

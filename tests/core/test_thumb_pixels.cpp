@@ -334,4 +334,107 @@ TEST(PixelsBack, WarmLoadOfALongFolderWithTheViewAtTheTopOrFarDownAndTwoChangedF
     }
 }
 
+// A warm visit shows the cells in view from the data file's first records while the folder is
+// listed: the same pixels the load then fills in, kept when the listing agrees; a file added
+// before them makes the items again; a changed file ends the early screen before it.
+TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
+    const std::wstring folder = scratchFolder(L"pix_early");
+    for (int n = 0; n < 40; ++n) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"n%03d.bmp", n);
+        ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, name), 30 + n, 20, [n](int x, int y) {
+            return uint32_t((x * 7 + n * 3) & 0xFF) | uint32_t((y * 11 + x) & 0xFF) << 16;
+        }));
+    }
+    FolderLoadSettings settings;
+    settings.cacheFolder = scratchFolder(L"pix_early_cache");
+    FolderLoadStats s;
+    {
+        Pane cold;
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, cold.hooks, s), LoadStop::None);
+        ASSERT_TRUE(s.cacheWritten);
+    }
+    settings.warmPixelsInViewOnly = true;
+
+    struct EarlyPane : Pane {
+        size_t listedCalls = 0, dropped = 0;
+        bool listingDone = false;  // recordsIn comes after the listing
+        std::vector<size_t> early;  // slots shown before it
+        std::vector<std::vector<uint8_t>> shown;
+        EarlyPane() {
+            keepRecords();
+            hooks.itemReady = [this](size_t slot, const std::wstring& name, ThumbnailData& data, bool) {
+                releaseItemThumbnail(items[slot]);  // the copy shown early, as the pane frees it
+                fillThumbnailItem(items[slot], data, name.c_str());
+            };
+            const auto listed = hooks.listed;
+            hooks.listed = [this, listed](size_t n) {
+                ++listedCalls;
+                shown.assign(n, {});
+                return listed(n);
+            };
+            hooks.recordsIn = [this](const std::shared_ptr<FolderCache>& t) {
+                listingDone = true;
+                table = t;
+            };
+            hooks.itemPreview = [this](size_t slot, const std::wstring& name, ThumbnailData& data) {
+                if (!listingDone) early.push_back(slot);
+                releaseItemThumbnail(items[slot]);
+                fillThumbnailItem(items[slot], data, name.c_str());
+                shown[slot].assign(items[slot].pixels, items[slot].pixels + bytesOf(items[slot]));
+            };
+            hooks.previewsDropped = [this] {
+                ++dropped;
+                for (ThumbnailItem& i : items) releaseItemThumbnail(i);
+            };
+            hooks.visibleSlots = [](size_t& first, size_t& end) {
+                first = 0;
+                end = 8;
+            };
+        }
+    };
+    const std::vector<size_t> eight{0, 1, 2, 3, 4, 5, 6, 7};
+
+    {
+        SCOPED_TRACE("unchanged");
+        EarlyPane pane;
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
+        EXPECT_TRUE(s.earlyScreen);
+        EXPECT_EQ(pane.early, eight);
+        EXPECT_EQ(pane.listedCalls, 1u);
+        EXPECT_EQ(pane.dropped, 0u);
+        ASSERT_EQ(pane.items.size(), 40u);
+        for (size_t i = 0; i < 8; ++i) {
+            const ThumbnailItem& item = pane.items[i];
+            ASSERT_NE(item.pixels, nullptr) << i;
+            EXPECT_TRUE(pane.shown[i] == std::vector<uint8_t>(item.pixels, item.pixels + bytesOf(item)))
+                << "the early screen shows what the load fills in, at " << i;
+        }
+    }
+    {
+        SCOPED_TRACE("a file added before them");
+        ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, L"a.bmp"), 25, 25, [](int x, int) { return uint32_t(x); }));
+        EarlyPane pane;
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
+        EXPECT_TRUE(s.earlyScreen);
+        EXPECT_EQ(pane.early, eight);
+        EXPECT_EQ(pane.listedCalls, 2u);
+        EXPECT_EQ(pane.dropped, 1u);
+        ASSERT_EQ(pane.items.size(), 41u);
+        EXPECT_EQ(std::wstring(pane.items[0].name), L"a.bmp");
+        EXPECT_EQ(std::wstring(pane.items[40].name), L"n039.bmp");
+        for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
+    }
+    {
+        SCOPED_TRACE("a changed file in view");
+        ASSERT_TRUE(setLastWriteTime(joinPath(folder, L"n002.bmp").c_str(), FileTime::fromValue(132000000000000000ULL)));
+        EarlyPane pane;
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
+        EXPECT_EQ(pane.early, (std::vector<size_t>{0, 1, 2})) << "a.bmp, n000 and n001, up to the changed file";
+        EXPECT_EQ(pane.listedCalls, 1u);
+        EXPECT_EQ(s.decoded, 1u);
+        for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
+    }
+}
+
 }  // namespace

