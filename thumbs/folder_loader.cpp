@@ -1101,10 +1101,11 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         stats.totalMs = millisecondsSince(start);
         return earlyStop;
     }
-    // The early screen stands when the folder still holds the records' names first, and as
-    // many files as the data file records; otherwise it goes and the items are made again.
-    bool earlyKept = early.listed && names.size() == early.count && early.names.size() <= names.size();
+    // The early screen stands when the folder still holds the records' names first (and the
+    // items can take the folder's count); otherwise it goes and the items are made again.
+    bool earlyKept = early.listed && !names.empty() && early.names.size() <= names.size();
     for (size_t k = 0; earlyKept && k < early.names.size(); ++k) earlyKept = names[k] == early.names[k];
+    if (earlyKept && names.size() != early.count) earlyKept = hooks.relisted && hooks.relisted(names.size());
     if (early.listed && !earlyKept && !early.previewed.empty() && hooks.previewsDropped) {
         LockScope lock(hooks);
         hooks.previewsDropped();

@@ -145,6 +145,13 @@ struct FolderLoadHooks {
     // kMaxFolderItems, never 0). Return false to give up (the pane could not allocate its
     // items); the load then ends with LoadStop::None and nothing else happens.
     std::function<bool(size_t names)> listed;
+    // A warm visit may call listed before the listing, with the data file's count of records,
+    // and show the cells in view through itemPreview from its first records (lock held). When
+    // the listing starts with the same names that screen stands: if the folder now holds
+    // another number of names, relisted (lock released) resizes the items, keeping what they
+    // show; false, or no receiver, and previewsDropped and listed follow as for any other
+    // listing that disagrees.
+    std::function<bool(size_t names)> relisted;
     // A thumbnail is ready (lock held). First pass: slot is the next free item (filled items
     // are packed at the front in list order); second pass (replaced = true): the slot whose
     // old pixels it replaces (the receiver frees them). The receiver takes data.pixels;

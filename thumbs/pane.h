@@ -26,6 +26,7 @@ struct ThumbnailPane {
     wchar_t folder[kPathCapacity] = {};  // handed over by code 207 before a load is asked for
     ThumbnailItem* items = nullptr;      // one zero-filled block of at most kMaxPaneItems
     int itemCount = 0;
+    int itemCapacity = 0;  // items the block has room for: a little more than the count it was made for
     int selectedCount = 0;
     int anchor = 0;
     int firstVisible = 0;

@@ -161,9 +161,14 @@ void shrinkToFilled(ThumbnailPane& pane) {
 static_assert(std::is_aggregate_v<ThumbnailItem> && std::is_trivially_destructible_v<ThumbnailItem>,
               "items live in zero-filled pages without a constructor call");
 bool allocateItems(ThumbnailPane& pane, size_t count) {
-    void* block = pageAlloc(count * sizeof(ThumbnailItem));
+    // Room for a few more: a screen shown from the cache before the listing keeps its items
+    // when the folder has gained files since (untouched pages cost nothing).
+    size_t capacity = count + count / 16 + 64;
+    if (capacity > kMaxFolderItems) capacity = count > kMaxFolderItems ? count : kMaxFolderItems;
+    void* block = pageAlloc(capacity * sizeof(ThumbnailItem));
     if (!block) return false;
     pane.items = static_cast<ThumbnailItem*>(block);
+    pane.itemCapacity = static_cast<int>(capacity);
     return true;
 }
 
@@ -567,6 +572,25 @@ LoadStop loadFolder(ThumbnailPane& pane) {
         pane.selectedCount = 0;
         publishPane(pane);
         createCells(pane);
+        setStatusText(pane, 2, (L"Load" + std::to_wstring(names)).c_str(), false);
+        return true;
+    };
+    // The listing agrees with the screen shown from the cache but counts another number of
+    // files: the items stay and the grid takes the new count.
+    hooks.relisted = [&](size_t names) {
+        if (!pane.items || names == 0 || names > static_cast<size_t>(pane.itemCapacity)) return false;
+        const int count = static_cast<int>(names);
+        for (int i = count; i < pane.itemCount; ++i)
+            if (pane.items[i].imageWindow) {
+                DestroyWindow(static_cast<HWND>(pane.items[i].imageWindow));
+                pane.items[i].imageWindow = pane.items[i].textWindow = nullptr;
+                pane.items[i].shown = 0;
+            }
+        if (pane.cellEnd > count) pane.cellEnd = count;
+        if (pane.cellFirst > pane.cellEnd) pane.cellFirst = pane.cellEnd;
+        pane.itemCount = count;
+        publishPane(pane);
+        reflowPane(pane);
         setStatusText(pane, 2, (L"Load" + std::to_wstring(names)).c_str(), false);
         return true;
     };

@@ -357,7 +357,7 @@ TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
     settings.warmPixelsInViewOnly = true;
 
     struct EarlyPane : Pane {
-        size_t listedCalls = 0, dropped = 0;
+        size_t listedCalls = 0, dropped = 0, relistedCalls = 0;
         bool listingDone = false;  // recordsIn comes after the listing
         std::vector<size_t> early;  // slots shown before it
         std::vector<std::vector<uint8_t>> shown;
@@ -382,6 +382,12 @@ TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
                 releaseItemThumbnail(items[slot]);
                 fillThumbnailItem(items[slot], data, name.c_str());
                 shown[slot].assign(items[slot].pixels, items[slot].pixels + bytesOf(items[slot]));
+            };
+            hooks.relisted = [this](size_t n) {
+                ++relistedCalls;
+                items.resize(n, ThumbnailItem{});
+                shown.resize(n);
+                return true;
             };
             hooks.previewsDropped = [this] {
                 ++dropped;
@@ -433,6 +439,30 @@ TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
         EXPECT_EQ(pane.early, (std::vector<size_t>{0, 1, 2})) << "a.bmp, n000 and n001, up to the changed file";
         EXPECT_EQ(pane.listedCalls, 1u);
         EXPECT_EQ(s.decoded, 1u);
+        for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
+    }
+    {
+        SCOPED_TRACE("a file added after them");
+        ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, L"z.bmp"), 25, 25, [](int, int y) { return uint32_t(y); }));
+        EarlyPane pane;
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
+        EXPECT_EQ(pane.early, eight);
+        EXPECT_EQ(pane.listedCalls, 1u);
+        EXPECT_EQ(pane.relistedCalls, 1u) << "the items take the new count and keep the early screen";
+        EXPECT_EQ(pane.dropped, 0u);
+        ASSERT_EQ(pane.items.size(), 42u);
+        EXPECT_EQ(std::wstring(pane.items[41].name), L"z.bmp");
+    }
+    {
+        SCOPED_TRACE("another file added after them, items that cannot be resized");
+        ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, L"zz.bmp"), 25, 25, [](int, int y) { return uint32_t(y); }));
+        EarlyPane pane;
+        pane.hooks.relisted = nullptr;
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
+        EXPECT_EQ(pane.early, eight);
+        EXPECT_EQ(pane.listedCalls, 2u);
+        EXPECT_EQ(pane.dropped, 1u);
+        ASSERT_EQ(pane.items.size(), 43u);
         for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
     }
 }
