@@ -277,28 +277,37 @@ TEST(PixelsBack, AfterTheWriteItemsNameTheNewFileAndTheRestorerDecodesThem) {
     }
 }
 
+// "n000.bmp" to count - 1 in a new folder, loaded once cold into a new cache folder of settings.
+std::wstring cachedNumberedFolder(const std::wstring& tag, int count, FolderLoadSettings& settings) {
+    const std::wstring folder = scratchFolder(tag.c_str());
+    for (int n = 0; n < count; ++n) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"n%03d.bmp", n);
+        EXPECT_TRUE(thumbtest::writeTestBmp(joinPath(folder, name), 20 + n % 7, 15 + n % 5, [n](int x, int y) {
+            return uint32_t((x * 9 + n) & 0xFF) | uint32_t((y * 13 + x) & 0xFF) << 8;
+        }));
+    }
+    settings.cacheFolder = scratchFolder((tag + L"_cache").c_str());
+    FolderLoadStats s;
+    Pane cold;
+    EXPECT_EQ(loadFolderThumbnails(folder, settings, cold.hooks, s), LoadStop::None);
+    EXPECT_TRUE(s.cacheWritten);
+    return folder;
+}
+
 // A warm visit of a folder longer than the loader looks ahead, the view at its top or far
 // down, two files changed since the cache was written, with threads and without: the cells
 // in view and the changed files get pixels, every other item only its record, in list order.
 TEST(PixelsBack, WarmLoadOfALongFolderWithTheViewAtTheTopOrFarDownAndTwoChangedFiles) {
-    const std::wstring folder = scratchFolder(L"pix_long");
+    FolderLoadSettings settings;
+    const std::wstring folder = cachedNumberedFolder(L"pix_long", 100, settings);
     std::vector<std::wstring> names;
     for (int n = 0; n < 100; ++n) {
         wchar_t name[16];
         std::swprintf(name, 16, L"n%03d.bmp", n);
         names.push_back(name);
-        ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, name), 20 + n % 7, 15, [n](int x, int y) {
-            return uint32_t((x * 9 + n) & 0xFF) | uint32_t((y * 13) & 0xFF) << 8;
-        }));
     }
-    FolderLoadSettings settings;
-    settings.cacheFolder = scratchFolder(L"pix_long_cache");
     FolderLoadStats s;
-    {
-        Pane cold;
-        ASSERT_EQ(loadFolderThumbnails(folder, settings, cold.hooks, s), LoadStop::None);
-        ASSERT_TRUE(s.cacheWritten);
-    }
     settings.warmPixelsInViewOnly = true;
     uint64_t stamp = 130000000000000000ULL;
     struct Case {
@@ -338,22 +347,9 @@ TEST(PixelsBack, WarmLoadOfALongFolderWithTheViewAtTheTopOrFarDownAndTwoChangedF
 // listed: the same pixels the load then fills in, kept when the listing agrees; a file added
 // before them makes the items again; a changed file ends the early screen before it.
 TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
-    const std::wstring folder = scratchFolder(L"pix_early");
-    for (int n = 0; n < 40; ++n) {
-        wchar_t name[16];
-        std::swprintf(name, 16, L"n%03d.bmp", n);
-        ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, name), 30 + n, 20, [n](int x, int y) {
-            return uint32_t((x * 7 + n * 3) & 0xFF) | uint32_t((y * 11 + x) & 0xFF) << 16;
-        }));
-    }
     FolderLoadSettings settings;
-    settings.cacheFolder = scratchFolder(L"pix_early_cache");
+    const std::wstring folder = cachedNumberedFolder(L"pix_early", 40, settings);
     FolderLoadStats s;
-    {
-        Pane cold;
-        ASSERT_EQ(loadFolderThumbnails(folder, settings, cold.hooks, s), LoadStop::None);
-        ASSERT_TRUE(s.cacheWritten);
-    }
     settings.warmPixelsInViewOnly = true;
 
     struct EarlyPane : Pane {
@@ -400,15 +396,20 @@ TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
         }
     };
     const std::vector<size_t> eight{0, 1, 2, 3, 4, 5, 6, 7};
+    // A warm visit: the slots shown early, how often the items were made and dropped.
+    const auto visit = [&](EarlyPane& pane, const std::vector<size_t>& early, size_t listed, size_t dropped) {
+        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
+        EXPECT_TRUE(s.earlyScreen);
+        EXPECT_EQ(pane.early, early);
+        EXPECT_EQ(pane.listedCalls, listed);
+        EXPECT_EQ(pane.dropped, dropped);
+        for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
+    };
 
     {
         SCOPED_TRACE("unchanged");
         EarlyPane pane;
-        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
-        EXPECT_TRUE(s.earlyScreen);
-        EXPECT_EQ(pane.early, eight);
-        EXPECT_EQ(pane.listedCalls, 1u);
-        EXPECT_EQ(pane.dropped, 0u);
+        visit(pane, eight, 1, 0);
         ASSERT_EQ(pane.items.size(), 40u);
         for (size_t i = 0; i < 8; ++i) {
             const ThumbnailItem& item = pane.items[i];
@@ -421,35 +422,25 @@ TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
         SCOPED_TRACE("a file added before them");
         ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, L"a.bmp"), 25, 25, [](int x, int) { return uint32_t(x); }));
         EarlyPane pane;
-        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
-        EXPECT_TRUE(s.earlyScreen);
-        EXPECT_EQ(pane.early, eight);
-        EXPECT_EQ(pane.listedCalls, 2u);
-        EXPECT_EQ(pane.dropped, 1u);
+        visit(pane, eight, 2, 1);
         ASSERT_EQ(pane.items.size(), 41u);
         EXPECT_EQ(std::wstring(pane.items[0].name), L"a.bmp");
         EXPECT_EQ(std::wstring(pane.items[40].name), L"n039.bmp");
-        for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
     }
     {
         SCOPED_TRACE("a changed file in view");
         ASSERT_TRUE(setLastWriteTime(joinPath(folder, L"n002.bmp").c_str(), FileTime::fromValue(132000000000000000ULL)));
         EarlyPane pane;
-        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
-        EXPECT_EQ(pane.early, (std::vector<size_t>{0, 1, 2})) << "a.bmp, n000 and n001, up to the changed file";
-        EXPECT_EQ(pane.listedCalls, 1u);
+        // a.bmp, n000 and n001: up to the changed file.
+        visit(pane, {0, 1, 2}, 1, 0);
         EXPECT_EQ(s.decoded, 1u);
-        for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
     }
     {
         SCOPED_TRACE("a file added after them");
         ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, L"z.bmp"), 25, 25, [](int, int y) { return uint32_t(y); }));
         EarlyPane pane;
-        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
-        EXPECT_EQ(pane.early, eight);
-        EXPECT_EQ(pane.listedCalls, 1u);
+        visit(pane, eight, 1, 0);
         EXPECT_EQ(pane.relistedCalls, 1u) << "the items take the new count and keep the early screen";
-        EXPECT_EQ(pane.dropped, 0u);
         ASSERT_EQ(pane.items.size(), 42u);
         EXPECT_EQ(std::wstring(pane.items[41].name), L"z.bmp");
     }
@@ -458,12 +449,8 @@ TEST(PixelsBack, FirstScreenFromTheDataFileBeforeTheListing) {
         ASSERT_TRUE(thumbtest::writeTestBmp(joinPath(folder, L"zz.bmp"), 25, 25, [](int, int y) { return uint32_t(y); }));
         EarlyPane pane;
         pane.hooks.relisted = nullptr;
-        ASSERT_EQ(loadFolderThumbnails(folder, settings, pane.hooks, s), LoadStop::None);
-        EXPECT_EQ(pane.early, eight);
-        EXPECT_EQ(pane.listedCalls, 2u);
-        EXPECT_EQ(pane.dropped, 1u);
+        visit(pane, eight, 2, 1);
         ASSERT_EQ(pane.items.size(), 43u);
-        for (size_t i = 0; i < 8; ++i) EXPECT_NE(pane.items[i].pixels, nullptr) << i;
     }
 }
 
