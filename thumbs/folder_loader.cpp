@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "base/directory_list.h"
+#include "base/image_lock.h"
 #include "base/platform.h"
 #include "base/platform_threads.h"
 #include "image/jpeg_codec.h"
@@ -830,21 +831,43 @@ LoadStop waitForName(DecodePool& pool, size_t i, size_t done, bool secondPass, c
 
 // Opening a folder's data file (index lookup and the walk over its records), on a thread of
 // its own while the loading thread lists the folder.
+// On that thread it takes the image lock itself (a thread that shows no window may wait for it
+// plainly); on the loading thread the caller holds it.
 struct CacheOpening {
     const CacheLocation* location = nullptr;
     const std::wstring* folder = nullptr;
     FolderCache* table = nullptr;
     FolderDataLookup lookup;
     double milliseconds = 0;
+    WorkerSemaphore done;
 
-    static void run(void* argument) {
-        auto& job = *static_cast<CacheOpening*>(argument);
+    void open() {
         const Clock::time_point start = Clock::now();
-        job.table->release();
-        if (findFolderData(*job.location, *job.folder, job.lookup)) job.table->openFile(job.lookup.dataPath);
-        job.milliseconds = millisecondsSince(start);
+        table->release();
+        if (findFolderData(*location, *folder, lookup)) table->openFile(lookup.dataPath);
+        milliseconds = millisecondsSince(start);
+    }
+    static void runAside(void* argument) {
+        auto& job = *static_cast<CacheOpening*>(argument);
+        {
+            ImageLockGuard lock;
+            job.open();
+        }
+        job.done.release();
     }
 };
+
+// Loading thread, image lock released: waits for a helper thread's semaphore, pumping through
+// afterFile meanwhile. Returns the first stop asked for (the helper is waited for all the same).
+LoadStop waitPumping(WorkerSemaphore& done, const FolderLoadHooks& hooks, const std::atomic<LoadStop>* stop) {
+    LoadStop stopped = LoadStop::None;
+    for (;;) {
+        const bool ended =
+            hooks.waitForThreads ? hooks.waitForThreads(done.nativeHandle(), kWaitSliceMs) : done.wait(kWaitSliceMs);
+        if (ended) return stopped;
+        if (stopped == LoadStop::None) stopped = afterFile(hooks, 0, false, stop);
+    }
+}
 
 // Listing the folder, on a thread of its own while the loading thread shows the first records
 // of the folder's data file.
@@ -892,12 +915,9 @@ bool thumbnailFromLeadingRecord(ImageDecoder& decoder, const LeadingRecord& reco
 }
 
 // Lock held, the listing running on its own thread: the cells in view are shown from the data
-// file's first records whose files are unchanged (a warm visit in list order of the last
-// one), then afterShown runs and the loading thread pumps until the listing ends. Returns the
-// stop asked for meanwhile (the listing is waited for all the same).
-LoadStop showLeadingRecords(const CacheLocation& location, const std::wstring& folder, const FolderLoadHooks& hooks,
-                            FolderListing& listing, const std::atomic<LoadStop>* stop, EarlyScreen& early,
-                            const std::function<void()>& afterShown) {
+// file's first records whose files are unchanged (a warm visit in list order of the last one).
+void showLeadingRecords(const CacheLocation& location, const std::wstring& folder, const FolderLoadHooks& hooks,
+                        EarlyScreen& early) {
     std::vector<LeadingRecord> records;
     uint32_t count = 0;
     if (readLeadingRecords(location, folder, kLeadingRecords, kLeadingStreamBytes, records, count) && count <= kMaxFolderItems) {
@@ -923,14 +943,6 @@ LoadStop showLeadingRecords(const CacheLocation& location, const std::wstring& f
             }
             for (size_t k = 0; k < current; ++k) early.names.push_back(std::move(records[k].name));
         }
-    }
-    afterShown();
-    LoadStop stopped = LoadStop::None;
-    for (;;) {
-        const bool ended = hooks.waitForThreads ? hooks.waitForThreads(listing.done.nativeHandle(), kWaitSliceMs)
-                                                : listing.done.wait(kWaitSliceMs);
-        if (ended) return stopped;
-        if (stopped == LoadStop::None) stopped = afterFile(hooks, 0, false, stop);
     }
 }
 
@@ -1045,22 +1057,23 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
     const bool pluginsUsable = pluginFolderUsable(settings.pluginFolder.c_str());
     EarlyScreen early;
     LoadStop earlyStop = LoadStop::None;
+    std::vector<std::wstring> pluginExtensions = settings.pluginExtensions;
+    if ((settings.filter < 1 || settings.filter > 5) && pluginsUsable) {
+        LockScope lock(hooks);  // the plug-ins are loaded to be asked
+        for (std::wstring& pattern : listPlugins(settings.pluginFolder.c_str(), PluginListMode::Patterns))
+            pluginExtensions.push_back(std::move(pattern));
+    }
     {
-        LockScope lock(hooks);
         // The folder's cache is opened on a thread of its own while the folder is listed (both
-        // take a while for a large folder); the lock held here covers both.
+        // take a while for a large folder). The loading thread never waits for either while it
+        // holds the image lock: its pump may send to a window of a thread that waits for it.
         WorkerThread opener;
         bool openingTried = false, openingAside = false;
         const auto startOpening = [&] {
             if (!settings.useCache || openingTried) return;
             openingTried = true;
-            openingAside = opener.start(&CacheOpening::run, &opening);
+            openingAside = opening.done.valid() && opener.start(&CacheOpening::runAside, &opening);
         };
-        std::vector<std::wstring> pluginExtensions = settings.pluginExtensions;
-        if ((settings.filter < 1 || settings.filter > 5) && pluginsUsable) {
-            for (std::wstring& pattern : listPlugins(settings.pluginFolder.c_str(), PluginListMode::Patterns))
-                pluginExtensions.push_back(std::move(pattern));
-        }
         FolderListing listing;
         listing.folder = &folder;
         listing.settings = &settings;
@@ -1070,8 +1083,13 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
         WorkerThread lister;
         if (settings.useCache && settings.warmPixelsInViewOnly && hooks.listed && hooks.itemPreview &&
             listing.done.valid() && lister.start(&FolderListing::run, &listing)) {
+            {
+                LockScope lock(hooks);
+                showLeadingRecords(location, folder, hooks, early);
+            }
             // The data file is walked once the early screen is out, not beside it.
-            earlyStop = showLeadingRecords(location, folder, hooks, listing, stop, early, startOpening);
+            startOpening();
+            earlyStop = waitPumping(listing.done, hooks, stop);
             lister.join();
         } else {
             startOpening();
@@ -1085,10 +1103,14 @@ LoadStop loadFolderThumbnails(const std::wstring& folder, const FolderLoadSettin
             times.push_back(e.lastWriteTime);
         }
         stats.enumerateMs = millisecondsSince(phase);
-        if (openingAside)
+        if (openingAside) {
+            const LoadStop stopped = waitPumping(opening.done, hooks, stop);
+            if (earlyStop == LoadStop::None) earlyStop = stopped;
             opener.join();
-        else if (settings.useCache)
-            CacheOpening::run(&opening);
+        } else if (settings.useCache) {
+            LockScope lock(hooks);
+            opening.open();
+        }
     }
     stats.listed = names.size();
     if (names.size() > kMaxFolderItems) {
