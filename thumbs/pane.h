@@ -67,6 +67,9 @@ void reflowPane(ThumbnailPane& pane);  // keeps the row of the first visible ite
 void repaintPane(ThumbnailPane& pane);
 void repaintItem(ThumbnailPane& pane, int item);
 void destroyAllCells(ThumbnailPane& pane);
+// The cells in view become hidden spares, for the next layout to hand out again: making a
+// cell window costs several times what moving a spare does, and a refresh makes them all.
+void spareAllCells(ThumbnailPane& pane);
 void updateSelectionText(ThumbnailPane& pane);
 void setStatusText(ThumbnailPane& pane, int part, const wchar_t* text, bool withTip);
 // Current pitch from the settings: cell size plus text area plus the static edge.

@@ -407,7 +407,7 @@ void selectAll(ThumbnailPane& pane, bool on) {
 
 void clearPane(ThumbnailPane& pane) {
     forgetPixelRequests(pane);
-    destroyAllCells(pane);
+    spareAllCells(pane);
     freePaneItems(pane);
     pane.filledCount = 0;
     pane.grid.itemCount = 0;

@@ -361,6 +361,12 @@ void reflowPane(ThumbnailPane& pane) {
     UpdateWindow(pane.baseWindow);
 }
 
+void spareAllCells(ThumbnailPane& pane) {
+    if (pane.items)
+        for (int i = pane.cellFirst; i < pane.cellEnd && i < pane.itemCount; ++i) releaseCell(pane, i);
+    pane.cellFirst = pane.cellEnd = 0;
+}
+
 void destroyAllCells(ThumbnailPane& pane) {
     if (pane.items)
         for (int i = pane.cellFirst; i < pane.cellEnd && i < pane.itemCount; ++i) {

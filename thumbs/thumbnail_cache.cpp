@@ -458,23 +458,17 @@ bool decodeStoredStream(const uint8_t* stream, size_t size, int32_t storedWidth,
     return true;
 }
 
-bool readLeadingRecords(const CacheLocation& location, const std::wstring& folderPath, size_t most,
-                        size_t streamBytes, std::vector<LeadingRecord>& records, uint32_t& recordCount) {
+bool parseLeadingRecords(const uint8_t* bytes, size_t size, size_t most, size_t streamBytes,
+                         std::vector<LeadingRecord>& records, uint32_t& recordCount) {
     records.clear();
     recordCount = 0;
-    FolderDataLookup lookup;
-    if (!findFolderData(location, folderPath, lookup) || lookup.cacheTooLarge || lookup.cacheTooSmall) return false;
-    BinaryFile file;
-    if (!file.open(lookup.dataPath.c_str(), BinaryFile::ReadOnly)) return false;
-    const uint64_t size = file.size();
-    uint8_t header[kDataRecordHeaderSize];
-    if (size < kCacheHeaderSize || !file.read(header, kCacheHeaderSize) || readLe32(header) != kCacheFormatMark)
-        return false;
-    recordCount = readLe32(header + 4);
-    uint64_t at = kCacheHeaderSize;
+    if (!bytes || size < kCacheHeaderSize || readLe32(bytes) != kCacheFormatMark) return false;
+    recordCount = readLe32(bytes + 4);
+    size_t at = kCacheHeaderSize;
     for (uint32_t i = 0; i < recordCount && records.size() < most; ++i) {
-        if (size - at < kDataRecordHeaderSize || !file.read(header, kDataRecordHeaderSize) || nameUnits(header) < 0)
-            break;
+        if (size - at < kDataRecordHeaderSize) break;
+        const uint8_t* header = bytes + at;
+        if (nameUnits(header) < 0) break;
         const uint32_t streamSize = readLe32(header + kDataStreamSizeOffset);
         if (streamSize > size - at - kDataRecordHeaderSize || streamSize > streamBytes) break;
         streamBytes -= streamSize;
@@ -483,16 +477,41 @@ bool readLeadingRecords(const CacheLocation& location, const std::wstring& folde
         r.facts = decodeFacts(header + kDataFactsOffset);
         r.thumbWidth = int32_t(readLe32(header + kDataThumbWidthOffset));
         r.thumbHeight = int32_t(readLe32(header + kDataThumbHeightOffset));
+        const uint8_t* stream = header + kDataRecordHeaderSize;
         try {
-            r.stream.resize(streamSize);
+            r.stream.assign(stream, stream + streamSize);
         } catch (const std::bad_alloc&) {
             break;
         }
-        if (streamSize && !file.read(r.stream.data(), streamSize)) break;
         at += kDataRecordHeaderSize + streamSize;
         records.push_back(std::move(r));
     }
     return !records.empty();
+}
+
+bool readLeadingRecords(const CacheLocation& location, const std::wstring& folderPath, size_t most,
+                        size_t streamBytes, std::vector<LeadingRecord>& records, uint32_t& recordCount) {
+    records.clear();
+    recordCount = 0;
+    FolderDataLookup lookup;
+    if (!findFolderData(location, folderPath, lookup) || lookup.cacheTooLarge || lookup.cacheTooSmall) return false;
+    BinaryFile file;
+    if (!file.open(lookup.dataPath.c_str(), BinaryFile::ReadOnly)) return false;
+    // The file's head, as far as those records can reach: read from 256 KiB on, twice as much
+    // each time the records asked for lie beyond it (small thumbnails fit the first read).
+    const uint64_t reach = kCacheHeaderSize + uint64_t(most) * kDataRecordHeaderSize + streamBytes;
+    const uint64_t whole = file.size() < reach ? file.size() : reach;
+    std::vector<uint8_t> head;
+    for (uint64_t size = whole < (256u << 10) ? whole : (256u << 10);; size = size * 2 < whole ? size * 2 : whole) {
+        try {
+            head.resize(size_t(size));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        if (size == 0 || !file.seek(0) || !file.read(head.data(), head.size())) return false;
+        const bool any = parseLeadingRecords(head.data(), head.size(), most, streamBytes, records, recordCount);
+        if (size == whole || records.size() >= most || records.size() >= recordCount) return any;
+    }
 }
 
 bool findCurrentRecord(const FolderCache& table, const std::wstring& fileName, const FileTime& lastWriteTime,

@@ -211,6 +211,9 @@ struct LeadingRecord {
 // file's own count of records.
 bool readLeadingRecords(const CacheLocation& location, const std::wstring& folderPath, size_t most,
                         size_t streamBytes, std::vector<LeadingRecord>& records, uint32_t& recordCount);
+// The same from a data file's bytes (its head, or the whole file).
+bool parseLeadingRecords(const uint8_t* bytes, size_t size, size_t most, size_t streamBytes,
+                         std::vector<LeadingRecord>& records, uint32_t& recordCount);
 
 // The record of fileName when it is current (same lookup and last-write test as
 // takeFromCache); reads only the record's header.
