@@ -136,18 +136,23 @@ void dropUnfilled(ThumbnailPane& pane) {
     }
 }
 
-void shrinkToFilled(ThumbnailPane& pane) {
-    if (!pane.items || pane.filledCount >= pane.itemCount) return;
-    dropUnfilled(pane);
-    for (int i = pane.filledCount; i < pane.itemCount; ++i)
+// The items from count on lose their cell windows and the pane counts count items.
+void cutItemsTo(ThumbnailPane& pane, int count) {
+    for (int i = count; i < pane.itemCount; ++i)
         if (pane.items[i].imageWindow) {
             DestroyWindow(static_cast<HWND>(pane.items[i].imageWindow));
             pane.items[i].imageWindow = pane.items[i].textWindow = nullptr;
             pane.items[i].shown = 0;
         }
-    if (pane.cellEnd > pane.filledCount) pane.cellEnd = pane.filledCount;
+    if (pane.cellEnd > count) pane.cellEnd = count;
     if (pane.cellFirst > pane.cellEnd) pane.cellFirst = pane.cellEnd;
-    pane.itemCount = pane.filledCount;
+    pane.itemCount = count;
+}
+
+void shrinkToFilled(ThumbnailPane& pane) {
+    if (!pane.items || pane.filledCount >= pane.itemCount) return;
+    dropUnfilled(pane);
+    cutItemsTo(pane, pane.filledCount);
     pane.grid.itemCount = pane.itemCount;
     setPaneScrollInfo(pane, 0);
     InvalidateRect(pane.baseWindow, nullptr, TRUE);
@@ -579,16 +584,7 @@ LoadStop loadFolder(ThumbnailPane& pane) {
     // files: the items stay and the grid takes the new count.
     hooks.relisted = [&](size_t names) {
         if (!pane.items || names == 0 || names > static_cast<size_t>(pane.itemCapacity)) return false;
-        const int count = static_cast<int>(names);
-        for (int i = count; i < pane.itemCount; ++i)
-            if (pane.items[i].imageWindow) {
-                DestroyWindow(static_cast<HWND>(pane.items[i].imageWindow));
-                pane.items[i].imageWindow = pane.items[i].textWindow = nullptr;
-                pane.items[i].shown = 0;
-            }
-        if (pane.cellEnd > count) pane.cellEnd = count;
-        if (pane.cellFirst > pane.cellEnd) pane.cellFirst = pane.cellEnd;
-        pane.itemCount = count;
+        cutItemsTo(pane, static_cast<int>(names));
         publishPane(pane);
         reflowPane(pane);
         setStatusText(pane, 2, (L"Load" + std::to_wstring(names)).c_str(), false);
