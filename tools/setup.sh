@@ -6,7 +6,10 @@
 #   packages   : i386 architecture, compilers, Wine, Xvfb, ImageMagick, fonts, reference libraries
 #   deps       : Debian's libjpeg-turbo source cross-built static (SIMD on) for i686 and x86_64
 #                into build/deps/<arch>/{include,lib/libjpeg.a}; libwebp (with its demuxer) and
-#                libtiff (LZW, Deflate, PackBits, JPEG) the same way for the image plug-ins
+#                libtiff (LZW, Deflate, PackBits, JPEG) the same way for the image plug-ins;
+#                libheif with libde265 (HEVC) and dav1d (AV1), decoders only, for the HEIF
+#                plug-in: for i686 (the shipped build), and for x86_64 too where the kernel
+#                refuses 32-bit processes (there the 64-bit build runs the Windows tests)
 #   wineprefix : build/wineprefix, a 64-bit Wine prefix with the Japanese UI fonts mapped to IPA (P)Gothic
 #   testdata   : conformance suites and real photographs in build/testdata (tools/fetch-testdata.sh)
 #   sample     : build/sample, the sample folder for ./run.sh (tools/make-sample.sh)
@@ -42,8 +45,9 @@ PACKAGES=(
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libspng-dev libgif-dev libtiff-dev
   # reference tools and test-data handling
   libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils bzip2
-  # the image plug-ins' reference decoders and the WebP tools that make their test files
-  libwebp-dev webp
+  # the image plug-ins' reference decoders and the WebP / HEIF tools that make their test
+  # files; meson builds dav1d
+  libwebp-dev webp libheif-dev libheif-examples meson
   # the help file compiler (chmcmd) and its reader (chmls)
   fp-utils
   util-linux ca-certificates
@@ -219,6 +223,96 @@ build_libtiff() {
   rm -rf "$bdir"
 }
 
+# ------------------------------------------------------------ libheif, libde265 and dav1d
+# patched_source PKG PATCH...: fetch_source, then the patches from tools/deps applied once; a
+# source patched with other patches (or none) is unpacked afresh. Prints the folder.
+patched_source() {
+  local pkg="$1" dir="$B/src/$1" want="" p
+  shift
+  for p in "$@"; do want="$want$(sha256sum <"$here/tools/deps/$p" | cut -c1-16)"; done
+  if [ -f "$dir/.unpacked" ] && [ "$(cat "$dir/.patched" 2>/dev/null)" != "$want" ]; then rm -rf "$dir"; fi
+  dir="$(fetch_source "$pkg")"
+  if [ ! -f "$dir/.patched" ]; then
+    for p in "$@"; do run patch -d "$dir" -p1 -i "$here/tools/deps/$p"; done
+    echo "$want" >"$dir/.patched"
+  fi
+  echo "$dir"
+}
+
+# meson_cross ARCH FILE: a meson cross file for the mingw-w64 compilers with Win32 threads.
+meson_cross() {
+  local family="$1"
+  [ "$1" = i686 ] && family=x86
+  {
+    echo "[binaries]"
+    echo "c = '$1-w64-mingw32-gcc-win32'"
+    echo "cpp = '$1-w64-mingw32-g++-win32'"
+    echo "ar = '$1-w64-mingw32-ar'"
+    echo "strip = '$1-w64-mingw32-strip'"
+    echo "windres = '$1-w64-mingw32-windres'"
+    echo "nasm = 'nasm'"
+    echo "[host_machine]"
+    echo "system = 'windows'"
+    echo "cpu_family = '$family'"
+    echo "cpu = '$1'"
+    echo "endian = 'little'"
+  } >"$2"
+}
+
+# The HEIF plug-in's libraries, static and decoding only. libheif is built without threads
+# (the mingw C++ runtime with Win32 threads has no std::thread) and runs dav1d on one thread.
+build_heif_stack() {
+  local arch="$1" toolchain="$2" out="$B/deps/$1"
+  [ -f "$out/lib/libheif.a" ] && [ -f "$out/include/libheif/heif.h" ] && return 0
+  local srcdir bdir
+  mkdir -p "$out/lib" "$out/include/libde265" "$out/include/dav1d" "$out/include/libheif"
+
+  # libde265: only its decoder, through our own list of its sources.
+  if [ ! -f "$out/lib/libde265.a" ]; then
+    srcdir="$(patched_source libde265 libde265-init-lock.patch)"
+    say "building libde265 (decoder) for $arch"
+    bdir="$B/src/libde265-build-$arch"
+    rm -rf "$bdir"
+    run cmake -S "$here/tools/deps/libde265" -B "$bdir" -G Ninja -DDE265_SOURCE_DIR="$srcdir" \
+      -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release
+    run cmake --build "$bdir" --target de265
+    cp "$srcdir/libde265/de265.h" "$bdir/libde265/de265-version.h" "$out/include/libde265/"
+    cp "$bdir/libde265.a" "$out/lib/"
+    rm -rf "$bdir"
+  fi
+
+  # dav1d (meson): 8- and 16-bit pixels, with its assembly.
+  if [ ! -f "$out/lib/libdav1d.a" ]; then
+    srcdir="$(patched_source dav1d dav1d-windows-5.1.patch)"
+    say "building dav1d for $arch"
+    bdir="$B/src/dav1d-build-$arch"
+    rm -rf "$bdir" "$bdir.cross"
+    meson_cross "$arch" "$bdir.cross"
+    run meson setup "$bdir" "$srcdir" --cross-file "$bdir.cross" --buildtype=release --default-library=static \
+      -Dbitdepths=8,16 -Denable_asm=true -Denable_tools=false -Denable_tests=false -Dlogging=false
+    run ninja -C "$bdir" src/libdav1d.a
+    cp "$srcdir"/include/dav1d/*.h "$bdir/include/dav1d/version.h" "$out/include/dav1d/"
+    cp "$bdir/src/libdav1d.a" "$out/lib/"
+    rm -rf "$bdir" "$bdir.cross"
+  fi
+
+  srcdir="$(patched_source libheif libheif-dav1d-one-thread.patch)"
+  cross_build libheif "$arch" "$toolchain" heif -DBUILD_SHARED_LIBS=OFF -DWITH_EXAMPLES=OFF \
+    -DBUILD_TESTING=OFF -DENABLE_PLUGIN_LOADING=OFF -DENABLE_MULTITHREADING_SUPPORT=OFF \
+    -DENABLE_PARALLEL_TILE_DECODING=OFF -DWITH_GDK_PIXBUF=OFF -DWITH_X265=OFF -DWITH_AOM_ENCODER=OFF \
+    -DWITH_AOM_DECODER=OFF -DWITH_RAV1E=OFF -DWITH_SvtEnc=OFF -DWITH_LIBDE265=ON -DWITH_DAV1D=ON \
+    -DLIBDE265_INCLUDE_DIR="$out/include" -DLIBDE265_LIBRARY="$out/lib/libde265.a" \
+    -DDAV1D_INCLUDE_DIR="$out/include" -DDAV1D_LIBRARY="$out/lib/libdav1d.a"
+  # Without a decoder libheif still builds, and then refuses every file.
+  local objects
+  objects="$("$arch-w64-mingw32-ar" t "$bdir/libheif/libheif.a")"
+  grep -q heif_decoder_libde265 <<<"$objects" && grep -q heif_decoder_dav1d <<<"$objects" \
+    || die "libheif was built without its libde265 or dav1d decoder"
+  cp "$srcdir/libheif/heif.h" "$bdir/libheif/heif_version.h" "$out/include/libheif/"
+  cp "$bdir/libheif/libheif.a" "$out/lib/"  # last: its presence marks the step done
+  rm -rf "$bdir"
+}
+
 stage_deps() {
   build_libjpeg i686 mingw-i686.cmake
   build_libjpeg x86_64 mingw-x86_64.cmake
@@ -226,6 +320,9 @@ stage_deps() {
   build_libwebp x86_64 mingw-x86_64.cmake
   build_libtiff i686 mingw-i686.cmake
   build_libtiff x86_64 mingw-x86_64.cmake
+  build_heif_stack i686 mingw-i686.cmake
+  # The 64-bit build runs the Windows tests only where 32-bit processes cannot run.
+  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then build_heif_stack x86_64 mingw-x86_64.cmake; fi
 }
 
 # ------------------------------------------------------------------------------- Wine prefix
