@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Conformance of the WebP and TIFF plug-ins: every test file is decoded through the Windows
-# plug-in host under Wine (pravel-probe plugdecode) and natively by the system's libwebp /
-# libtiff (pravel-plugref), and the pixels must be the same, or both sides must refuse.
+# Conformance of the WebP, TIFF and HEIF plug-ins: every test file is decoded through the
+# Windows plug-in host under Wine (pravel-probe plugdecode) and natively by the system's
+# libwebp / libtiff / libheif (pravel-plugref), and the pixels must be the same (HEIF: within
+# one step, see plugref), or both sides must refuse.
 # The differences listed in ACCEPTED are expected and reported, not failed.
 #
 # Usage: tools/plugin-conformance.sh PLUGREF [WINDOWS-BUILD-DIR]
 #   PLUGREF            the native pravel-plugref
 #   WINDOWS-BUILD-DIR  a Windows build with pravel-probe.exe and plugins/{webp,tiff}.spi
-#                      (default: build/win64, else build/win)
+#                      (default: build/win64, else build/win). Its heif.spi decodes the HEIF
+#                      files, else the other build's: the set-up builds the HEIF libraries
+#                      for x86_64 only where 32-bit processes cannot run.
 # Test files: WebP made with cwebp / img2webp from build/sample (lossy, lossless, alpha,
 # animated) plus the WebP files of libwebp's source; every TIFF of libtiff's test images
 # (build/testdata/tiff) plus compressed TIFFs made from build/sample.
@@ -21,6 +24,10 @@ if [ -z "$win" ]; then
     [ -f "$d/pravel-probe.exe" ] && [ -f "$d/plugins/webp.spi" ] && [ -f "$d/plugins/tiff.spi" ] && { win="$d"; break; }
   done
 fi
+heifwin=""
+for d in "$win" "$here/build/win64" "$here/build/win"; do
+  [ -n "$d" ] && [ -f "$d/pravel-probe.exe" ] && [ -f "$d/plugins/heif.spi" ] && { heifwin="$d"; break; }
+done
 if [ -z "$win" ] || [ ! -f "$win/plugins/webp.spi" ] || [ ! -f "$win/plugins/tiff.spi" ]; then
   echo "plugin-conformance: no Windows build with pravel-probe.exe and the WebP/TIFF plug-ins; skipped"
   exit 77
@@ -35,7 +42,7 @@ declare -A ACCEPTED=(
 )
 
 work="$here/build/plugin-conformance"
-mkdir -p "$work/webp" "$work/tiff" "$work/spi" "$work/out"
+mkdir -p "$work/webp" "$work/tiff" "$work/heif" "$work/spi" "$work/spi-heif" "$work/out"
 sample="$here/build/sample"
 
 # ---- test files (made once)
@@ -84,16 +91,70 @@ if [ ! -f "$work/tiff/.made" ]; then
   touch "$work/tiff/.made"
 fi
 
+rm -f "$work/spi"/*.spi "$work/spi-heif"/*.spi
+if [ -n "$heifwin" ]; then
+  if [ ! -f "$work/heif/.made" ]; then
+    {
+      h="$work/heif" t="$work/heif-tmp"
+      rm -rf "$t"; mkdir -p "$t"
+      convert "$sample/jpeg_baseline_garden.jpg" -depth 16 "PNG48:$t/garden16.png"
+      convert "$sample/jpeg_photo_large.jpg" -resize 333x "$t/odd.png"
+      heif-enc -q 70 "$sample/jpeg_baseline_garden.jpg" -o "$h/heic_garden.heic"
+      heif-enc -q 60 "$sample/png_rgba_logo.png" -o "$h/heic_alpha_logo.heic"
+      heif-enc -q 70 -b 10 "$t/garden16.png" -o "$h/heic_10bit_garden.heic"
+      heif-enc -q 80 "$sample/jpeg_grey_ladybird.jpg" -o "$h/heic_grey_ladybird.heic"
+      heif-enc -q 75 "$t/odd.png" -o "$h/heic_odd_width.heic"
+      heif-enc -L -p chroma=444 "$sample/png_palette_flower.png" -o "$h/heic_lossless_flower.heic"
+      heif-enc -q 70 -A "$sample/jpeg_baseline_garden.jpg" -o "$h/avif_garden.avif"
+      heif-enc -q 60 -A "$sample/png_rgba_logo.png" -o "$h/avif_alpha_logo.avif"
+      avifenc -d 10 -y 420 "$t/garden16.png" "$h/avif_10bit_garden.avif"
+      avifenc -d 10 -y 444 "$sample/png_16bit_rgba_wizard.png" "$h/avif_10bit_alpha_wizard.avif"
+      avifenc -d 12 -y 422 "$t/garden16.png" "$h/avif_12bit_garden.avif"
+      avifenc -y 400 "$sample/jpeg_grey_ladybird.jpg" "$h/avif_grey_ladybird.avif"
+      avifenc -g 2x2 "$sample/jpeg_photo_large.jpg" "$h/avif_grid_photo.avif"
+      avifenc --irot 1 "$sample/jpeg_baseline_garden.jpg" "$h/avif_rotated_garden.avif"
+      avifenc --imir 1 "$sample/png_rgba_logo.png" "$h/avif_mirrored_logo.avif"
+      avifenc --crop 100,40,500,300 "$sample/jpeg_baseline_garden.jpg" "$h/avif_cropped_garden.avif"
+      avifenc "$t/odd.png" "$h/avif_odd_width.avif"
+      find "$here/build/src/libheif" \( -name '*.heic' -o -name '*.avif' -o -name '*.heif' \) -exec cp {} "$h/" \;
+      printf 'not a heif' >"$h/broken_text.heic"
+      head -c 3000 "$h/heic_garden.heic" >"$h/broken_truncated.heic"
+      head -c 3000 "$h/avif_garden.avif" >"$h/broken_truncated.avif"
+      for f in heic_garden.heic avif_garden.avif; do
+        cp "$h/$f" "$h/broken_overwritten_$f"
+        head -c 2000 /dev/zero | tr '\0' '\125' | dd of="$h/broken_overwritten_$f" bs=1 seek=6000 conv=notrunc
+      done
+      rm -rf "$t"
+    } >>"$work/make.log" 2>&1
+    touch "$work/heif/.made"
+  fi
+  cp "$heifwin/plugins/heif.spi" "$work/spi-heif/"
+else
+  echo "plugin-conformance: no Windows build has heif.spi; the HEIF files are not checked"
+fi
 cp "$win/plugins/webp.spi" "$win/plugins/tiff.spi" "$work/spi/"
 rm -f "$work/out"/*.bmp
 winpath() { echo "Z:$1" | tr '/' '\\'; }
 
+# probe BUILD SPI-FOLDER FILE...: each file through the plug-ins of SPI-FOLDER under Wine.
+probe() {
+  local build="$1" spi="$2" f args=()
+  shift 2
+  for f in "$@"; do args+=("$(winpath "$f")"); done
+  "$here/tools/wine-run.sh" "$build/pravel-probe.exe" plugdecode --plugins "$(winpath "$spi")" \
+    --out-dir "$(winpath "$work/out")" "${args[@]}" >>"$work/plugin.jsonl" 2>/dev/null || true
+}
 files=()
 for f in "$work/webp"/*.webp "$work/tiff"/*.tif "$work/tiff"/*.tiff; do files+=("$f"); done
-args=()
-for f in "${files[@]}"; do args+=("$(winpath "$f")"); done
-"$here/tools/wine-run.sh" "$win/pravel-probe.exe" plugdecode --plugins "$(winpath "$work/spi")" \
-  --out-dir "$(winpath "$work/out")" "${args[@]}" >"$work/plugin.jsonl" 2>/dev/null || true
+: >"$work/plugin.jsonl"
+probe "$win" "$work/spi" "${files[@]}"
+if [ -n "$heifwin" ]; then
+  heiffiles=()
+  for f in "$work/heif"/*.heic "$work/heif"/*.heif "$work/heif"/*.avif; do [ -f "$f" ] && heiffiles+=("$f"); done
+  probe "$heifwin" "$work/spi-heif" "${heiffiles[@]}"
+  echo "plugin-conformance: ${#heiffiles[@]} HEIC / AVIF files through build/$(basename "$heifwin")/plugins/heif.spi"
+  files+=("${heiffiles[@]}")
+fi
 
 same=0 refused=0 accepted=0 failed=0
 for f in "${files[@]}"; do

@@ -45,9 +45,10 @@ PACKAGES=(
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libspng-dev libgif-dev libtiff-dev
   # reference tools and test-data handling
   libjpeg-turbo-progs libvips-tools libimage-exiftool-perl python3-pil dpkg-dev xz-utils bzip2
-  # the image plug-ins' reference decoders and the WebP / HEIF tools that make their test
-  # files; meson builds dav1d
-  libwebp-dev webp libheif-dev libheif-examples meson
+  # the image plug-ins' reference decoders and the tools that make their test files (the
+  # native libheif comes with its examples; avifenc also makes 10-bit and grid AVIF); meson
+  # builds dav1d
+  libwebp-dev webp libheif-examples libavif-bin meson
   # the help file compiler (chmcmd) and its reader (chmls)
   fp-utils
   util-linux ca-certificates
