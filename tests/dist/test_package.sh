@@ -44,6 +44,12 @@ sample="$area/sample"
 cwebp -quiet -q 80 "$sample/png_rgb_garden.png" -o "$work/images/garden.webp" || bad "cwebp failed"
 convert "$sample/png_rgb_garden.png" -compress LZW "$work/images/garden_lzw.tif" || bad "convert failed"
 cp "$sample/png_rgb_garden.png" "$work/images/garden.png"
+shown=(garden.webp garden_lzw.tif)
+if [ -f "$app/plugins/heif.spi" ]; then
+  heif-enc -q 70 "$sample/png_rgb_garden.png" -o "$work/images/garden.heic" >/dev/null 2>&1 || bad "heif-enc failed"
+  heif-enc -q 70 -A "$sample/png_rgb_garden.png" -o "$work/images/garden.avif" >/dev/null 2>&1 || bad "heif-enc -A failed"
+  shown+=(garden.heic garden.avif)
+fi
 
 if [ -z "${DISPLAY:-}" ]; then
   # shellcheck source=tools/xvfb.sh
@@ -83,7 +89,7 @@ for path in sorted(glob.glob(sys.argv[1] + "/1*.dat")):
 PY
 }
 for _ in $(seq 1 120); do
-  [ "$(records 2>/dev/null | wc -l)" -ge 3 ] && break
+  [ "$(records 2>/dev/null | wc -l)" -ge $((${#shown[@]} + 1)) ] && break
   sleep 1
 done
 [ -n "${PRAVEL_SHOT:-}" ] && { sleep 2; import -window root "$PRAVEL_SHOT"; echo "screenshot: $PRAVEL_SHOT"; }
@@ -92,7 +98,7 @@ wait "$pravel"
 
 list="$(records)"
 echo "cache records (name format width height):"; echo "$list" | sed 's/^/  /'
-for f in garden.webp garden_lzw.tif; do
+for f in "${shown[@]}"; do
   grep -qE "^$f 0 [1-9][0-9]* [1-9][0-9]*$" <<<"$list" || bad "$f was not shown through a bundled plug-in"
 done
 grep -qE '^garden.png [1-9]' <<<"$list" || bad "garden.png was not shown"
