@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 #pragma pack(push, 1)
 typedef struct PictureInfo {
     LONG left, top;
@@ -72,5 +76,9 @@ static __inline unsigned char spiOverWhite(unsigned value, unsigned alpha) {
     else product = (value * (alpha * 65536u / 255u) + 32768u) >> 16;
     return (unsigned char)(product + 255u - alpha);
 }
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
