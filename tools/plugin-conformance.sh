@@ -39,6 +39,7 @@ declare -A ACCEPTED=(
   [ojpeg_single_strip_no_rowsperstrip.tiff]="old-style JPEG (OJPEG) is not built into the plug-in's libtiff"
   [ojpeg_zackthecat_subsamp22_single_strip.tiff]="old-style JPEG (OJPEG) is not built into the plug-in's libtiff"
   [broken_overwritten_deflate.tif]="damaged Deflate data: Debian's libtiff inflates with libdeflate, the plug-in's with zlib, and they recover differently"
+  [broken_overwritten_heic_garden.heic]="damaged HEVC data: the plug-in's libde265 decodes on the caller's thread and ends the picture at the damage (the rest stays green); Debian's libheif gives libde265 a worker thread, which decodes on through the damage"
 )
 
 work="$here/build/plugin-conformance"

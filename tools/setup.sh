@@ -261,16 +261,21 @@ meson_cross() {
 }
 
 # The HEIF plug-in's libraries, static and decoding only. libheif is built without threads
-# (the mingw C++ runtime with Win32 threads has no std::thread) and runs dav1d on one thread.
+# (the mingw C++ runtime with Win32 threads has no std::thread) and runs its decoders on the
+# caller's thread. Built again when anything in tools/deps changes.
 build_heif_stack() {
-  local arch="$1" toolchain="$2" out="$B/deps/$1"
+  local arch="$1" toolchain="$2" out="$B/deps/$1" stamp
+  stamp="$(cd "$here/tools/deps" && find . -type f | sort | xargs sha256sum | sha256sum | cut -c1-16)"
+  if [ "$(cat "$out/lib/.heif-stack" 2>/dev/null)" != "$stamp" ]; then
+    rm -f "$out/lib/libheif.a" "$out/lib/libde265.a" "$out/lib/libdav1d.a"
+  fi
   [ -f "$out/lib/libheif.a" ] && [ -f "$out/include/libheif/heif.h" ] && return 0
   local srcdir bdir
   mkdir -p "$out/lib" "$out/include/libde265" "$out/include/dav1d" "$out/include/libheif"
 
   # libde265: only its decoder, through our own list of its sources.
   if [ ! -f "$out/lib/libde265.a" ]; then
-    srcdir="$(patched_source libde265 libde265-init-lock.patch)"
+    srcdir="$(patched_source libde265 libde265-windows-locks.patch)"
     say "building libde265 (decoder) for $arch"
     bdir="$B/src/libde265-build-$arch"
     rm -rf "$bdir"
@@ -297,7 +302,7 @@ build_heif_stack() {
     rm -rf "$bdir" "$bdir.cross"
   fi
 
-  srcdir="$(patched_source libheif libheif-dav1d-one-thread.patch)"
+  srcdir="$(patched_source libheif libheif-decoder-threads.patch)"
   cross_build libheif "$arch" "$toolchain" heif -DBUILD_SHARED_LIBS=OFF -DWITH_EXAMPLES=OFF \
     -DBUILD_TESTING=OFF -DENABLE_PLUGIN_LOADING=OFF -DENABLE_MULTITHREADING_SUPPORT=OFF \
     -DENABLE_PARALLEL_TILE_DECODING=OFF -DWITH_GDK_PIXBUF=OFF -DWITH_X265=OFF -DWITH_AOM_ENCODER=OFF \
@@ -311,6 +316,7 @@ build_heif_stack() {
     || die "libheif was built without its libde265 or dav1d decoder"
   cp "$srcdir/libheif/heif.h" "$bdir/libheif/heif_version.h" "$out/include/libheif/"
   cp "$bdir/libheif/libheif.a" "$out/lib/"  # last: its presence marks the step done
+  echo "$stamp" >"$out/lib/.heif-stack"
   rm -rf "$bdir"
 }
 
