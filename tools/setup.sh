@@ -260,6 +260,16 @@ meson_cross() {
   } >"$2"
 }
 
+# The two libheif headers alone, for the native tools that run on the system's libheif: the
+# include folder they come from also holds the cross-built libraries' headers (libtiff's
+# configuration for Windows among them), which must not shadow the system's.
+share_heif_headers() {
+  local to="$B/deps/libheif-headers/libheif"
+  [ -f "$to/heif.h" ] && [ -f "$to/heif_version.h" ] && return 0
+  mkdir -p "$to"
+  cp "$1/include/libheif/heif.h" "$1/include/libheif/heif_version.h" "$to/"
+}
+
 # The HEIF plug-in's libraries, static and decoding only. libheif is built without threads
 # (the mingw C++ runtime with Win32 threads has no std::thread) and runs its decoders on the
 # caller's thread. Built again when anything in tools/deps changes.
@@ -269,7 +279,7 @@ build_heif_stack() {
   if [ "$(cat "$out/lib/.heif-stack" 2>/dev/null)" != "$stamp" ]; then
     rm -f "$out/lib/libheif.a" "$out/lib/libde265.a" "$out/lib/libdav1d.a"
   fi
-  [ -f "$out/lib/libheif.a" ] && [ -f "$out/include/libheif/heif.h" ] && return 0
+  [ -f "$out/lib/libheif.a" ] && [ -f "$out/include/libheif/heif.h" ] && { share_heif_headers "$out"; return 0; }
   local srcdir bdir
   mkdir -p "$out/lib" "$out/include/libde265" "$out/include/dav1d" "$out/include/libheif"
 
@@ -318,6 +328,8 @@ build_heif_stack() {
   cp "$bdir/libheif/libheif.a" "$out/lib/"  # last: its presence marks the step done
   echo "$stamp" >"$out/lib/.heif-stack"
   rm -rf "$bdir"
+  rm -rf "$B/deps/libheif-headers"
+  share_heif_headers "$out"
 }
 
 stage_deps() {
