@@ -13,7 +13,10 @@
 #                      for x86_64 only where 32-bit processes cannot run.
 # Test files: WebP made with cwebp / img2webp from build/sample (lossy, lossless, alpha,
 # animated) plus the WebP files of libwebp's source; every TIFF of libtiff's test images
-# (build/testdata/tiff) plus compressed TIFFs made from build/sample.
+# (build/testdata/tiff) plus compressed TIFFs made from build/sample; HEIC and AVIF made with
+# heif-enc and avifenc from build/sample (8-, 10- and 12-bit, alpha, grey, a grid, rotation,
+# mirroring, a crop, damaged files) plus the HEIF files of libheif's source (its examples and
+# its fuzzing corpus).
 # Exit 77 (skipped) when no Windows build with the plug-ins exists.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
